@@ -1,0 +1,367 @@
+#include "mainwindow.h"
+
+#include "clickablelabel.h"
+#include "twips.h"
+#include "windowlayout.h"
+
+#include <check/brokenlinkcheck.h>
+#include <check/checkwindow.h>
+#include <check/errortexts.h>
+#include <crawl/crawlrun.h>
+#include <crawl/crawlwindow.h>
+#include <crawl/pagecrawl.h>
+#include <platform/eventloop.h>
+#include <platform/listbox.h>
+#include <platform/shell.h>
+#include <platform/textbox.h>
+#include <referrers/referrersearch.h>
+#include <referrers/referrerwindow.h>
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <vector>
+
+const QString MainWindow::MakersHomePage = QStringLiteral("https://skarnel.example/");
+
+namespace {
+
+const QColor LightGrey(192, 192, 192);
+
+template<typename Control>
+Control *place(Control *control, const char *name, QRect geometry)
+{
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, QRect geometry)
+{
+    auto *label = place(new QLabel(caption, parent), name, geometry);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, QRect geometry)
+{
+    auto *button = place(new QPushButton(caption, parent), name, geometry);
+    // No button is a default button: Enter in a text box starts nothing.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QLineEdit *makeLineEdit(QWidget *parent, const char *name, const QString &text, QRect geometry)
+{
+    auto *box = place(new QLineEdit(text, parent), name, geometry);
+    // An address may be as long as a list entry can be.
+    box->setMaxLength(std::numeric_limits<int>::max());
+    return box;
+}
+
+QGroupBox *makePanel(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *panel = place(new QGroupBox(caption, parent), name, rectFromTwips(120, 120, 7575, 4935));
+    panel->setAutoFillBackground(true);
+    panel->hide();
+    return panel;
+}
+
+QFont windowFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"),
+                      QStringLiteral("Sans Serif")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
+MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfer,
+                       DesktopShell &shell, QWidget *parent)
+    : QMainWindow(parent)
+    , documents(documents)
+    , transfer(transfer)
+    , shell(shell)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Skarnel"));
+    setFont(windowFont());
+    QPalette grey = palette();
+    grey.setColor(QPalette::Window, LightGrey);
+    setPalette(grey);
+    setAutoFillBackground(true);
+
+    client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    createControls();
+    createPanels();
+    createMenus();
+    setTabOrderByIndex();
+
+    resize(pixelsFromTwips(7815), pixelsFromTwips(6105) + menuBar()->sizeHint().height());
+    load();
+}
+
+MainWindow::~MainWindow() = default;
+
+// Children are created back to front, so the first ones lie beneath the later ones.
+void MainWindow::createControls()
+{
+    Label1 = makeLabel(client, "Label1", QStringLiteral("Domain name:"), rectFromTwips(120, 360, 1695, 255));
+    lblTotal = makeLabel(client, "lblTotal", QStringLiteral("Total links: 0"), rectFromTwips(240, 5640, 2295, 255));
+    lblBroken = makeLabel(client, "lblBroken", QStringLiteral("Broken links: 0"), rectFromTwips(2640, 5640, 2295, 255));
+    lblInternal = makeLabel(client, "lblInternal", QStringLiteral("Internal links: 0"), rectFromTwips(240, 5160, 2295, 255));
+    lblExternal = makeLabel(client, "lblExternal", QStringLiteral("External links: 0"), rectFromTwips(2640, 5160, 2295, 255));
+    Label3 = makeLabel(client, "Label3", QStringLiteral("Internal links"), rectFromTwips(480, 840, 1215, 255));
+    Label4 = makeLabel(client, "Label4", QStringLiteral("External links"), rectFromTwips(480, 3000, 1695, 255));
+    lblCopyright = place(new ClickableLabel(QStringLiteral("By Veltrano"), client), "lblCopyright",
+                         rectFromTwips(5280, 5640, 2415, 255));
+    lblCopyright->setCursor(Qt::PointingHandCursor);
+
+    cmdForceStop = makeButton(client, "cmdForceStop", QStringLiteral("Force Stop"), rectFromTwips(1320, 1320, 975, 495));
+    cmdForceStop->setEnabled(false);
+    txtHTML = place(new MultiLineTextBox(client), "txtHTML", rectFromTwips(2280, 1560, 3135, 615));
+    txtAddress = makeLineEdit(client, "txtAddress", MakersHomePage, rectFromTwips(1440, 360, 3375, 285));
+    cmdCrawl = makeButton(client, "cmdCrawl", QStringLiteral("Crawl"), rectFromTwips(4920, 360, 1335, 255));
+    lstInternal = place(new ListBox(client), "lstInternal", rectFromTwips(120, 1080, 7575, 1815));
+    lstExternal = place(new ListBox(client), "lstExternal", rectFromTwips(120, 3240, 7575, 1815));
+
+    InternalCount = std::make_unique<LabelledCounter>(lblInternal, QStringLiteral("Internal links: "));
+    ExternalCount = std::make_unique<LabelledCounter>(lblExternal, QStringLiteral("External links: "));
+    BrokenCount = std::make_unique<LabelledCounter>(lblBroken, QStringLiteral("Broken links: "));
+    TotalCount = std::make_unique<LabelledCounter>(lblTotal, QStringLiteral("Total links: "));
+
+    connect(cmdCrawl, &QPushButton::clicked, this, &MainWindow::crawl);
+    connect(cmdForceStop, &QPushButton::clicked, this, &MainWindow::forceStop);
+    connect(lblCopyright, &ClickableLabel::clicked, this, [this] { OpenURL(MakersHomePage); });
+}
+
+void MainWindow::createPanels()
+{
+    fraSettings = makePanel(client, "fraSettings", QStringLiteral("Settings"));
+    Label2 = makeLabel(fraSettings, "Label2", QStringLiteral("Error messages on broken links"), rectFromTwips(360, 480, 2895, 255));
+    lstErrors = place(new ListBox(fraSettings), "lstErrors", rectFromTwips(360, 720, 3375, 1035));
+    fillInitialErrorTexts(*lstErrors);
+    cmdSettingsAdd = makeButton(fraSettings, "cmdSettingsAdd", QStringLiteral("Add"), rectFromTwips(360, 1800, 975, 375));
+    cmdSettingsRemove = makeButton(fraSettings, "cmdSettingsRemove", QStringLiteral("Remove"), rectFromTwips(1440, 1800, 975, 375));
+    cmdSettingsDone = makeButton(fraSettings, "cmdSettingsDone", QStringLiteral("Done"), rectFromTwips(360, 4440, 1335, 375));
+
+    fraLinksToPage = makePanel(client, "fraLinksToPage", QStringLiteral("Links to broken page"));
+    Label6 = makeLabel(fraLinksToPage, "Label6", QStringLiteral("Check which pages link to your broken link"), rectFromTwips(480, 360, 6855, 495));
+    Label6->setWordWrap(true);
+    Label7 = makeLabel(fraLinksToPage, "Label7", QStringLiteral("Link:"), rectFromTwips(480, 840, 3855, 255));
+    txtBrokenLink = makeLineEdit(fraLinksToPage, "txtBrokenLink", QString(), rectFromTwips(960, 840, 4575, 285));
+    cmdBrokenLinkCrawl = makeButton(fraLinksToPage, "cmdBrokenLinkCrawl", QStringLiteral("Find links"), rectFromTwips(5640, 840, 1695, 375));
+    txtLinksToPage = place(new MultiLineTextBox(fraLinksToPage), "txtLinksToPage", rectFromTwips(120, 1320, 7335, 3495));
+    cmdLinksHide = makeButton(fraLinksToPage, "cmdLinksHide", QStringLiteral("Hide"), rectFromTwips(6000, 240, 1215, 375));
+
+    fraBroken = makePanel(client, "fraBroken", QStringLiteral("Broken links"));
+    Label5 = makeLabel(fraBroken, "Label5", QStringLiteral("Broken links"), rectFromTwips(480, 480, 2055, 255));
+    txtBroken = place(new MultiLineTextBox(fraBroken), "txtBroken", rectFromTwips(120, 720, 7335, 4095));
+    cmdCheckBroken = makeButton(fraBroken, "cmdCheckBroken", QStringLiteral("Check broken links"), rectFromTwips(4920, 240, 2415, 375));
+    cmdCheckBroken->setEnabled(false);
+    cmdBrokenHide = makeButton(fraBroken, "cmdBrokenHide", QStringLiteral("Hide"), rectFromTwips(3480, 240, 1335, 375));
+
+    connect(cmdSettingsAdd, &QPushButton::clicked, this, &MainWindow::addErrorText);
+    connect(cmdSettingsRemove, &QPushButton::clicked, this, &MainWindow::removeErrorText);
+    connect(cmdBrokenLinkCrawl, &QPushButton::clicked, this, &MainWindow::findLinks);
+    connect(cmdCheckBroken, &QPushButton::clicked, this, &MainWindow::checkBrokenLinks);
+    for (QPushButton *hide : {cmdSettingsDone, cmdLinksHide, cmdBrokenHide})
+        connect(hide, &QPushButton::clicked, this, &MainWindow::hideframes);
+}
+
+void MainWindow::createMenus()
+{
+    auto addMenu = [this](const char *name, const QString &title) {
+        QMenu *menu = menuBar()->addMenu(title);
+        menu->setObjectName(QLatin1String(name));
+        return menu;
+    };
+    auto addEntry = [this](QMenu *menu, const char *name, const QString &caption, auto command) {
+        QAction *entry = menu->addAction(caption);
+        entry->setObjectName(QLatin1String(name));
+        connect(entry, &QAction::triggered, this, command);
+        return entry;
+    };
+
+    mnuFile = addMenu("mnuFile", QStringLiteral("File"));
+    mnuNew = addEntry(mnuFile, "mnuNew", QStringLiteral("New"), &MainWindow::newSite);
+    mnuExit = addEntry(mnuFile, "mnuExit", QStringLiteral("Exit"), &MainWindow::exitProgram);
+    mnuCrawlSetup = addMenu("mnuCrawlSetup", QStringLiteral("Crawl Setup"));
+    mnuSettings = addEntry(mnuCrawlSetup, "mnuSettings", QStringLiteral("Settings"), &MainWindow::showSettings);
+    mnuForceStop = addEntry(mnuCrawlSetup, "mnuForceStop", QStringLiteral("Force Stop"), &MainWindow::forceStop);
+    mnuToos = addMenu("mnuToos", QStringLiteral("Tools"));
+    mnuCrawl = addEntry(mnuToos, "mnuCrawl", QStringLiteral("Start Crawl"), &MainWindow::crawl);
+    mnuCheckBroken = addEntry(mnuToos, "mnuCheckBroken", QStringLiteral("Check broken links"), &MainWindow::showBrokenLinks);
+    mnuLinksToPage = addEntry(mnuToos, "mnuLinksToPage", QStringLiteral("Links to page"), &MainWindow::showLinksToPage);
+}
+
+// The keyboard visits the controls in the order of their tab indexes; labels and panels take
+// no focus of their own.
+void MainWindow::setTabOrderByIndex()
+{
+    const std::vector<std::pair<int, QWidget *>> order = {
+        {1, txtAddress},        {2, cmdCrawl},           {3, lstInternal},
+        {4, lstExternal},       {9, cmdForceStop},       {10, txtHTML},
+        {12, lstErrors},        {14, cmdSettingsAdd},    {15, cmdSettingsRemove},
+        {16, cmdSettingsDone},  {20, txtBroken},         {22, cmdCheckBroken},
+        {23, cmdBrokenHide},    {27, txtBrokenLink},     {28, cmdBrokenLinkCrawl},
+        {29, txtLinksToPage},   {30, cmdLinksHide},
+    };
+    Q_ASSERT(std::is_sorted(order.begin(), order.end()));
+    for (std::size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1].second, order[i].second);
+}
+
+// Runs once, before the window is first shown.
+void MainWindow::load()
+{
+    StopRequested = 0;
+    placePanels(*fraSettings, *fraBroken, *fraLinksToPage);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    applyResizeRule(*this, {*fraLinksToPage, *fraSettings, *fraBroken, *txtLinksToPage, *txtBroken,
+                            *lstInternal, *lstExternal});
+}
+
+// The close box ends the program like Exit: whatever runs ends at its next stop test, and the
+// window, hidden but not destroyed, is still there for it until then.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    StopRequested = -1;
+    event->accept();
+}
+
+void MainWindow::hideframes()
+{
+    fraSettings->hide();
+    fraLinksToPage->hide();
+    fraBroken->hide();
+}
+
+void MainWindow::OpenURL(const QString &address)
+{
+    shell.openUrl(this, address);
+}
+
+CrawlWindow MainWindow::crawlWindow()
+{
+    return {*this,        *txtAddress,   *cmdCrawl,      *cmdForceStop, *cmdCheckBroken,
+            *lstInternal, *lstExternal,  *InternalCount, *ExternalCount, *TotalCount,
+            StopRequested, documents};
+}
+
+CheckWindow MainWindow::checkWindow()
+{
+    return {*lstInternal, *lstExternal, *lstErrors,    *txtHTML,
+            *txtBroken,   *BrokenCount, StopRequested, transfer};
+}
+
+ReferrerWindow MainWindow::referrerWindow()
+{
+    return {*lstInternal, *txtBrokenLink, *txtLinksToPage, StopRequested, documents};
+}
+
+void MainWindow::crawl()
+{
+    CrawlWindow w = crawlWindow();
+    runCrawl(w);
+}
+
+void MainWindow::CrawlPage(const QString &pageAddress)
+{
+    CrawlWindow w = crawlWindow();
+    crawlPage(w, pageAddress);
+}
+
+void MainWindow::forceStop()
+{
+    CrawlWindow w = crawlWindow();
+    ::forceStop(w);
+}
+
+void MainWindow::checkBrokenLinks()
+{
+    CheckWindow w = checkWindow();
+    runBrokenLinkCheck(w);
+}
+
+void MainWindow::findLinks()
+{
+    ReferrerWindow w = referrerWindow();
+    findReferringPages(w);
+}
+
+void MainWindow::ScanPageForLink(const QString &pageAddress)
+{
+    ReferrerWindow w = referrerWindow();
+    scanPageForLink(w, pageAddress);
+}
+
+void MainWindow::addErrorText()
+{
+    ::addErrorText(this, *lstErrors);
+}
+
+void MainWindow::removeErrorText()
+{
+    removeCurrentErrorText(*lstErrors);
+}
+
+void MainWindow::showSettings()
+{
+    hideframes();
+    fraSettings->show();
+}
+
+void MainWindow::showBrokenLinks()
+{
+    hideframes();
+    fraBroken->show();
+}
+
+void MainWindow::showLinksToPage()
+{
+    hideframes();
+    fraLinksToPage->show();
+}
+
+// New empties the lists and the page texts for another site. The counters start again from
+// zero with them, so that the labels always match the lists.
+void MainWindow::newSite()
+{
+    StopRequested = -1;
+    lstInternal->clear();
+    lstExternal->clear();
+    txtAddress->setText(QStringLiteral("http://www."));
+    txtAddress->setEnabled(true);
+    txtBroken->clear();
+    txtHTML->clear();
+    cmdCrawl->setEnabled(true);
+    cmdCheckBroken->setEnabled(false);
+    cmdForceStop->setEnabled(false);
+    for (LabelledCounter *counter : {InternalCount.get(), ExternalCount.get(), BrokenCount.get(),
+                                     TotalCount.get()})
+        counter->reset();
+}
+
+void MainWindow::exitProgram()
+{
+    StopRequested = -1;
+    yieldToEventLoop();
+    close();
+}

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <platform/labelledcounter.h>
+
+#include <QMainWindow>
+
+class ClickableLabel;
+class DesktopShell;
+class HtmlDocumentService;
+class InternetTransfer;
+class ListBox;
+class MultiLineTextBox;
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+struct CheckWindow;
+struct CrawlWindow;
+struct ReferrerWindow;
+
+// The one window of the program. It owns every control and all state: the link lists, the
+// error texts, the text boxes, the counters and the stop flag. Each command is a slot that hands
+// the work to the crawl, the check or the search.
+//
+// The long commands hand control back to the event loop while they work, so any command,
+// Force Stop, New, Exit and a second crawl among them, can run to its end inside a running one.
+// The stop flag is the only coordination between them.
+class MainWindow final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // The address that the copyright label opens and the address box holds at start.
+    static const QString MakersHomePage;
+
+    MainWindow(HtmlDocumentService &documents, InternetTransfer &transfer, DesktopShell &shell,
+               QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // 0, or -1 while a stop is requested.
+    qint16 stopRequested() const { return StopRequested; }
+
+    void hideframes();
+    void OpenURL(const QString &address);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void crawl();
+    void forceStop();
+    void checkBrokenLinks();
+    void findLinks();
+    void addErrorText();
+    void removeErrorText();
+    void showSettings();
+    void showBrokenLinks();
+    void showLinksToPage();
+    void newSite();
+    void exitProgram();
+
+private:
+    void createControls();
+    void createPanels();
+    void createMenus();
+    void setTabOrderByIndex();
+    void load();
+
+    void CrawlPage(const QString &pageAddress);
+    void ScanPageForLink(const QString &pageAddress);
+    CrawlWindow crawlWindow();
+    CheckWindow checkWindow();
+    ReferrerWindow referrerWindow();
+
+    HtmlDocumentService &documents;
+    InternetTransfer &transfer;
+    DesktopShell &shell;
+
+    qint16 StopRequested = 0;
+
+    QWidget *client = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *lblTotal = nullptr;
+    QLabel *lblBroken = nullptr;
+    QLabel *lblInternal = nullptr;
+    QLabel *lblExternal = nullptr;
+    ClickableLabel *lblCopyright = nullptr;
+    QPushButton *cmdForceStop = nullptr;
+    MultiLineTextBox *txtHTML = nullptr;
+    QLineEdit *txtAddress = nullptr;
+    QPushButton *cmdCrawl = nullptr;
+    ListBox *lstInternal = nullptr;
+    ListBox *lstExternal = nullptr;
+
+    QGroupBox *fraSettings = nullptr;
+    QLabel *Label2 = nullptr;
+    ListBox *lstErrors = nullptr;
+    QPushButton *cmdSettingsAdd = nullptr;
+    QPushButton *cmdSettingsRemove = nullptr;
+    QPushButton *cmdSettingsDone = nullptr;
+
+    QGroupBox *fraLinksToPage = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLineEdit *txtBrokenLink = nullptr;
+    QPushButton *cmdBrokenLinkCrawl = nullptr;
+    MultiLineTextBox *txtLinksToPage = nullptr;
+    QPushButton *cmdLinksHide = nullptr;
+
+    QGroupBox *fraBroken = nullptr;
+    QLabel *Label5 = nullptr;
+    MultiLineTextBox *txtBroken = nullptr;
+    QPushButton *cmdCheckBroken = nullptr;
+    QPushButton *cmdBrokenHide = nullptr;
+
+    QMenu *mnuFile = nullptr;
+    QAction *mnuNew = nullptr;
+    QAction *mnuExit = nullptr;
+    QMenu *mnuCrawlSetup = nullptr;
+    QAction *mnuSettings = nullptr;
+    QAction *mnuForceStop = nullptr;
+    QMenu *mnuToos = nullptr;
+    QAction *mnuCrawl = nullptr;
+    QAction *mnuCheckBroken = nullptr;
+    QAction *mnuLinksToPage = nullptr;
+
+    // Created with their labels, in createControls().
+    std::unique_ptr<LabelledCounter> InternalCount;
+    std::unique_ptr<LabelledCounter> ExternalCount;
+    std::unique_ptr<LabelledCounter> BrokenCount;
+    std::unique_ptr<LabelledCounter> TotalCount;
+};

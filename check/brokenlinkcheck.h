@@ -1,0 +1,12 @@
+#pragma once
+
+struct CheckWindow;
+
+// The "Check broken links" command: fetches every internal and then every external page as
+// text and lists each page whose text contains one of the error texts, or that cannot be
+// fetched at all. Each run starts its count and its list from zero.
+//
+// The run yields before and after each fetch and sleeps in the event loop while a fetch is in
+// flight, so the window stays live. A stop request aborts the fetch in flight at once (that page
+// counts nothing) and ends the run at its next page.
+void runBrokenLinkCheck(CheckWindow &window);

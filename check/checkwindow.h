@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QtGlobal>
+
+class InternetTransfer;
+class LabelledCounter;
+class ListBox;
+class MultiLineTextBox;
+
+// The parts of the window that a broken-link check reads and changes.
+struct CheckWindow
+{
+    ListBox &internal;
+    ListBox &external;
+    ListBox &errors;
+    MultiLineTextBox &pageText;    // the lower-cased text of the page fetched last
+    MultiLineTextBox &brokenPages; // one broken page a line
+    LabelledCounter &brokenCount;
+    qint16 &stopRequested;
+    InternetTransfer &transfer;
+};

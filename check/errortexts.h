@@ -1,0 +1,14 @@
+#pragma once
+
+class ListBox;
+class QWidget;
+
+// The error texts whose presence marks a page as broken. The list starts with these two.
+void fillInitialErrorTexts(ListBox &errors);
+
+// Add: asks for a text in the toolkit's modal input box and appends what it returns as it
+// stands; Cancel appends an empty text.
+void addErrorText(QWidget *owner, ListBox &errors);
+
+// Remove: deletes the current entry. With no entry current the list stays as it is.
+void removeCurrentErrorText(ListBox &errors);

@@ -1,0 +1,12 @@
+#pragma once
+
+struct CrawlWindow;
+
+// The Crawl command: records the links of the start page typed in the address box, then those of
+// every internal page listed once the start page is done (two levels of the site). Entries added
+// meanwhile are recorded but not loaded; a later crawl without New loads them, one level deeper.
+// Ends at the first page that finds a stop requested, then enables "Check broken links".
+void runCrawl(CrawlWindow &window);
+
+// The Force Stop command: asks the running crawl, check or search to stop at its next test.
+void forceStop(CrawlWindow &window);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Which links a crawl records, and into which list.
+//
+// A link is recorded when its address begins with "http://" and has at least 13 characters, or
+// begins with "https://" and has at least 14 (the scheme in lower case, as written), and holds no
+// "#". Every other link (other schemes, capitals in the scheme, fragments, bare hosts shorter
+// than that) is passed over.
+bool passesLinkFilter(const QString &address);
+
+enum class LinkKind { Internal, External };
+
+// Internal when the address begins with the start address exactly as typed (letter case and
+// spaces significant); an empty start address makes every address internal.
+LinkKind classifyLink(const QString &address, const QString &startAddress);

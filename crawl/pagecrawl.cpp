@@ -1,0 +1,67 @@
+#include "pagecrawl.h"
+
+#include "crawlwindow.h"
+#include "linkfilter.h"
+
+#include <platform/eventloop.h>
+#include <platform/htmldocument.h>
+#include <platform/labelledcounter.h>
+#include <platform/listbox.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+// Waits for the document to complete or for a stop request, sleeping between events.
+void waitForDocument(const HtmlDocument &document, const qint16 &stopRequested)
+{
+    while (document.readyState() != ReadyStateComplete && stopRequested != -1)
+        sleepUntilNextEvent();
+}
+
+void recordLink(CrawlWindow &w, const QString &address)
+{
+    const bool internal = classifyLink(address, w.address.text()) == LinkKind::Internal;
+    ListBox &list = internal ? w.internal : w.external;
+
+    // Looking for the address leaves the list's last entry selected, as a walk over the list
+    // would; the index answers without the walk.
+    if (list.count() > 0)
+        list.setCurrentIndex(list.count() - 1);
+    if (list.contains(address))
+        return;
+
+    list.addItem(address);
+    LabelledCounter &counter = internal ? w.internalCount : w.externalCount;
+    counter.add();
+    w.totalCount.add();
+    counter.show();
+    w.totalCount.show();
+    yieldToEventLoop();
+}
+
+} // namespace
+
+void crawlPage(CrawlWindow &w, const QString &pageAddress)
+{
+    const std::unique_ptr<HtmlDocument> document = w.documents.createDocumentFromUrl(pageAddress);
+    w.window.setCursor(Qt::WaitCursor);
+    if (w.stopRequested == -1) {
+        w.window.unsetCursor();
+        return;
+    }
+
+    if (document) {
+        waitForDocument(*document, w.stopRequested);
+        const QStringList links = document->links();
+        for (const QString &address : links) {
+            if (passesLinkFilter(address))
+                recordLink(w, address);
+        }
+    }
+
+    w.window.unsetCursor();
+    w.crawl.setEnabled(true);
+    w.address.setEnabled(true);
+}

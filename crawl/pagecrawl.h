@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+struct CrawlWindow;
+
+// Loads one page and records its links: each address that passes the link filter enters the
+// internal or the external list unless that list holds it already, and raises the counters.
+// Yields to the event loop while the page loads and once after each recorded link.
+//
+// A page that begins while a stop is requested is skipped untouched. A stop requested while the
+// page loads ends the wait, and the links the page holds so far are still recorded.
+void crawlPage(CrawlWindow &window, const QString &pageAddress);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// A page that loads as an HTML document in the background.
+//
+// Contract with the callers (the crawl and the referring-page search):
+// - The document makes progress only while the UI thread runs its event loop, and every
+//   change of its ready state is caused by an event delivered on the UI thread. A caller may
+//   therefore sleep in the event loop until the next event and read readyState() again.
+// - readyState() reads "loading" until the document is done, then "complete" for good.
+// - links() lists the address of every `a` and `area` element that has an `href`, in document
+//   order, each resolved to the absolute form a browser reports for `href`. While the document
+//   is still loading it lists what has been read so far (possibly nothing).
+// - Destroying a document that is still loading abandons the load and closes its connection.
+class HtmlDocument
+{
+public:
+    virtual ~HtmlDocument() = default;
+
+    virtual QString readyState() const = 0;
+    virtual QStringList links() const = 0;
+};
+
+class HtmlDocumentService
+{
+public:
+    virtual ~HtmlDocumentService() = default;
+
+    // Starts loading the page at `address`, used exactly as given. Never returns null: an
+    // address that cannot be loaded gives a document that completes with no links.
+    virtual std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) = 0;
+};
+
+inline const QString ReadyStateComplete = QStringLiteral("complete");
+inline const QString ReadyStateLoading = QStringLiteral("loading");

@@ -1,0 +1,12 @@
+#include "shell.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+bool SystemShell::openUrl(QWidget *, const QString &address)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return false;
+    return QDesktopServices::openUrl(url);
+}

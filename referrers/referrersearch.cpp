@@ -1,0 +1,43 @@
+#include "referrersearch.h"
+
+#include "referrerwindow.h"
+
+#include <platform/eventloop.h>
+#include <platform/htmldocument.h>
+#include <platform/listbox.h>
+#include <platform/textbox.h>
+
+#include <QLineEdit>
+
+void findReferringPages(ReferrerWindow &w)
+{
+    w.stopRequested = 0;
+    // The bound is fixed here: entries added while the search runs are not visited.
+    const qsizetype pages = w.internal.count();
+    for (qsizetype i = 0; i < pages; ++i) {
+        if (!w.internal.setCurrentIndex(i) || w.stopRequested == -1)
+            break;
+        scanPageForLink(w, w.internal.currentText());
+    }
+}
+
+void scanPageForLink(ReferrerWindow &w, const QString &pageAddress)
+{
+    const std::unique_ptr<HtmlDocument> document = w.documents.createDocumentFromUrl(pageAddress);
+    if (!document)
+        return;
+    // Cleared here, after the request: each page's wait starts afresh.
+    w.stopRequested = 0;
+    while (document->readyState() != ReadyStateComplete && w.stopRequested != -1)
+        sleepUntilNextEvent();
+
+    // No yield happens between the links of one page, so the address is read once.
+    const QString wanted = w.link.text();
+    const QStringList links = document->links();
+    for (const QString &address : links) {
+        if (address != wanted)
+            continue;
+        // The scanned page itself: the list's selection may have moved or emptied meanwhile.
+        w.results.appendLine(pageAddress);
+    }
+}

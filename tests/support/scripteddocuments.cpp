@@ -1,0 +1,72 @@
+#include "scripteddocuments.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace {
+
+class ScriptedDocument final : public HtmlDocument
+{
+public:
+    explicit ScriptedDocument(std::shared_ptr<ScriptedDocumentService::State> state)
+        : state(std::move(state))
+    {
+    }
+
+    QString readyState() const override
+    {
+        return state->complete ? ReadyStateComplete : ReadyStateLoading;
+    }
+    QStringList links() const override { return state->links; }
+
+private:
+    std::shared_ptr<ScriptedDocumentService::State> state;
+};
+
+void wakeEventLoop()
+{
+    QTimer::singleShot(0, QCoreApplication::instance(), [] {});
+}
+
+} // namespace
+
+void ScriptedDocumentService::setPage(const QString &address, const QStringList &links)
+{
+    pages.insert(address, links);
+}
+
+void ScriptedDocumentService::holdPage(const QString &address)
+{
+    heldAddresses.append(address);
+}
+
+void ScriptedDocumentService::release(const QString &address)
+{
+    heldAddresses.removeAll(address);
+    for (const std::weak_ptr<State> &weak : held.take(address)) {
+        if (const auto state = weak.lock())
+            state->complete = true;
+    }
+    wakeEventLoop();
+}
+
+std::unique_ptr<HtmlDocument> ScriptedDocumentService::createDocumentFromUrl(const QString &address)
+{
+    requested.append(address);
+    if (onRequest)
+        onRequest(address);
+
+    auto state = std::make_shared<State>();
+    state->links = pages.value(address);
+    state->live = live;
+    if (heldAddresses.contains(address)) {
+        held[address].push_back(state);
+    } else {
+        QTimer::singleShot(0, QCoreApplication::instance(),
+                           [weak = std::weak_ptr<State>(state)] {
+                               if (const auto s = weak.lock())
+                                   s->complete = true;
+                           });
+    }
+    return std::make_unique<ScriptedDocument>(std::move(state));
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <platform/htmldocument.h>
+
+#include <QHash>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+// A document service whose pages a test scripts: their links and the moment they complete.
+// A page completes through an event posted when it is requested, as a real load would; a held
+// page stays loading until the test releases it. Unknown addresses complete with no links.
+class ScriptedDocumentService final : public HtmlDocumentService
+{
+public:
+    void setPage(const QString &address, const QStringList &links);
+    // The page's documents stay loading until release(); their links show all the while.
+    void holdPage(const QString &address);
+    void release(const QString &address);
+
+    std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
+
+    // Runs when a page is requested, before its document is handed out.
+    std::function<void(const QString &address)> onRequest;
+    // Every address requested, in order.
+    QStringList requested;
+    // Documents handed out and not yet destroyed.
+    int liveDocuments() const { return int(live.use_count()) - 1; }
+
+    struct State
+    {
+        QStringList links;
+        bool complete = false;
+        std::shared_ptr<int> live;
+    };
+
+private:
+    QHash<QString, QStringList> pages;
+    QHash<QString, std::vector<std::weak_ptr<State>>> held;
+    QStringList heldAddresses;
+    std::shared_ptr<int> live = std::make_shared<int>(0);
+};

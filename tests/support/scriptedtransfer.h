@@ -1,0 +1,39 @@
+#pragma once
+
+#include <platform/transfer.h>
+
+#include <QHash>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+// A transfer whose pages a test scripts: their text, a failure, or a fetch that stays in flight
+// until released. A fetch finishes through an event posted when it starts, as a real one would.
+// Unknown addresses fail.
+class ScriptedTransfer final : public InternetTransfer
+{
+public:
+    void setPage(const QString &address, const QString &text);
+    void holdPage(const QString &address);
+    void release(const QString &address);
+
+    std::unique_ptr<PageFetch> openUrl(const QString &address) override;
+
+    std::function<void(const QString &address)> onRequest;
+    QStringList requested;
+    // Fetches destroyed before they finished.
+    int aborted = 0;
+
+    struct State
+    {
+        QString text;
+        bool finished = false;
+        bool failed = false;
+    };
+
+private:
+    QHash<QString, QString> pages;
+    QStringList heldAddresses;
+    QHash<QString, std::vector<std::weak_ptr<State>>> held;
+};

@@ -1,0 +1,273 @@
+#include "support/windowharness.h"
+
+namespace {
+
+const QString Start = QStringLiteral("http://site.test");
+QString at(const QString &path)
+{
+    return Start + path;
+}
+
+// Crawls a start page that links to the given internal paths and external addresses.
+void crawlSite(WindowHarness &h, const QStringList &internalPaths, const QStringList &external)
+{
+    QStringList links;
+    for (const QString &path : internalPaths)
+        links.append(at(path));
+    links.append(external);
+    h.documents.setPage(Start, links);
+    h.crawl(Start);
+    h.documents.onRequest = nullptr;
+}
+
+QStringList brokenLines(const WindowHarness &h)
+{
+    return h.text("txtBroken").split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class CheckTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void check_listsPagesShowingAnErrorText();
+    void check_pageShowingTwoErrorTextsCountsOnce();
+    void check_errorTextInsideLongerNumberCounts();
+    void check_capitalsInErrorTextMatchBothPhases();
+    void check_failedFetchCountsBrokenAndEmptiesPageText();
+    void check_runTwiceStartsFromZero();
+    void check_emptyErrorTextMatchesEveryNonEmptyPage();
+    void check_emptyErrorListCountsNothing();
+    void check_emptyListsFetchNothing();
+    void check_leavesLastErrorTextCurrent();
+    void forceStop_duringInternalPhase_abortsFetchAndEndsRun();
+    void new_duringCheck_endsItCountingNothing();
+    void check_nestedRunsToItsEndInside();
+    void exit_duringFetch_abortsItAndCloses();
+    void closeBox_duringExternalPhase_endsRun();
+};
+
+void CheckTest::check_listsPagesShowingAnErrorText()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b", "/c"}, {"http://other.test/x", "http://other.test/y"});
+    h.transfer.setPage(at("/a"), "<h1>Page Not Found</h1>");
+    h.transfer.setPage(at("/b"), "<p>All fine</p>");
+    h.transfer.setPage(at("/c"), "Error 404");
+    h.transfer.setPage("http://other.test/x", "nothing wrong");
+    h.transfer.setPage("http://other.test/y", "PAGE NOT FOUND");
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(h.transfer.requested, QStringList({at("/a"), at("/b"), at("/c"), "http://other.test/x",
+                                                "http://other.test/y"}));
+    QCOMPARE(brokenLines(h), QStringList({at("/a"), at("/c"), "http://other.test/y"}));
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 3");
+    QCOMPARE(h.text("txtHTML"), "page not found");
+    QCOMPARE(h.list("lstInternal")->currentIndex(), 2);
+    QCOMPARE(h.list("lstExternal")->currentIndex(), 1);
+    QCOMPARE(h.window.stopRequested(), 0);
+}
+
+void CheckTest::check_pageShowingTwoErrorTextsCountsOnce()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a"}, {});
+    h.list("lstErrors")->addItem("404");
+    h.transfer.setPage(at("/a"), "404 - Page not found");
+    h.click("cmdCheckBroken");
+    QCOMPARE(brokenLines(h), QStringList({at("/a")}));
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 1");
+}
+
+void CheckTest::check_errorTextInsideLongerNumberCounts()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a"}, {});
+    h.transfer.setPage(at("/a"), "Order number 1234567");
+    h.click("cmdCheckBroken");
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 0");
+    h.transfer.setPage(at("/a"), "Order number 1404456");
+    h.click("cmdCheckBroken");
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 1");
+}
+
+void CheckTest::check_capitalsInErrorTextMatchBothPhases()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a"}, {"http://other.test/x"});
+    ListBox *errors = h.list("lstErrors");
+    errors->clear();
+    errors->addItem("Server Error");
+    h.transfer.setPage(at("/a"), "SERVER ERROR");
+    h.transfer.setPage("http://other.test/x", "server error");
+    h.click("cmdCheckBroken");
+    QCOMPARE(brokenLines(h), QStringList({at("/a"), "http://other.test/x"}));
+}
+
+void CheckTest::check_failedFetchCountsBrokenAndEmptiesPageText()
+{
+    WindowHarness h;
+    crawlSite(h, {"/broken", "/unreachable", "/fine"}, {"http://other.test/gone"});
+    h.transfer.setPage(at("/broken"), "404");
+    // /unreachable and http://other.test/gone fail; the 404 text before them must not be reused.
+    h.transfer.setPage(at("/fine"), "Welcome");
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(brokenLines(h), QStringList({at("/broken"), at("/unreachable"), "http://other.test/gone"}));
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 3");
+    QCOMPARE(h.text("txtHTML"), QString());
+}
+
+void CheckTest::check_runTwiceStartsFromZero()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b"}, {});
+    h.transfer.setPage(at("/a"), "404");
+    h.transfer.setPage(at("/b"), "ok");
+    h.click("cmdCheckBroken");
+    h.click("cmdCheckBroken");
+    QCOMPARE(brokenLines(h), QStringList({at("/a")}));
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 1");
+}
+
+void CheckTest::check_emptyErrorTextMatchesEveryNonEmptyPage()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/empty"}, {});
+    ListBox *errors = h.list("lstErrors");
+    errors->clear();
+    errors->addItem(QString());
+    h.transfer.setPage(at("/a"), "anything");
+    h.transfer.setPage(at("/empty"), QString());
+    h.click("cmdCheckBroken");
+    QCOMPARE(brokenLines(h), QStringList({at("/a")}));
+}
+
+void CheckTest::check_emptyErrorListCountsNothing()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b"}, {});
+    h.transfer.setPage(at("/a"), "404");
+    h.transfer.setPage(at("/b"), "page not found");
+    h.list("lstErrors")->clear();
+    h.click("cmdCheckBroken");
+    QCOMPARE(h.transfer.requested.size(), 2);
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 0");
+    QCOMPARE(h.text("txtHTML"), "page not found");
+}
+
+void CheckTest::check_emptyListsFetchNothing()
+{
+    WindowHarness h;
+    h.trigger("mnuForceStop");
+    h.click("cmdCheckBroken");
+    QVERIFY(h.transfer.requested.isEmpty());
+    QCOMPARE(h.window.stopRequested(), 0);
+}
+
+void CheckTest::check_leavesLastErrorTextCurrent()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a"}, {});
+    h.transfer.setPage(at("/a"), "fine");
+    h.click("cmdCheckBroken");
+    QCOMPARE(h.list("lstErrors")->currentIndex(), 1);
+    // Remove right after the check deletes the entry it left current.
+    h.click("cmdSettingsRemove");
+    QCOMPARE(h.entries("lstErrors"), QStringList({"404"}));
+}
+
+void CheckTest::forceStop_duringInternalPhase_abortsFetchAndEndsRun()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b", "/c"}, {"http://other.test/x", "http://other.test/y"});
+    h.transfer.setPage(at("/a"), "404");
+    h.transfer.holdPage(at("/a"));
+    h.transfer.onRequest = [&](const QString &) { soon([&] { h.trigger("mnuForceStop"); }); };
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(h.transfer.requested, QStringList({at("/a")}));
+    QCOMPARE(h.transfer.aborted, 1);
+    // An aborted page is not known to be broken.
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 0");
+    QCOMPARE(h.list("lstInternal")->currentIndex(), 1);
+    QCOMPARE(h.list("lstExternal")->currentIndex(), 0);
+}
+
+void CheckTest::new_duringCheck_endsItCountingNothing()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b"}, {"http://other.test/x"});
+    h.transfer.setPage(at("/a"), "404");
+    h.transfer.onRequest = [&](const QString &) { soon([&] { h.trigger("mnuNew"); }); };
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(h.transfer.requested, QStringList({at("/a")}));
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 0");
+    QCOMPARE(h.text("txtBroken"), QString());
+    QVERIFY(h.entries("lstInternal").isEmpty());
+}
+
+void CheckTest::check_nestedRunsToItsEndInside()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b"}, {"http://other.test/x"});
+    h.transfer.setPage(at("/a"), "fine");
+    h.transfer.setPage(at("/b"), "404");
+    h.transfer.setPage("http://other.test/x", "fine");
+    bool nested = false;
+    h.transfer.onRequest = [&](const QString &) {
+        if (!std::exchange(nested, true))
+            soon([&] { h.click("cmdCheckBroken"); });
+    };
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(h.transfer.requested, QStringList({at("/a"), at("/a"), at("/b"), "http://other.test/x",
+                                                at("/b"), "http://other.test/x"}));
+    // The inner run found /b; the outer run, resuming, found it again.
+    QCOMPARE(brokenLines(h), QStringList({at("/b"), at("/b")}));
+}
+
+void CheckTest::exit_duringFetch_abortsItAndCloses()
+{
+    WindowHarness h;
+    h.window.show();
+    crawlSite(h, {"/a", "/b"}, {});
+    h.transfer.holdPage(at("/a"));
+    h.transfer.onRequest = [&](const QString &) { soon([&] { h.trigger("mnuExit"); }); };
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(h.transfer.requested, QStringList({at("/a")}));
+    QCOMPARE(h.transfer.aborted, 1);
+    QVERIFY(!h.window.isVisible());
+}
+
+void CheckTest::closeBox_duringExternalPhase_endsRun()
+{
+    WindowHarness h;
+    h.window.show();
+    crawlSite(h, {"/a"}, {"http://other.test/x", "http://other.test/y"});
+    h.transfer.setPage(at("/a"), "ok");
+    h.transfer.holdPage("http://other.test/x");
+    h.transfer.onRequest = [&](const QString &address) {
+        if (address == "http://other.test/x")
+            soon([&] { h.window.close(); });
+    };
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(h.transfer.requested, QStringList({at("/a"), "http://other.test/x"}));
+    QCOMPARE(h.transfer.aborted, 1);
+    QVERIFY(!h.window.isVisible());
+}
+
+QTEST_MAIN(CheckTest)
+#include "tst_check.moc"

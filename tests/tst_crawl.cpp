@@ -1,0 +1,322 @@
+#include "support/windowharness.h"
+
+#include <QAbstractEventDispatcher>
+#include <QItemSelectionModel>
+
+namespace {
+
+const QString Start = QStringLiteral("http://site.test");
+QString at(const QString &path)
+{
+    return Start + path;
+}
+
+} // namespace
+
+class CrawlTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crawl_recordsStartPageAndInternalPages();
+    void crawl_secureSiteIsRecorded();
+    void crawl_secondRunWithoutNewGoesOneLevelDeeper();
+    void crawl_duplicateScanLeavesLastEarlierEntrySelected();
+    void crawl_countsPastSixteenBits();
+    void crawl_spacesOnlyAddressChangesNothing();
+    void crawl_emptyStartPageEnablesCheck();
+    void crawl_busyPointerWhilePageLoads();
+    void forceStop_whileStartPageLoads_recordsItsLinksAndLoadsNoMore();
+    void forceStop_betweenPages_skipsThePageAndEndsAtTheNext();
+    void forceStop_withNothingRunning_enablesCheck();
+    void crawl_nestedFromMenuRunsToItsEndInside();
+    void new_duringCrawl_endsItAndRecordsIntoEmptiedLists();
+    void closeBox_duringCrawl_endsIt();
+    void wait_sleepsUntilSomethingHappens();
+};
+
+void CrawlTest::crawl_recordsStartPageAndInternalPages()
+{
+    WindowHarness h;
+    h.documents.setPage(Start, {at("/a"), at("/b"), "http://other.test/x", "mailto:me@site.test",
+                                at("/a#top"), "HTTP://site.test/caps", "http://a.bcd", at("/a")});
+    h.documents.setPage(at("/a"), {at("/c"), at("/b"), "http://other.test/x", "https://secure.test/y"});
+    h.documents.setPage(at("/b"), {at("/a")});
+
+    h.crawl(Start);
+
+    QCOMPARE(h.entries("lstInternal"), QStringList({at("/a"), at("/b"), at("/c")}));
+    QCOMPARE(h.entries("lstExternal"), QStringList({"http://other.test/x", "https://secure.test/y"}));
+    // /c was found on a second-level page: recorded, not loaded.
+    QCOMPARE(h.documents.requested, QStringList({Start, at("/a"), at("/b")}));
+    QCOMPARE(h.caption("lblInternal"), "Internal links: 3");
+    QCOMPARE(h.caption("lblExternal"), "External links: 2");
+    QCOMPARE(h.caption("lblTotal"), "Total links: 5");
+    QVERIFY(h.button("cmdCheckBroken")->isEnabled());
+    QVERIFY(h.button("cmdForceStop")->isEnabled());
+    QVERIFY(h.button("cmdCrawl")->isEnabled());
+    QVERIFY(h.get<QLineEdit>("txtAddress")->isEnabled());
+    QCOMPARE(h.window.stopRequested(), 0);
+    QCOMPARE(h.documents.liveDocuments(), 0);
+}
+
+void CrawlTest::crawl_secureSiteIsRecorded()
+{
+    WindowHarness h;
+    const QString start = QStringLiteral("https://secure.test/");
+    h.documents.setPage(start, {"https://secure.test/a", "https://elsewhere.test/", "http://secure.test/b"});
+
+    h.crawl(start);
+
+    QCOMPARE(h.entries("lstInternal"), QStringList({"https://secure.test/a"}));
+    QCOMPARE(h.entries("lstExternal"), QStringList({"https://elsewhere.test/", "http://secure.test/b"}));
+    QCOMPARE(h.documents.requested, QStringList({start, "https://secure.test/a"}));
+}
+
+void CrawlTest::crawl_secondRunWithoutNewGoesOneLevelDeeper()
+{
+    WindowHarness h;
+    h.documents.setPage(Start, {at("/a")});
+    h.documents.setPage(at("/a"), {at("/b"), "http://other.test/"});
+    h.documents.setPage(at("/b"), {at("/c"), "http://other.test/"});
+
+    h.crawl(Start);
+    h.documents.requested.clear();
+    h.crawl(Start);
+
+    QCOMPARE(h.documents.requested, QStringList({Start, at("/a"), at("/b")}));
+    QCOMPARE(h.entries("lstInternal"), QStringList({at("/a"), at("/b"), at("/c")}));
+    QCOMPARE(h.entries("lstExternal"), QStringList({"http://other.test/"}));
+    QCOMPARE(h.caption("lblTotal"), "Total links: 4");
+}
+
+void CrawlTest::crawl_duplicateScanLeavesLastEarlierEntrySelected()
+{
+    WindowHarness h;
+    // The start page's last external link is new: the scan selected the entry before it.
+    h.documents.setPage(Start, {"http://one.test/", "http://two.test/"});
+    h.crawl(Start);
+    QCOMPARE(h.list("lstExternal")->currentIndex(), 0);
+
+    // A repeated link selects the last entry and adds nothing.
+    h.documents.setPage(Start, {"http://one.test/", "http://three.test/", "http://one.test/"});
+    h.crawl(Start);
+    QCOMPARE(h.entries("lstExternal"), QStringList({"http://one.test/", "http://two.test/", "http://three.test/"}));
+    QCOMPARE(h.list("lstExternal")->currentIndex(), 2);
+
+    // Letter case makes a new address.
+    h.documents.setPage(Start, {"http://ONE.test/"});
+    h.crawl(Start);
+    QCOMPARE(h.list("lstExternal")->count(), 4);
+}
+
+void CrawlTest::crawl_countsPastSixteenBits()
+{
+    WindowHarness h;
+    QStringList links;
+    for (int i = 0; i < 33000; ++i)
+        links.append(at("/page") + QString::number(i));
+    h.documents.setPage(Start, links);
+    // Stop once the start page is done, so the internal pages are not all loaded.
+    h.documents.onRequest = [&](const QString &address) {
+        if (address != Start)
+            soon([&] { h.trigger("mnuForceStop"); });
+    };
+
+    h.crawl(Start);
+
+    QCOMPARE(h.list("lstInternal")->count(), 33000);
+    QCOMPARE(h.caption("lblInternal"), "Internal links: 33000");
+    QCOMPARE(h.caption("lblTotal"), "Total links: 33000");
+}
+
+void CrawlTest::crawl_spacesOnlyAddressChangesNothing()
+{
+    WindowHarness h;
+    h.trigger("mnuForceStop");
+    QCOMPARE(h.window.stopRequested(), -1);
+
+    h.crawl(QStringLiteral("   "));
+
+    QVERIFY(h.documents.requested.isEmpty());
+    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.button("cmdCrawl")->isEnabled());
+    QVERIFY(!h.button("cmdForceStop")->isEnabled());
+}
+
+void CrawlTest::crawl_emptyStartPageEnablesCheck()
+{
+    WindowHarness h;
+    h.crawl(Start);
+    QCOMPARE(h.documents.requested, QStringList({Start}));
+    QVERIFY(h.button("cmdCheckBroken")->isEnabled());
+    QVERIFY(h.button("cmdForceStop")->isEnabled());
+    QCOMPARE(h.caption("lblTotal"), "Total links: 0");
+}
+
+void CrawlTest::crawl_busyPointerWhilePageLoads()
+{
+    WindowHarness h;
+    h.documents.holdPage(Start);
+    bool busyWhileLoading = false;
+    bool crawlDisabledWhileLoading = false;
+    h.documents.onRequest = [&](const QString &) {
+        soon([&] {
+            busyWhileLoading = h.window.cursor().shape() == Qt::WaitCursor;
+            crawlDisabledWhileLoading = !h.button("cmdCrawl")->isEnabled()
+                                        && !h.get<QLineEdit>("txtAddress")->isEnabled();
+            h.documents.release(Start);
+        });
+    };
+
+    h.crawl(Start);
+
+    QVERIFY(busyWhileLoading);
+    QVERIFY(crawlDisabledWhileLoading);
+    QCOMPARE(h.window.cursor().shape(), Qt::ArrowCursor);
+}
+
+void CrawlTest::forceStop_whileStartPageLoads_recordsItsLinksAndLoadsNoMore()
+{
+    WindowHarness h;
+    h.documents.setPage(Start, {at("/a"), at("/b")});
+    h.documents.holdPage(Start);
+    h.documents.onRequest = [&](const QString &) { soon([&] { h.trigger("mnuForceStop"); }); };
+
+    h.crawl(Start);
+
+    QCOMPARE(h.documents.requested, QStringList({Start}));
+    QCOMPARE(h.entries("lstInternal"), QStringList({at("/a"), at("/b")}));
+    QCOMPARE(h.list("lstInternal")->currentIndex(), 0);
+    QVERIFY(h.button("cmdCheckBroken")->isEnabled());
+    QCOMPARE(h.window.stopRequested(), -1);
+    QCOMPARE(h.documents.liveDocuments(), 0);
+}
+
+void CrawlTest::forceStop_betweenPages_skipsThePageAndEndsAtTheNext()
+{
+    WindowHarness h;
+    h.documents.setPage(Start, {at("/a"), at("/b"), at("/c")});
+    h.documents.setPage(at("/b"), {"http://other.test/from-b"});
+    // Force Stop arrives in the yield right after entry 1 became current.
+    bool startPageDone = false;
+    h.documents.onRequest = [&](const QString &address) { startPageDone = address != Start; };
+    connect(h.list("lstInternal")->selectionModel(), &QItemSelectionModel::currentChanged, &h.window,
+            [&](const QModelIndex &current) {
+                if (startPageDone && current.row() == 1)
+                    soon([&] { h.click("cmdForceStop"); });
+            });
+
+    h.crawl(Start);
+
+    QVERIFY(!h.documents.requested.contains(at("/c")));
+    QVERIFY(h.entries("lstExternal").isEmpty());
+    QCOMPARE(h.list("lstInternal")->currentIndex(), 2);
+}
+
+void CrawlTest::forceStop_withNothingRunning_enablesCheck()
+{
+    WindowHarness h;
+    h.trigger("mnuForceStop");
+    h.trigger("mnuForceStop");
+    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.button("cmdCheckBroken")->isEnabled());
+
+    h.documents.setPage(Start, {at("/a")});
+    h.crawl(Start);
+    QCOMPARE(h.documents.requested, QStringList({Start, at("/a")}));
+}
+
+void CrawlTest::crawl_nestedFromMenuRunsToItsEndInside()
+{
+    WindowHarness h;
+    h.documents.setPage(Start, {at("/a"), at("/b")});
+    bool nested = false;
+    h.documents.onRequest = [&](const QString &address) {
+        if (address == at("/a") && !nested) {
+            nested = true;
+            soon([&] { h.trigger("mnuCrawl"); });
+        }
+    };
+
+    h.crawl(Start);
+
+    QCOMPARE(h.documents.requested,
+             QStringList({Start, at("/a"), Start, at("/a"), at("/b"), at("/b")}));
+    QCOMPARE(h.entries("lstInternal"), QStringList({at("/a"), at("/b")}));
+    QCOMPARE(h.caption("lblTotal"), "Total links: 2");
+}
+
+void CrawlTest::new_duringCrawl_endsItAndRecordsIntoEmptiedLists()
+{
+    WindowHarness h;
+    h.documents.setPage(Start, {at("/a"), at("/b"), "http://other.test/"});
+    h.documents.setPage(at("/a"), {at("/d")});
+    h.documents.holdPage(at("/a"));
+    h.documents.onRequest = [&](const QString &address) {
+        if (address == at("/a"))
+            soon([&] { h.trigger("mnuNew"); });
+    };
+
+    h.crawl(Start);
+
+    QCOMPARE(h.documents.requested, QStringList({Start, at("/a")}));
+    // New also reset the start address, so the page's link is now external.
+    QVERIFY(h.entries("lstInternal").isEmpty());
+    QCOMPARE(h.entries("lstExternal"), QStringList({at("/d")}));
+    // The counters started again at New.
+    QCOMPARE(h.caption("lblInternal"), "Internal links: 0");
+    QCOMPARE(h.caption("lblExternal"), "External links: 1");
+    QCOMPARE(h.caption("lblTotal"), "Total links: 1");
+    QCOMPARE(h.window.stopRequested(), -1);
+}
+
+void CrawlTest::closeBox_duringCrawl_endsIt()
+{
+    WindowHarness h;
+    h.window.show();
+    h.documents.setPage(Start, {at("/a"), at("/b")});
+    h.documents.holdPage(at("/a"));
+    h.documents.onRequest = [&](const QString &address) {
+        if (address == at("/a"))
+            soon([&] { h.window.close(); });
+    };
+
+    h.crawl(Start);
+
+    QCOMPARE(h.documents.requested, QStringList({Start, at("/a")}));
+    QVERIFY(!h.window.isVisible());
+    QCOMPARE(h.window.stopRequested(), -1);
+    QCOMPARE(h.documents.liveDocuments(), 0);
+}
+
+// A page that never completes holds the crawl in its wait; the wait must sleep, not spin.
+void CrawlTest::wait_sleepsUntilSomethingHappens()
+{
+    WindowHarness h;
+    h.documents.holdPage(Start);
+    int turns = 0;
+    int turnsWhileIdle = -1;
+    QMetaObject::Connection counting;
+    h.documents.onRequest = [&](const QString &) {
+        // Count how often the event loop turns while nothing at all happens.
+        QTimer::singleShot(300, &h.window, [&] {
+            counting = connect(QAbstractEventDispatcher::instance(),
+                               &QAbstractEventDispatcher::aboutToBlock, [&] { ++turns; });
+            QTimer::singleShot(500, &h.window, [&] {
+                disconnect(counting);
+                turnsWhileIdle = turns;
+                h.trigger("mnuForceStop");
+            });
+        });
+    };
+
+    h.crawl(Start);
+
+    QVERIFY(turnsWhileIdle >= 0);
+    // Asleep, the loop blocks once and wakes only for the timer that ends the test.
+    QVERIFY2(turnsWhileIdle < 20, qPrintable(QString::number(turnsWhileIdle)));
+}
+
+QTEST_MAIN(CrawlTest)
+#include "tst_crawl.moc"

@@ -1,0 +1,297 @@
+#include "support/windowharness.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace {
+
+// Answers the next input box with `answer`, or cancels it when `answer` is null.
+void answerInputBox(const QString &answer)
+{
+    QTimer::singleShot(0, [answer] {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QInputDialog *>(top); box && box->isVisible()) {
+                QCOMPARE(box->windowTitle(), "Broken link text");
+                QCOMPARE(box->labelText(), "What text would prove a broken link?");
+                QCOMPARE(box->textValue(), QString());
+                if (answer.isNull()) {
+                    box->reject();
+                } else {
+                    box->setTextValue(answer);
+                    box->accept();
+                }
+                return;
+            }
+        }
+        answerInputBox(answer); // not shown yet
+    });
+}
+
+bool panelShown(const WindowHarness &h, const char *name)
+{
+    return h.get<QGroupBox>(name)->isVisible();
+}
+
+} // namespace
+
+class MainWindowTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void start_controlsInTheirInitialState();
+    void start_menusInTheirOrder();
+    void start_panelsShareOnePlace();
+    void resize_keepsOuterHeightAndFollowsWidth();
+    void resize_leavesFixedControlsInPlace();
+    void panels_oneShownAtATime();
+    void panels_hideButtonsHideAll();
+    void enterInAddressBox_startsNothing();
+    void new_resetsWindowForAnotherSite();
+    void exit_closesWindowAndRequestsStop();
+    void copyright_opensMakersHomePage();
+    void errorTexts_addAppendsTypedText();
+    void errorTexts_cancelAppendsEmptyText();
+    void errorTexts_removeDeletesCurrentOnly();
+};
+
+void MainWindowTest::start_controlsInTheirInitialState()
+{
+    WindowHarness h;
+    h.window.show();
+    QCOMPARE(h.window.objectName(), "frmMain");
+    QCOMPARE(h.window.windowTitle(), "Skarnel");
+    QVERIFY(h.window.font().bold());
+    QCOMPARE(h.window.palette().color(QPalette::Window), QColor(192, 192, 192));
+    for (const char *panel : {"fraBroken", "fraLinksToPage", "fraSettings"})
+        QVERIFY(!panelShown(h, panel));
+    QVERIFY(!h.button("cmdCheckBroken")->isEnabled());
+    QVERIFY(!h.button("cmdForceStop")->isEnabled());
+    QVERIFY(h.button("cmdCrawl")->isEnabled());
+    QCOMPARE(h.caption("lblInternal"), "Internal links: 0");
+    QCOMPARE(h.caption("lblExternal"), "External links: 0");
+    QCOMPARE(h.caption("lblTotal"), "Total links: 0");
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 0");
+    QCOMPARE(h.caption("lblCopyright"), "By Veltrano");
+    QCOMPARE(h.entries("lstErrors"), QStringList({"404", "page not found"}));
+    QCOMPARE(h.list("lstErrors")->currentIndex(), -1);
+    QCOMPARE(h.text("txtAddress"), MainWindow::MakersHomePage);
+    QCOMPARE(h.window.stopRequested(), 0);
+    QCOMPARE(h.button("cmdCheckBroken")->text(), "Check broken links");
+    QCOMPARE(h.button("cmdBrokenLinkCrawl")->text(), "Find links");
+    // The internal list covers Force Stop and the page-text box.
+    QVERIFY(h.get("lstInternal")->geometry().contains(h.get("cmdForceStop")->geometry()));
+    QVERIFY(h.get("lstInternal")->geometry().contains(h.get("txtHTML")->geometry()));
+    QWidget *client = h.window.centralWidget();
+    QVERIFY(client->children().indexOf(h.get("lstInternal"))
+            > client->children().indexOf(h.get("cmdForceStop")));
+}
+
+void MainWindowTest::start_menusInTheirOrder()
+{
+    WindowHarness h;
+    QStringList menus;
+    QStringList entries;
+    for (QAction *menuAction : h.window.menuBar()->actions()) {
+        menus.append(menuAction->menu()->objectName() + "=" + menuAction->text());
+        for (QAction *entry : menuAction->menu()->actions()) {
+            entries.append(entry->objectName() + "=" + entry->text());
+            QVERIFY(entry->isEnabled());
+        }
+    }
+    QCOMPARE(menus, QStringList({"mnuFile=File", "mnuCrawlSetup=Crawl Setup", "mnuToos=Tools"}));
+    QCOMPARE(entries, QStringList({"mnuNew=New", "mnuExit=Exit", "mnuSettings=Settings",
+                                   "mnuForceStop=Force Stop", "mnuCrawl=Start Crawl",
+                                   "mnuCheckBroken=Check broken links", "mnuLinksToPage=Links to page"}));
+}
+
+void MainWindowTest::start_panelsShareOnePlace()
+{
+    WindowHarness h;
+    h.window.show();
+    for (const char *panel : {"fraBroken", "fraLinksToPage", "fraSettings"})
+        QCOMPARE(h.get(panel)->pos(), QPoint(8, 8));
+}
+
+void MainWindowTest::resize_keepsOuterHeightAndFollowsWidth()
+{
+    WindowHarness h;
+    h.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
+    QCOMPARE(h.window.frameGeometry().height(), 461);
+
+    h.window.resize(700, 900);
+    QTRY_COMPARE(h.window.frameGeometry().height(), 461);
+    const int outerWidth = h.window.frameGeometry().width();
+    QCOMPARE(outerWidth, 700 + h.window.frameGeometry().width() - h.window.width());
+    for (const char *name : {"fraBroken", "fraLinksToPage", "fraSettings", "lstInternal", "lstExternal"})
+        QCOMPARE(h.get(name)->width(), outerWidth - 24);
+    for (const char *name : {"txtBroken", "txtLinksToPage"})
+        QCOMPARE(h.get(name)->width(), outerWidth - 48);
+
+    h.window.resize(400, 461);
+    QTRY_COMPARE(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24);
+    QCOMPARE(h.get("txtBroken")->width(), h.window.frameGeometry().width() - 48);
+}
+
+void MainWindowTest::resize_leavesFixedControlsInPlace()
+{
+    WindowHarness h;
+    h.window.show();
+    QList<QRect> before;
+    const char *fixed[] = {"txtAddress", "cmdCrawl", "txtHTML", "cmdForceStop", "lblTotal",
+                           "lblCopyright", "cmdCheckBroken", "cmdBrokenHide", "txtBrokenLink", "lstErrors"};
+    for (const char *name : fixed)
+        before.append(h.get(name)->geometry());
+    h.window.resize(800, 461);
+    QTRY_COMPARE(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24);
+    for (std::size_t i = 0; i < std::size(fixed); ++i)
+        QCOMPARE(h.get(fixed[i])->geometry(), before.at(int(i)));
+    QCOMPARE(h.get("txtAddress")->geometry(), QRect(96, 24, 225, 19));
+    QCOMPARE(h.get("lstExternal")->pos(), QPoint(8, 216));
+}
+
+void MainWindowTest::panels_oneShownAtATime()
+{
+    WindowHarness h;
+    h.window.show();
+    h.trigger("mnuCheckBroken");
+    QVERIFY(panelShown(h, "fraBroken"));
+    h.trigger("mnuSettings");
+    QVERIFY(panelShown(h, "fraSettings"));
+    QVERIFY(!panelShown(h, "fraBroken"));
+    h.trigger("mnuSettings");
+    QVERIFY(panelShown(h, "fraSettings"));
+    h.trigger("mnuLinksToPage");
+    QVERIFY(panelShown(h, "fraLinksToPage"));
+    QVERIFY(!panelShown(h, "fraSettings"));
+    // The menu entry only shows the panel; the check needs its button.
+    QVERIFY(h.transfer.requested.isEmpty());
+}
+
+void MainWindowTest::panels_hideButtonsHideAll()
+{
+    WindowHarness h;
+    h.window.show();
+    const std::pair<const char *, const char *> panels[] = {
+        {"mnuCheckBroken", "cmdBrokenHide"}, {"mnuLinksToPage", "cmdLinksHide"}, {"mnuSettings", "cmdSettingsDone"}};
+    for (const auto &[entry, hide] : panels) {
+        h.trigger(entry);
+        h.click(hide);
+        for (const char *panel : {"fraBroken", "fraLinksToPage", "fraSettings"})
+            QVERIFY(!panelShown(h, panel));
+    }
+}
+
+void MainWindowTest::enterInAddressBox_startsNothing()
+{
+    WindowHarness h;
+    h.window.show();
+    h.setAddress("http://site.test/");
+    QTest::keyClick(h.get("txtAddress"), Qt::Key_Return);
+    QTest::keyClick(h.get("txtBrokenLink"), Qt::Key_Return);
+    QVERIFY(h.documents.requested.isEmpty());
+}
+
+void MainWindowTest::new_resetsWindowForAnotherSite()
+{
+    WindowHarness h;
+    h.documents.setPage("http://site.test/", {"http://site.test/a", "http://other.test/"});
+    h.transfer.setPage("http://site.test/a", "404");
+    h.crawl("http://site.test/");
+    h.click("cmdCheckBroken");
+    h.get<QLineEdit>("txtBrokenLink")->setText("http://site.test/a");
+    h.get<MultiLineTextBox>("txtLinksToPage")->setPlainText("earlier results");
+    h.trigger("mnuSettings");
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 2");
+
+    h.trigger("mnuNew");
+
+    QVERIFY(h.entries("lstInternal").isEmpty());
+    QVERIFY(h.entries("lstExternal").isEmpty());
+    QCOMPARE(h.text("txtAddress"), "http://www.");
+    QVERIFY(h.get("txtAddress")->isEnabled());
+    QCOMPARE(h.text("txtBroken"), QString());
+    QCOMPARE(h.text("txtHTML"), QString());
+    QVERIFY(h.button("cmdCrawl")->isEnabled());
+    QVERIFY(!h.button("cmdCheckBroken")->isEnabled());
+    QVERIFY(!h.button("cmdForceStop")->isEnabled());
+    QCOMPARE(h.caption("lblInternal"), "Internal links: 0");
+    QCOMPARE(h.caption("lblExternal"), "External links: 0");
+    QCOMPARE(h.caption("lblTotal"), "Total links: 0");
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 0");
+    QCOMPARE(h.window.stopRequested(), -1);
+    QCOMPARE(h.text("txtBrokenLink"), "http://site.test/a");
+    QCOMPARE(h.text("txtLinksToPage"), "earlier results");
+    QCOMPARE(h.entries("lstErrors"), QStringList({"404", "page not found"}));
+    QVERIFY(h.get("fraSettings")->isVisibleTo(&h.window));
+}
+
+void MainWindowTest::exit_closesWindowAndRequestsStop()
+{
+    WindowHarness h;
+    h.window.show();
+    h.trigger("mnuExit");
+    QVERIFY(!h.window.isVisible());
+    QCOMPARE(h.window.stopRequested(), -1);
+}
+
+void MainWindowTest::copyright_opensMakersHomePage()
+{
+    WindowHarness h;
+    h.window.show();
+    h.shell.succeed = false;
+    QTest::mouseClick(h.get("lblCopyright"), Qt::LeftButton);
+    QCOMPARE(h.shell.opened, QStringList({MainWindow::MakersHomePage}));
+    // A shell that cannot open the address shows nothing.
+    for (QWidget *top : QApplication::topLevelWidgets())
+        QVERIFY(top == &h.window || !top->isVisible());
+}
+
+void MainWindowTest::errorTexts_addAppendsTypedText()
+{
+    WindowHarness h;
+    h.window.show();
+    h.trigger("mnuSettings");
+    answerInputBox(QStringLiteral("  Server Error  "));
+    h.click("cmdSettingsAdd");
+    answerInputBox(QStringLiteral("404"));
+    h.click("cmdSettingsAdd");
+    QCOMPARE(h.entries("lstErrors"), QStringList({"404", "page not found", "  Server Error  ", "404"}));
+}
+
+void MainWindowTest::errorTexts_cancelAppendsEmptyText()
+{
+    WindowHarness h;
+    h.window.show();
+    answerInputBox(QString());
+    h.click("cmdSettingsAdd");
+    QCOMPARE(h.entries("lstErrors"), QStringList({"404", "page not found", ""}));
+}
+
+void MainWindowTest::errorTexts_removeDeletesCurrentOnly()
+{
+    WindowHarness h;
+    ListBox *errors = h.list("lstErrors");
+    h.click("cmdSettingsRemove");
+    QCOMPARE(errors->count(), 2);
+
+    errors->setCurrentIndex(0);
+    h.click("cmdSettingsRemove");
+    QCOMPARE(h.entries("lstErrors"), QStringList({"page not found"}));
+    QCOMPARE(errors->currentIndex(), -1);
+    h.click("cmdSettingsRemove");
+    QCOMPARE(errors->count(), 1);
+
+    errors->setCurrentIndex(0);
+    h.click("cmdSettingsRemove");
+    QCOMPARE(errors->count(), 0);
+    h.click("cmdSettingsRemove");
+    QCOMPARE(errors->count(), 0);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"

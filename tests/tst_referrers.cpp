@@ -1,0 +1,136 @@
+#include "support/windowharness.h"
+
+namespace {
+
+const QString Start = QStringLiteral("http://site.test");
+QString at(const QString &path)
+{
+    return Start + path;
+}
+
+void crawlSite(WindowHarness &h, const QStringList &paths)
+{
+    QStringList links;
+    for (const QString &path : paths)
+        links.append(at(path));
+    h.documents.setPage(Start, links);
+    h.crawl(Start);
+    h.documents.requested.clear();
+}
+
+void findLinksTo(WindowHarness &h, const QString &address)
+{
+    h.get<QLineEdit>("txtBrokenLink")->setText(address);
+    h.click("cmdBrokenLinkCrawl");
+}
+
+QStringList resultLines(const WindowHarness &h)
+{
+    return h.text("txtLinksToPage").split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class ReferrersTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void find_listsEachLinkingPageOncePerLink();
+    void find_comparesAddressesExactly();
+    void find_appendsBelowEarlierResults();
+    void find_emptyListLoadsNothing();
+    void forceStop_whilePageLoads_comparesItAndEnds();
+    void new_duringSearch_endsIt();
+};
+
+void ReferrersTest::find_listsEachLinkingPageOncePerLink()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b", "/c"});
+    const QString dead = "http://other.test/dead";
+    h.documents.setPage(at("/a"), {dead, at("/b"), dead});
+    h.documents.setPage(at("/b"), {at("/c")});
+    h.documents.setPage(at("/c"), {dead});
+
+    findLinksTo(h, dead);
+
+    QCOMPARE(h.documents.requested, QStringList({at("/a"), at("/b"), at("/c")}));
+    QCOMPARE(resultLines(h), QStringList({at("/a"), at("/a"), at("/c")}));
+    QCOMPARE(h.list("lstInternal")->currentIndex(), 2);
+    QCOMPARE(h.window.stopRequested(), 0);
+}
+
+void ReferrersTest::find_comparesAddressesExactly()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a"});
+    h.documents.setPage(at("/a"), {"http://other.test/Dead", "http://other.test/dead/", "http://other.test/dead "});
+    findLinksTo(h, "http://other.test/dead");
+    QCOMPARE(h.text("txtLinksToPage"), QString());
+    findLinksTo(h, QString());
+    QCOMPARE(h.text("txtLinksToPage"), QString());
+}
+
+void ReferrersTest::find_appendsBelowEarlierResults()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a"});
+    h.documents.setPage(at("/a"), {"http://other.test/x"});
+    h.get<MultiLineTextBox>("txtLinksToPage")->setPlainText("typed by the user\n");
+    findLinksTo(h, "http://other.test/x");
+    findLinksTo(h, "http://other.test/x");
+    QCOMPARE(resultLines(h), QStringList({"typed by the user", at("/a"), at("/a")}));
+}
+
+void ReferrersTest::find_emptyListLoadsNothing()
+{
+    WindowHarness h;
+    h.trigger("mnuForceStop");
+    findLinksTo(h, "http://other.test/x");
+    QVERIFY(h.documents.requested.isEmpty());
+    QCOMPARE(h.text("txtLinksToPage"), QString());
+    QCOMPARE(h.window.stopRequested(), 0);
+}
+
+void ReferrersTest::forceStop_whilePageLoads_comparesItAndEnds()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b", "/c"});
+    h.documents.setPage(at("/a"), {"http://other.test/x"});
+    h.documents.holdPage(at("/a"));
+    h.documents.onRequest = [&](const QString &) { soon([&] { h.trigger("mnuForceStop"); }); };
+
+    findLinksTo(h, "http://other.test/x");
+
+    QCOMPARE(h.documents.requested, QStringList({at("/a")}));
+    QCOMPARE(resultLines(h), QStringList({at("/a")}));
+    QCOMPARE(h.list("lstInternal")->currentIndex(), 1);
+    QCOMPARE(h.documents.liveDocuments(), 0);
+
+    // The next search clears the flag and runs in full.
+    h.documents.onRequest = nullptr;
+    h.documents.release(at("/a"));
+    h.documents.requested.clear();
+    findLinksTo(h, "http://other.test/x");
+    QCOMPARE(h.documents.requested, QStringList({at("/a"), at("/b"), at("/c")}));
+}
+
+void ReferrersTest::new_duringSearch_endsIt()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b"});
+    h.documents.setPage(at("/a"), {"http://other.test/x"});
+    h.documents.holdPage(at("/a"));
+    h.documents.onRequest = [&](const QString &) { soon([&] { h.trigger("mnuNew"); }); };
+
+    findLinksTo(h, "http://other.test/x");
+
+    QCOMPARE(h.documents.requested, QStringList({at("/a")}));
+    // The scanned page is recorded under its own address, though New emptied the list.
+    QCOMPARE(resultLines(h), QStringList({at("/a")}));
+    QCOMPARE(h.window.stopRequested(), -1);
+}
+
+QTEST_MAIN(ReferrersTest)
+#include "tst_referrers.moc"

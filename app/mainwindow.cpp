@@ -72,6 +72,14 @@ QGroupBox *makePanel(QWidget *parent, const char *name, const QString &caption)
     return panel;
 }
 
+QIcon programIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 128})
+        icon.addFile(QStringLiteral(":/icons/skarnel-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 QFont windowFont()
 {
     QFont font;
@@ -94,6 +102,7 @@ MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfe
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Skarnel"));
+    setWindowIcon(programIcon());
     setFont(windowFont());
     QPalette grey = palette();
     grey.setColor(QPalette::Window, LightGrey);

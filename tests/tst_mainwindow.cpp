@@ -65,6 +65,8 @@ void MainWindowTest::start_controlsInTheirInitialState()
     QCOMPARE(h.window.objectName(), "frmMain");
     QCOMPARE(h.window.windowTitle(), "Skarnel");
     QVERIFY(h.window.font().bold());
+    QVERIFY(h.window.windowIcon().availableSizes().contains(QSize(16, 16)));
+    QVERIFY(h.window.windowIcon().availableSizes().contains(QSize(32, 32)));
     QCOMPARE(h.window.palette().color(QPalette::Window), QColor(192, 192, 192));
     for (const char *panel : {"fraBroken", "fraLinksToPage", "fraSettings"})
         QVERIFY(!panelShown(h, panel));

@@ -1,0 +1,410 @@
+#include <platform/htmldecoding.h>
+#include <platform/htmllinks.h>
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <iterator>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QUrl Page(QStringLiteral("http://example.test/dir/page.html?q=1#top"));
+
+QStringList linksOf(const QByteArray &html, const QByteArray &contentType = "text/html")
+{
+    return readLinks(html, contentType, Page);
+}
+
+} // namespace
+
+class HtmlLinksTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void resolution_data();
+    void resolution();
+    void links_baseHrefHonoured_data();
+    void links_baseHrefHonoured();
+    void links_whichElementsCount_data();
+    void links_whichElementsCount();
+    void links_deepNestingRead();
+    void links_parseOverBudgetGivesNone();
+    void links_charset_data();
+    void links_charset();
+    void text_charset_data();
+    void text_charset();
+    void contentType_isHtml_data();
+    void contentType_isHtml();
+    void links_arbitraryBytesRead();
+};
+
+void HtmlLinksTest::resolution_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QByteArray>("href");
+    QTest::addColumn<QString>("link");
+
+    const QString page = Page.toString();
+    QTest::newRow("relative path")
+            << page << QByteArray("other.html") << "http://example.test/dir/other.html";
+    QTest::newRow("parent folder")
+            << page << QByteArray("../up.html") << "http://example.test/up.html";
+    QTest::newRow("dot segments") << page << QByteArray("./a/./b/../c.html")
+                                  << "http://example.test/dir/a/c.html";
+    QTest::newRow("encoded dot segments")
+            << page << QByteArray("%2e%2E/x.html") << "http://example.test/x.html";
+    QTest::newRow("above the root") << page << QByteArray("/../../x") << "http://example.test/x";
+    QTest::newRow("from the root")
+            << page << QByteArray("/root.html") << "http://example.test/root.html";
+    QTest::newRow("from the scheme")
+            << page << QByteArray("//Other.Test/x") << "http://other.test/x";
+    QTest::newRow("absolute") << page << QByteArray("https://www.example.org/a?b=c")
+                              << "https://www.example.org/a?b=c";
+    QTest::newRow("https page") << "https://example.test:8443/a/b" << QByteArray("c")
+                                << "https://example.test:8443/a/c";
+    QTest::newRow("capitals in scheme and host")
+            << page << QByteArray("HTTP://WWW.Example.ORG/Path") << "http://www.example.org/Path";
+    QTest::newRow("default http port")
+            << page << QByteArray("http://example.org:80/a") << "http://example.org/a";
+    QTest::newRow("default https port")
+            << page << QByteArray("https://example.org:443/a") << "https://example.org/a";
+    QTest::newRow("default port of the page")
+            << "http://example.test:80/dir/" << QByteArray("a") << "http://example.test/dir/a";
+    QTest::newRow("other port") << page << QByteArray("http://example.org:8080/a")
+                                << "http://example.org:8080/a";
+    QTest::newRow("https port on http")
+            << page << QByteArray("http://example.org:443/") << "http://example.org:443/";
+    QTest::newRow("empty path") << page << QByteArray("http://example.org")
+                                << "http://example.org/";
+    QTest::newRow("empty path with query")
+            << page << QByteArray("https://example.org?x=1") << "https://example.org/?x=1";
+    QTest::newRow("empty href") << page << QByteArray("")
+                                << "http://example.test/dir/page.html?q=1";
+    QTest::newRow("fragment only")
+            << page << QByteArray("#section") << "http://example.test/dir/page.html?q=1#section";
+    QTest::newRow("query only") << page << QByteArray("?x=2")
+                                << "http://example.test/dir/page.html?x=2";
+    QTest::newRow("fragment as written") << page << QByteArray("p.html#a/b?c#d%20e")
+                                         << "http://example.test/dir/p.html#a/b?c#d%20e";
+    QTest::newRow("space in fragment")
+            << page << QByteArray("#a b") << "http://example.test/dir/page.html?q=1#a%20b";
+    QTest::newRow("query as written") << page << QByteArray("s?q=a/b?c&amp;d=%2F")
+                                      << "http://example.test/dir/s?q=a/b?c&d=%2F";
+    QTest::newRow("quote in query")
+            << page << QByteArray("s?q='a'") << "http://example.test/dir/s?q=%27a%27";
+    QTest::newRow("space in path")
+            << page << QByteArray("a b.html") << "http://example.test/dir/a%20b.html";
+    QTest::newRow("non-ASCII path")
+            << page << QByteArray("caf\xc3\xa9.html") << "http://example.test/dir/caf%C3%A9.html";
+    QTest::newRow("non-ASCII query")
+            << page << QByteArray("s?q=\xc3\xa9") << "http://example.test/dir/s?q=%C3%A9";
+    QTest::newRow("non-ASCII host") << page
+                                    << QByteArray("http://b\xc3\xbc"
+                                                  "cher.example/")
+                                    << "http://xn--bcher-kva.example/";
+    QTest::newRow("entity in attribute")
+            << page << QByteArray("a.html?x=1&amp;y=2") << "http://example.test/dir/a.html?x=1&y=2";
+    QTest::newRow("whitespace around")
+            << page << QByteArray("  \t\n other.html \r\n") << "http://example.test/dir/other.html";
+    QTest::newRow("newline inside")
+            << page << QByteArray("oth\ner.html") << "http://example.test/dir/other.html";
+    QTest::newRow("backslashes") << page << QByteArray("..\\up\\x.html")
+                                 << "http://example.test/up/x.html";
+    QTest::newRow("own scheme without slashes")
+            << page << QByteArray("http:x.html") << "http://example.test/dir/x.html";
+    QTest::newRow("other scheme without slashes")
+            << page << QByteArray("https:example.org/a") << "https://example.org/a";
+    QTest::newRow("user and password")
+            << page << QByteArray("http://user:pw@Example.org/") << "http://user:pw@example.org/";
+    QTest::newRow("mail kept") << page << QByteArray("mailto:Someone@Example.TEST?subject=Hi there")
+                               << "mailto:Someone@Example.TEST?subject=Hi there";
+    QTest::newRow("script kept") << page << QByteArray("javascript:alert('a b')")
+                                 << "javascript:alert('a b')";
+    QTest::newRow("scheme in capitals kept, lowered")
+            << page << QByteArray("MAILTO:x@y.test") << "mailto:x@y.test";
+    QTest::newRow("file transfer kept") << page << QByteArray("ftp://Files.Example.test/a/../b")
+                                        << "ftp://Files.Example.test/a/../b";
+    QTest::newRow("telephone kept") << page << QByteArray(" tel:+1 555 0100 ") << "tel:+1 555 0100";
+    QTest::newRow("space in host")
+            << page << QByteArray("http://exa mple.org/") << "http://exa mple.org/";
+    QTest::newRow("port out of range")
+            << page << QByteArray("http://example.org:99999/") << "http://example.org:99999/";
+    QTest::newRow("no host") << page << QByteArray("http://") << "http://";
+    QTest::newRow("unclosed address bracket")
+            << page << QByteArray("http://[::1/") << "http://[::1/";
+}
+
+void HtmlLinksTest::resolution()
+{
+    QFETCH(QString, base);
+    QFETCH(QByteArray, href);
+    QFETCH(QString, link);
+    const QByteArray html = "<!doctype html><p><a href=\"" + href + "\">link</a>";
+    QCOMPARE(readLinks(html, "text/html", QUrl(base)), QStringList {link});
+}
+
+void HtmlLinksTest::links_baseHrefHonoured_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<QStringList>("links");
+
+    QTest::newRow("absolute base")
+            << QByteArray("<base href='http://cdn.test/assets/'><a href='x.html'></a>")
+            << QStringList {"http://cdn.test/assets/x.html"};
+    QTest::newRow("relative base, resolved against the page")
+            << QByteArray("<base href='/sub/'><a href='x.html'></a>")
+            << QStringList {"http://example.test/sub/x.html"};
+    QTest::newRow("base after the link")
+            << QByteArray("<body><a href='x.html'></a><base href='/sub/'>")
+            << QStringList {"http://example.test/sub/x.html"};
+    QTest::newRow("first base counts")
+            << QByteArray("<base href='/one/'><base href='/two/'><a href='x.html'></a>")
+            << QStringList {"http://example.test/one/x.html"};
+    QTest::newRow("base without href passed over")
+            << QByteArray("<base target='_blank'><base href='/two/'><a href='x.html'></a>")
+            << QStringList {"http://example.test/two/x.html"};
+    QTest::newRow("base of another scheme ignored")
+            << QByteArray("<base href='javascript:void(0)'><a href='x.html'></a>")
+            << QStringList {"http://example.test/dir/x.html"};
+    QTest::newRow("fragment against the base")
+            << QByteArray("<base href='http://cdn.test/a.html?v=2'><a href='#top'></a>")
+            << QStringList {"http://cdn.test/a.html?v=2#top"};
+}
+
+void HtmlLinksTest::links_baseHrefHonoured()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QStringList, links);
+    QCOMPARE(linksOf(html), links);
+}
+
+void HtmlLinksTest::links_whichElementsCount_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<QStringList>("links");
+
+    const auto at = [](const QString &path) { return "http://example.test/dir/" + path; };
+    QTest::newRow("area") << QByteArray("<map><area href='a.html'></map>")
+                          << QStringList {at("a.html")};
+    QTest::newRow("a without href")
+            << QByteArray("<a name='x'>x</a><a href='y.html'>y</a>") << QStringList {at("y.html")};
+    QTest::newRow("document order")
+            << QByteArray("<div><a href='1'></a><p><map><area href='2'></map><a href='3'></a></div>"
+                          "<a href='4'>")
+            << QStringList {at("1"), at("2"), at("3"), at("4")};
+    QTest::newRow("repeated links")
+            << QByteArray("<a href='x'></a><a href='x'></a>") << QStringList {at("x"), at("x")};
+    QTest::newRow("tags in capitals")
+            << QByteArray("<A HREF='x.html'>x</A>") << QStringList {at("x.html")};
+    QTest::newRow("unquoted attribute")
+            << QByteArray("<a href=x.html>x</a>") << QStringList {at("x.html")};
+    QTest::newRow("other elements with addresses") << QByteArray(
+            "<link href='s.css'><img src='i.png'><form action='f'></form><iframe src='f.html'>")
+                                                   << QStringList {};
+    // The parser reopens an unclosed formatting element in the next paragraph, as a browser does.
+    QTest::newRow("link reopened by the parser")
+            << QByteArray("<p><a href='x'>one<p>two") << QStringList {at("x"), at("x")};
+    QTest::newRow("in a comment") << QByteArray("<!-- <a href='c.html'> -->") << QStringList {};
+    QTest::newRow("in a script") << QByteArray(
+            "<script>document.write('<a href=\"s.html\">')</script>")
+                                 << QStringList {};
+    QTest::newRow("in a text area")
+            << QByteArray("<textarea><a href='t.html'></textarea>") << QStringList {};
+    QTest::newRow("in a template")
+            << QByteArray("<template><a href='t.html'></a></template><a href='x'>")
+            << QStringList {at("x")};
+    QTest::newRow("in an svg picture")
+            << QByteArray("<svg><a href='s.html'><text>s</text></a></svg>") << QStringList {};
+    QTest::newRow("no markup") << QByteArray("just text") << QStringList {};
+    QTest::newRow("empty page") << QByteArray() << QStringList {};
+}
+
+void HtmlLinksTest::links_whichElementsCount()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QStringList, links);
+    QCOMPARE(linksOf(html), links);
+}
+
+void HtmlLinksTest::links_deepNestingRead()
+{
+    constexpr int depth = 100'000;
+    QByteArray html = "<!doctype html><body><a href='first.html'></a>";
+    html.reserve(html.size() + depth * 6 + 40);
+    for (int i = 0; i < depth; ++i)
+        html += "<span>";
+    html += "<a href='deep.html'>deep</a>";
+
+    QCOMPARE(linksOf(html), QStringList({"http://example.test/dir/first.html",
+                                         "http://example.test/dir/deep.html"}));
+}
+
+void HtmlLinksTest::links_parseOverBudgetGivesNone()
+{
+    // Each nested block element makes the parser look through every open element: the whole page
+    // would take the parser half a minute.
+    QByteArray html = "<!doctype html><body><a href='first.html'></a>";
+    for (int i = 0; i < 100'000; ++i)
+        html += "<div>";
+
+    QCOMPARE(readLinks(html, "text/html", Page, 100ms), QStringList());
+}
+
+void HtmlLinksTest::links_charset_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QString>("path");
+
+    const QByteArray cafeLatin = "<a href='caf\xe9.html'>";
+    const QByteArray cafeUtf8 = "<a href='caf\xc3\xa9.html'>";
+    // "テスト" in Shift_JIS.
+    const QByteArray testShiftJis = "<a href='\x83\x65\x83\x58\x83\x67.html'>";
+
+    QTest::newRow("windows-1252 from the header")
+            << cafeLatin << QByteArray("text/html; charset=windows-1252") << QString("café.html");
+    QTest::newRow("quoted charset") << cafeLatin << QByteArray("text/html;charset=\"Windows-1252\"")
+                                    << QString("café.html");
+    QTest::newRow("ISO-8859-1 read as windows-1252")
+            << QByteArray("<a href='\x93q\x94.html'>")
+            << QByteArray("text/html; charset=ISO-8859-1") << QString("“q”.html");
+    QTest::newRow("Shift_JIS from meta charset")
+            << "<meta charset=\"Shift_JIS\">" + testShiftJis << QByteArray("text/html")
+            << QString("テスト.html");
+    QTest::newRow("Shift_JIS from meta http-equiv")
+            << "<meta http-equiv='Content-Type' content='text/html; charset=shift_jis'>"
+                       + testShiftJis
+            << QByteArray("text/html") << QString("テスト.html");
+    QTest::newRow("header before meta")
+            << "<meta charset='Shift_JIS'>" + cafeLatin
+            << QByteArray("text/html; charset=windows-1252") << QString("café.html");
+    QTest::newRow("byte order mark before header")
+            << "\xef\xbb\xbf" + cafeUtf8 << QByteArray("text/html; charset=windows-1252")
+            << QString("café.html");
+    QTest::newRow("UTF-16 with byte order mark")
+            << QByteArray("\xff\xfe")
+                       + QByteArray(reinterpret_cast<const char *>(u"<a href='café.html'>"), 40)
+            << QByteArray("text/html") << QString("café.html");
+    QTest::newRow("meta naming UTF-16 read as UTF-8")
+            << "<meta charset='utf-16'>" + cafeUtf8 << QByteArray("text/html")
+            << QString("café.html");
+    QTest::newRow("nothing declared is UTF-8") << cafeUtf8 << QByteArray() << QString("café.html");
+    QTest::newRow("unknown label passed over")
+            << "<meta charset='windows-1252'>" + cafeLatin
+            << QByteArray("text/html; charset=no-such") << QString("café.html");
+    QTest::newRow("invalid UTF-8 replaced")
+            << cafeLatin << QByteArray("text/html; charset=utf-8") << QString("caf\uFFFD.html");
+}
+
+void HtmlLinksTest::links_charset()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, contentType);
+    QFETCH(QString, path);
+    const QString link = QUrl("http://example.test/dir/" + path).toString(QUrl::FullyEncoded);
+    QCOMPARE(readLinks(body, contentType, Page), QStringList {link});
+}
+
+void HtmlLinksTest::text_charset_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("windows-1252") << QByteArray("caf\xe9 \x80")
+                                  << QByteArray("text/plain; charset=windows-1252")
+                                  << QString("café €");
+    QTest::newRow("Shift_JIS") << QByteArray("\x83\x65\x83\x58\x83\x67")
+                               << QByteArray("text/plain; charset=Shift_JIS") << QString("テスト");
+    QTest::newRow("ISO-8859-2") << QByteArray("\xb1") << QByteArray("text/html; charset=iso-8859-2")
+                                << QString("ą");
+    QTest::newRow("byte order mark left out")
+            << QByteArray("\xef\xbb\xbfok") << QByteArray() << QString("ok");
+    QTest::newRow("invalid bytes")
+            << QByteArray("a\xff\xc3z") << QByteArray("text/plain") << QString("a\uFFFD\uFFFDz");
+}
+
+void HtmlLinksTest::text_charset()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, contentType);
+    QFETCH(QString, text);
+    QCOMPARE(decodeHtml(body, contentType), text);
+}
+
+void HtmlLinksTest::contentType_isHtml_data()
+{
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<bool>("html");
+
+    QTest::newRow("html") << QByteArray("text/html") << true;
+    QTest::newRow("html with charset, in capitals")
+            << QByteArray(" TEXT/HTML ; charset=UTF-8") << true;
+    QTest::newRow("xhtml") << QByteArray("application/xhtml+xml") << true;
+    QTest::newRow("plain text") << QByteArray("text/plain") << false;
+    QTest::newRow("longer type") << QByteArray("text/htmlx") << false;
+    QTest::newRow("picture") << QByteArray("image/png") << false;
+    QTest::newRow("none") << QByteArray() << false;
+}
+
+void HtmlLinksTest::contentType_isHtml()
+{
+    QFETCH(QByteArray, contentType);
+    QFETCH(bool, html);
+    QCOMPARE(isHtmlContentType(contentType), html);
+}
+
+void HtmlLinksTest::links_arbitraryBytesRead()
+{
+    // Pages cut at random points and with random bytes thrown in, under every reading: nothing may
+    // crash, and whatever is found is an address.
+    const QByteArray pieces[] = {"<a href='x.html'>",
+                                 "<area href=y>",
+                                 "<base href='/b/'>",
+                                 "</a>",
+                                 "<p>",
+                                 "<table><td>",
+                                 "<svg><a href=s>",
+                                 "</svg>",
+                                 "<template>",
+                                 "<!--",
+                                 "-->",
+                                 "<script>",
+                                 "</script>",
+                                 "<meta charset=shift_jis>",
+                                 "&amp;",
+                                 "&#x110000;",
+                                 "\xef\xbb\xbf",
+                                 "\xff\xfe",
+                                 "\x83",
+                                 "\x00",
+                                 "<a href='\x81\x40'>",
+                                 "<div>",
+                                 "<b><i>",
+                                 "</b>",
+                                 "<a href='http://[x'>"};
+    const QByteArray types[] = {"text/html", "text/html; charset=shift_jis",
+                                "text/html; charset=windows-1252", "text/html; charset=utf-16be"};
+    QRandomGenerator random(20240601);
+    for (int round = 0; round < 500; ++round) {
+        QByteArray page;
+        const int count = random.bounded(60);
+        for (int i = 0; i < count; ++i) {
+            if (random.bounded(4) == 0)
+                page += char(random.bounded(256));
+            else
+                page += pieces[random.bounded(int(std::size(pieces)))];
+        }
+        const QByteArray &type = types[random.bounded(int(std::size(types)))];
+        const QStringList links = readLinks(page, type, Page);
+        for (const QString &link : links)
+            QVERIFY2(!link.isEmpty(), page.toHex().constData());
+        decodeHtml(page, type);
+    }
+}
+
+QTEST_APPLESS_MAIN(HtmlLinksTest)
+#include "tst_htmllinks.moc"

@@ -271,18 +271,18 @@ CrawlWindow MainWindow::crawlWindow()
 {
     return {*this,        *txtAddress,   *cmdCrawl,      *cmdForceStop, *cmdCheckBroken,
             *lstInternal, *lstExternal,  *InternalCount, *ExternalCount, *TotalCount,
-            StopRequested, documents};
+            StopRequested, documents,      loadAhead};
 }
 
 CheckWindow MainWindow::checkWindow()
 {
     return {*lstInternal, *lstExternal, *lstErrors,    *txtHTML,
-            *txtBroken,   *BrokenCount, StopRequested, transfer};
+            *txtBroken,   *BrokenCount, StopRequested, transfer, loadAhead};
 }
 
 ReferrerWindow MainWindow::referrerWindow()
 {
-    return {*lstInternal, *txtBrokenLink, *txtLinksToPage, StopRequested, documents};
+    return {*lstInternal, *txtBrokenLink, *txtLinksToPage, StopRequested, documents, loadAhead};
 }
 
 void MainWindow::crawl()
@@ -294,7 +294,7 @@ void MainWindow::crawl()
 void MainWindow::CrawlPage(const QString &pageAddress)
 {
     CrawlWindow w = crawlWindow();
-    crawlPage(w, pageAddress);
+    crawlPage(w, documents, pageAddress);
 }
 
 void MainWindow::forceStop()
@@ -318,7 +318,7 @@ void MainWindow::findLinks()
 void MainWindow::ScanPageForLink(const QString &pageAddress)
 {
     ReferrerWindow w = referrerWindow();
-    scanPageForLink(w, pageAddress);
+    scanPageForLink(w, documents, pageAddress);
 }
 
 void MainWindow::addErrorText()

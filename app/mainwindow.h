@@ -42,6 +42,10 @@ public:
     // 0, or -1 while a stop is requested.
     qint16 stopRequested() const { return StopRequested; }
 
+    // Whether the long commands load the pages of the next entries ahead (the default), or
+    // each page only when they reach it. What the window shows is the same either way.
+    void setLoadingAhead(bool enabled) { loadAhead = enabled; }
+
     void hideframes();
     void OpenURL(const QString &address);
 
@@ -80,6 +84,7 @@ private:
     DesktopShell &shell;
 
     qint16 StopRequested = 0;
+    bool loadAhead = true;
 
     QWidget *client = nullptr;
     QLabel *Label1 = nullptr;

@@ -2,6 +2,7 @@
 
 #include "checkwindow.h"
 
+#include <platform/ahead.h>
 #include <platform/eventloop.h>
 #include <platform/labelledcounter.h>
 #include <platform/listbox.h>
@@ -36,9 +37,9 @@ bool showsErrorText(ListBox &errors, const QString &lowerPageText)
 
 enum class Fetched { Page, Failed, Aborted };
 
-Fetched fetchIntoPageText(CheckWindow &w, const QString &address)
+Fetched fetchIntoPageText(CheckWindow &w, InternetTransfer &transfer, const QString &address)
 {
-    const std::unique_ptr<PageFetch> fetch = w.transfer.openUrl(address);
+    const std::unique_ptr<PageFetch> fetch = transfer.openUrl(address);
     while (!fetch->isFinished() && w.stopRequested != -1)
         sleepUntilNextEvent();
     if (!fetch->isFinished())
@@ -55,12 +56,14 @@ void checkPages(CheckWindow &w, ListBox &list)
 {
     // The bound is fixed here: entries added while the phase runs are not visited.
     const qsizetype pages = list.count();
+    TransferAhead ahead(w.transfer, w.stopRequested, w.loadAhead);
     for (qsizetype i = 0; i < pages; ++i) {
         if (!list.setCurrentIndex(i) || w.stopRequested == -1)
             return;
+        ahead.fill(list, i, pages);
         yieldToEventLoop();
 
-        const Fetched fetched = fetchIntoPageText(w, list.currentText());
+        const Fetched fetched = fetchIntoPageText(w, ahead, list.currentText());
         if (fetched == Fetched::Aborted)
             continue;
         yieldToEventLoop();

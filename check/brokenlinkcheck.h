@@ -8,5 +8,6 @@ struct CheckWindow;
 //
 // The run yields before and after each fetch and sleeps in the event loop while a fetch is in
 // flight, so the window stays live. A stop request aborts the fetch in flight at once (that page
-// counts nothing) and ends the run at its next page.
+// counts nothing) and ends the run at its next page. The pages of the next entries are fetched
+// ahead, a few at once, and their results taken in list order.
 void runBrokenLinkCheck(CheckWindow &window);

@@ -18,4 +18,5 @@ struct CheckWindow
     LabelledCounter &brokenCount;
     qint16 &stopRequested;
     InternetTransfer &transfer;
+    bool loadAhead = true;
 };

@@ -3,6 +3,7 @@
 #include "crawlwindow.h"
 #include "pagecrawl.h"
 
+#include <platform/ahead.h>
 #include <platform/eventloop.h>
 #include <platform/listbox.h>
 
@@ -30,17 +31,19 @@ void runCrawl(CrawlWindow &w)
     w.forceStop.setEnabled(true);
     w.address.setEnabled(false);
 
-    crawlPage(w, w.address.text());
+    crawlPage(w, w.documents, w.address.text());
 
     // The bound is fixed here: pages that the internal pages add are recorded, not loaded.
     const qsizetype pages = w.internal.count();
+    DocumentsAhead ahead(w.documents, w.stopRequested, w.loadAhead);
     for (qsizetype i = 0; i < pages; ++i) {
         // An entry that is gone (New emptied the list) ends the run as a stop would.
         if (!w.internal.setCurrentIndex(i) || w.stopRequested == -1)
             break;
+        ahead.fill(w.internal, i, pages);
         yieldToEventLoop();
         // The current entry, not entry i: the user may have selected another one meanwhile.
-        crawlPage(w, w.internal.currentText());
+        crawlPage(w, ahead, w.internal.currentText());
         yieldToEventLoop();
     }
 

@@ -25,4 +25,5 @@ struct CrawlWindow
     LabelledCounter &totalCount;
     qint16 &stopRequested;
     HtmlDocumentService &documents;
+    bool loadAhead = true;
 };

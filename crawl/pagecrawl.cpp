@@ -43,9 +43,9 @@ void recordLink(CrawlWindow &w, const QString &address)
 
 } // namespace
 
-void crawlPage(CrawlWindow &w, const QString &pageAddress)
+void crawlPage(CrawlWindow &w, HtmlDocumentService &documents, const QString &pageAddress)
 {
-    const std::unique_ptr<HtmlDocument> document = w.documents.createDocumentFromUrl(pageAddress);
+    const std::unique_ptr<HtmlDocument> document = documents.createDocumentFromUrl(pageAddress);
     w.window.setCursor(Qt::WaitCursor);
     if (w.stopRequested == -1) {
         w.window.unsetCursor();

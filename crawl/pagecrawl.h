@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class HtmlDocumentService;
 struct CrawlWindow;
 
 // Loads one page and records its links: each address that passes the link filter enters the
@@ -10,4 +11,4 @@ struct CrawlWindow;
 //
 // A page that begins while a stop is requested is skipped untouched. A stop requested while the
 // page loads ends the wait, and the links the page holds so far are still recorded.
-void crawlPage(CrawlWindow &window, const QString &pageAddress);
+void crawlPage(CrawlWindow &window, HtmlDocumentService &documents, const QString &pageAddress);

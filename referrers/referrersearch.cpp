@@ -2,6 +2,7 @@
 
 #include "referrerwindow.h"
 
+#include <platform/ahead.h>
 #include <platform/eventloop.h>
 #include <platform/htmldocument.h>
 #include <platform/listbox.h>
@@ -14,16 +15,18 @@ void findReferringPages(ReferrerWindow &w)
     w.stopRequested = 0;
     // The bound is fixed here: entries added while the search runs are not visited.
     const qsizetype pages = w.internal.count();
+    DocumentsAhead ahead(w.documents, w.stopRequested, w.loadAhead);
     for (qsizetype i = 0; i < pages; ++i) {
         if (!w.internal.setCurrentIndex(i) || w.stopRequested == -1)
             break;
-        scanPageForLink(w, w.internal.currentText());
+        ahead.fill(w.internal, i, pages);
+        scanPageForLink(w, ahead, w.internal.currentText());
     }
 }
 
-void scanPageForLink(ReferrerWindow &w, const QString &pageAddress)
+void scanPageForLink(ReferrerWindow &w, HtmlDocumentService &documents, const QString &pageAddress)
 {
-    const std::unique_ptr<HtmlDocument> document = w.documents.createDocumentFromUrl(pageAddress);
+    const std::unique_ptr<HtmlDocument> document = documents.createDocumentFromUrl(pageAddress);
     if (!document)
         return;
     // Cleared here, after the request: each page's wait starts afresh.

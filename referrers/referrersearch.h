@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class HtmlDocumentService;
 struct ReferrerWindow;
 
 // The "Find links" command: loads every internal page listed when it starts and appends a line
@@ -11,4 +12,4 @@ void findReferringPages(ReferrerWindow &window);
 
 // One page of the search: loads the page, waits for it (a stop request ends the wait and the
 // links read so far are still compared) and appends the page's address for every match.
-void scanPageForLink(ReferrerWindow &window, const QString &pageAddress);
+void scanPageForLink(ReferrerWindow &window, HtmlDocumentService &documents, const QString &pageAddress);

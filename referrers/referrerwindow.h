@@ -15,4 +15,5 @@ struct ReferrerWindow
     MultiLineTextBox &results;  // one referring page a line, only ever appended to
     qint16 &stopRequested;
     HtmlDocumentService &documents;
+    bool loadAhead = true;
 };

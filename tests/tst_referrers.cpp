@@ -16,6 +16,7 @@ void crawlSite(WindowHarness &h, const QStringList &paths)
     h.documents.setPage(Start, links);
     h.crawl(Start);
     h.documents.requested.clear();
+    h.documents.consumed.clear();
 }
 
 void findLinksTo(WindowHarness &h, const QString &address)
@@ -55,7 +56,7 @@ void ReferrersTest::find_listsEachLinkingPageOncePerLink()
 
     findLinksTo(h, dead);
 
-    QCOMPARE(h.documents.requested, QStringList({at("/a"), at("/b"), at("/c")}));
+    QCOMPARE(h.documents.consumed, QStringList({at("/a"), at("/b"), at("/c")}));
     QCOMPARE(resultLines(h), QStringList({at("/a"), at("/a"), at("/c")}));
     QCOMPARE(h.list("lstInternal")->currentIndex(), 2);
     QCOMPARE(h.window.stopRequested(), 0);
@@ -99,21 +100,22 @@ void ReferrersTest::forceStop_whilePageLoads_comparesItAndEnds()
     crawlSite(h, {"/a", "/b", "/c"});
     h.documents.setPage(at("/a"), {"http://other.test/x"});
     h.documents.holdPage(at("/a"));
-    h.documents.onRequest = [&](const QString &) { soon([&] { h.trigger("mnuForceStop"); }); };
+    h.documents.onWait = [&](const QString &) { soon([&] { h.trigger("mnuForceStop"); }); };
 
     findLinksTo(h, "http://other.test/x");
 
-    QCOMPARE(h.documents.requested, QStringList({at("/a")}));
+    QCOMPARE(h.documents.consumed, QStringList({at("/a")}));
     QCOMPARE(resultLines(h), QStringList({at("/a")}));
     QCOMPARE(h.list("lstInternal")->currentIndex(), 1);
     QCOMPARE(h.documents.liveDocuments(), 0);
 
     // The next search clears the flag and runs in full.
-    h.documents.onRequest = nullptr;
+    h.documents.onWait = nullptr;
     h.documents.release(at("/a"));
     h.documents.requested.clear();
+    h.documents.consumed.clear();
     findLinksTo(h, "http://other.test/x");
-    QCOMPARE(h.documents.requested, QStringList({at("/a"), at("/b"), at("/c")}));
+    QCOMPARE(h.documents.consumed, QStringList({at("/a"), at("/b"), at("/c")}));
 }
 
 void ReferrersTest::new_duringSearch_endsIt()
@@ -122,11 +124,11 @@ void ReferrersTest::new_duringSearch_endsIt()
     crawlSite(h, {"/a", "/b"});
     h.documents.setPage(at("/a"), {"http://other.test/x"});
     h.documents.holdPage(at("/a"));
-    h.documents.onRequest = [&](const QString &) { soon([&] { h.trigger("mnuNew"); }); };
+    h.documents.onWait = [&](const QString &) { soon([&] { h.trigger("mnuNew"); }); };
 
     findLinksTo(h, "http://other.test/x");
 
-    QCOMPARE(h.documents.requested, QStringList({at("/a")}));
+    QCOMPARE(h.documents.consumed, QStringList({at("/a")}));
     // The scanned page is recorded under its own address, though New emptied the list.
     QCOMPARE(resultLines(h), QStringList({at("/a")}));
     QCOMPARE(h.window.stopRequested(), -1);

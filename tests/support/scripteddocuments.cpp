@@ -15,9 +15,16 @@ public:
 
     QString readyState() const override
     {
+        if (!std::exchange(state->waited, true) && state->service->onWait)
+            state->service->onWait(state->address);
         return state->complete ? ReadyStateComplete : ReadyStateLoading;
     }
-    QStringList links() const override { return state->links; }
+    QStringList links() const override
+    {
+        if (!std::exchange(state->consumed, true))
+            state->service->consumed.append(state->address);
+        return state->links;
+    }
 
 private:
     std::shared_ptr<ScriptedDocumentService::State> state;
@@ -53,11 +60,11 @@ void ScriptedDocumentService::release(const QString &address)
 std::unique_ptr<HtmlDocument> ScriptedDocumentService::createDocumentFromUrl(const QString &address)
 {
     requested.append(address);
-    if (onRequest)
-        onRequest(address);
 
     auto state = std::make_shared<State>();
+    state->address = address;
     state->links = pages.value(address);
+    state->service = this;
     state->live = live;
     if (heldAddresses.contains(address)) {
         held[address].push_back(state);

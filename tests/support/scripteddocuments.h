@@ -21,17 +21,23 @@ public:
 
     std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
 
-    // Runs when a page is requested, before its document is handed out.
-    std::function<void(const QString &address)> onRequest;
-    // Every address requested, in order.
+    // Runs when a command first waits for a page's document (reads its ready state).
+    std::function<void(const QString &address)> onWait;
+    // Every address requested, in order, loads ahead included.
     QStringList requested;
+    // The addresses whose links a command read, in order: the pages it worked through.
+    QStringList consumed;
     // Documents handed out and not yet destroyed.
     int liveDocuments() const { return int(live.use_count()) - 1; }
 
     struct State
     {
+        QString address;
         QStringList links;
         bool complete = false;
+        bool consumed = false;
+        bool waited = false;
+        ScriptedDocumentService *service = nullptr;
         std::shared_ptr<int> live;
     };
 

@@ -8,24 +8,36 @@ namespace {
 class ScriptedFetch final : public PageFetch
 {
 public:
-    ScriptedFetch(std::shared_ptr<ScriptedTransfer::State> state, int &aborted)
+    ScriptedFetch(std::shared_ptr<ScriptedTransfer::State> state, ScriptedTransfer &transfer)
         : state(std::move(state))
-        , aborted(aborted)
+        , transfer(transfer)
     {
+        ++transfer.liveFetches;
     }
     ~ScriptedFetch() override
     {
+        --transfer.liveFetches;
         if (!state->finished)
-            ++aborted;
+            ++transfer.aborted;
     }
 
-    bool isFinished() const override { return state->finished; }
-    bool failed() const override { return state->failed; }
+    bool isFinished() const override
+    {
+        if (!std::exchange(state->waited, true) && transfer.onWait)
+            transfer.onWait(state->address);
+        return state->finished;
+    }
+    bool failed() const override
+    {
+        if (state->finished && !std::exchange(state->consumed, true))
+            transfer.consumed.append(state->address);
+        return state->failed;
+    }
     QString text() const override { return state->finished ? state->text : QString(); }
 
 private:
     std::shared_ptr<ScriptedTransfer::State> state;
-    int &aborted;
+    ScriptedTransfer &transfer;
 };
 
 } // namespace
@@ -53,10 +65,9 @@ void ScriptedTransfer::release(const QString &address)
 std::unique_ptr<PageFetch> ScriptedTransfer::openUrl(const QString &address)
 {
     requested.append(address);
-    if (onRequest)
-        onRequest(address);
 
     auto state = std::make_shared<State>();
+    state->address = address;
     state->failed = !pages.contains(address);
     state->text = pages.value(address);
     if (heldAddresses.contains(address)) {
@@ -67,5 +78,5 @@ std::unique_ptr<PageFetch> ScriptedTransfer::openUrl(const QString &address)
                 s->finished = true;
         });
     }
-    return std::make_unique<ScriptedFetch>(std::move(state), aborted);
+    return std::make_unique<ScriptedFetch>(std::move(state), *this);
 }

@@ -20,15 +20,24 @@ public:
 
     std::unique_ptr<PageFetch> openUrl(const QString &address) override;
 
-    std::function<void(const QString &address)> onRequest;
+    // Runs when the check first waits for a fetch (asks whether it has finished).
+    std::function<void(const QString &address)> onWait;
+    // Every address requested, in order, fetches ahead included.
     QStringList requested;
+    // The addresses whose result the check read, in order: the pages it tested.
+    QStringList consumed;
+    // Fetches handed out and not yet destroyed.
+    int liveFetches = 0;
     // Fetches destroyed before they finished.
     int aborted = 0;
 
     struct State
     {
+        QString address;
         QString text;
         bool finished = false;
+        bool consumed = false;
+        bool waited = false;
         bool failed = false;
     };
 

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Pages loading ahead of a list walk: while the walk works on one entry, the pages of the next
+// entries are already on their way, a bounded number at once, and the walk takes each one when
+// it reaches its entry. Results are still consumed in list order, one at a time, so what the
+// window shows is what a walk that loads one page after the other would show.
+//
+// `Load` is a document or a fetch; destroying one abandons it and closes its connection.
+template<typename Load>
+class LoadsAhead
+{
+public:
+    struct Limits
+    {
+        int perHost = 4; // loads held for one host
+        int total = 16;  // loads held in all, in flight or waiting to be taken
+    };
+    using Start = std::function<std::unique_ptr<Load>(const QString &address)>;
+
+    LoadsAhead(Start start, Limits limits)
+        : start(std::move(start))
+        , limits(limits)
+    {
+    }
+
+    // Starts loads for the upcoming addresses, in their order, as far as the limits allow. An
+    // address already held is not loaded twice.
+    void fill(const std::vector<QString> &upcoming)
+    {
+        for (const QString &address : upcoming) {
+            if (int(held.size()) >= limits.total)
+                return;
+            if (isHeld(address))
+                continue;
+            const QString host = hostOf(address);
+            if (heldFor(host) >= limits.perHost)
+                continue;
+            held.push_back({address, host, start(address)});
+        }
+    }
+
+    // The held load of `address`, or null when none is held.
+    std::unique_ptr<Load> take(const QString &address)
+    {
+        for (auto it = held.begin(); it != held.end(); ++it) {
+            if (it->address == address) {
+                std::unique_ptr<Load> load = std::move(it->load);
+                held.erase(it);
+                return load;
+            }
+        }
+        return nullptr;
+    }
+
+    void abandonAll() { held.clear(); }
+    int heldCount() const { return int(held.size()); }
+
+private:
+    struct Held
+    {
+        QString address;
+        QString host;
+        std::unique_ptr<Load> load;
+    };
+
+    static QString hostOf(const QString &address)
+    {
+        const QUrl url(address);
+        return url.scheme() + QLatin1String("://") + url.host() + QLatin1Char(':')
+               + QString::number(url.port());
+    }
+
+    bool isHeld(const QString &address) const
+    {
+        return std::any_of(held.begin(), held.end(), [&](const Held &h) { return h.address == address; });
+    }
+
+    // A load held and not yet taken may still be in flight: each counts as a connection.
+    int heldFor(const QString &host) const
+    {
+        return int(std::count_if(held.begin(), held.end(), [&](const Held &h) { return h.host == host; }));
+    }
+
+    Start start;
+    Limits limits;
+    std::vector<Held> held;
+};

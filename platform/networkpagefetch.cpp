@@ -1,0 +1,40 @@
+#include "networkpagefetch.h"
+
+#include "htmldecoding.h"
+#include "pagedownload.h"
+
+NetworkPageFetch::NetworkPageFetch(std::unique_ptr<PageDownload> pageDownload)
+    : download(std::move(pageDownload))
+{
+}
+
+NetworkPageFetch::~NetworkPageFetch() = default;
+
+bool NetworkPageFetch::isFinished() const
+{
+    return download->outcome() != PageDownload::Outcome::Running;
+}
+
+bool NetworkPageFetch::failed() const
+{
+    switch (download->outcome()) {
+    case PageDownload::Outcome::Running:
+    case PageDownload::Outcome::Complete:
+    case PageDownload::Outcome::Capped:
+        return false;
+    case PageDownload::Outcome::TimedOut:
+    case PageDownload::Outcome::NotHtml:
+    case PageDownload::Outcome::Failed:
+        return true;
+    }
+    return true;
+}
+
+QString NetworkPageFetch::text() const
+{
+    if (!isFinished() || failed())
+        return {};
+    if (!decoded)
+        decoded = decodeHtml(download->body(), download->contentType());
+    return *decoded;
+}

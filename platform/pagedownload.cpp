@@ -1,0 +1,188 @@
+#include "pagedownload.h"
+
+#include "htmldecoding.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+
+bool isWebScheme(const QString &scheme)
+{
+    return scheme == u"http" || scheme == u"https";
+}
+
+// Whether the reply ended without a whole response. A status of 400 and above also ends a reply
+// with an error, but the response and its body are whole.
+bool brokeOff(const QNetworkReply &reply)
+{
+    if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        return true;
+    switch (reply.error()) {
+    case QNetworkReply::NoError:
+    case QNetworkReply::ContentAccessDenied:
+    case QNetworkReply::ContentOperationNotPermittedError:
+    case QNetworkReply::ContentNotFoundError:
+    case QNetworkReply::AuthenticationRequiredError:
+    case QNetworkReply::ContentConflictError:
+    case QNetworkReply::ContentGoneError:
+    case QNetworkReply::UnknownContentError:
+    case QNetworkReply::ProtocolInvalidOperationError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::InternalServerError:
+    case QNetworkReply::OperationNotImplementedError:
+    case QNetworkReply::ServiceUnavailableError:
+    case QNetworkReply::UnknownServerError:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Where the response sends the browser, when it is a redirect a browser follows.
+std::optional<QUrl> redirectTargetOf(const QNetworkReply &reply)
+{
+    switch (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()) {
+    case 301:
+    case 302:
+    case 303:
+    case 307:
+    case 308:
+        break;
+    default:
+        return std::nullopt;
+    }
+    const QUrl target = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (!target.isValid())
+        return std::nullopt;
+    return reply.url().resolved(target);
+}
+
+} // namespace
+
+std::shared_ptr<QNetworkAccessManager> PageDownload::createManager()
+{
+    auto manager = std::make_shared<QNetworkAccessManager>();
+    manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    return manager;
+}
+
+PageDownload::PageDownload(std::shared_ptr<QNetworkAccessManager> sharedManager,
+                           const QString &address, const Limits &downloadLimits, Accept accepted)
+    : manager(std::move(sharedManager))
+    , limits(downloadLimits)
+    , accept(accepted)
+    , location(address, QUrl::TolerantMode)
+{
+    if (address.isEmpty() || !location.isValid() || !isWebScheme(location.scheme())
+        || location.host().isEmpty()) {
+        result = Outcome::Failed;
+        return;
+    }
+
+    // A limit in all, not for inactivity: a server dripping bytes cannot hold a download longer.
+    timeLimit.setSingleShot(true);
+    timeLimit.setTimerType(Qt::PreciseTimer);
+    connect(&timeLimit, &QTimer::timeout, this, [this] { end(Outcome::TimedOut); });
+    timeLimit.start(limits.time);
+    request(location);
+}
+
+PageDownload::~PageDownload()
+{
+    if (reply) {
+        reply->disconnect(this);
+        reply->abort();
+        delete reply;
+    }
+    delete retired;
+}
+
+void PageDownload::request(const QUrl &address)
+{
+    QNetworkRequest request(address);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Skarnel"));
+    request.setRawHeader("Accept", QByteArrayLiteral("text/html,application/xhtml+xml,*/*;q=0.8"));
+    reply = manager->get(request);
+    redirectTarget.reset();
+    connect(reply, &QNetworkReply::metaDataChanged, this, &PageDownload::checkHeaders);
+    connect(reply, &QNetworkReply::readyRead, this, &PageDownload::readBody);
+    connect(reply, &QNetworkReply::finished, this, &PageDownload::finishReply);
+}
+
+void PageDownload::checkHeaders()
+{
+    redirectTarget = redirectTargetOf(*reply);
+    if (redirectTarget)
+        return;
+    type = reply->rawHeader("Content-Type");
+    if (accept == Accept::HtmlOnly && !type.isEmpty() && !isHtmlContentType(type)) {
+        end(Outcome::NotHtml);
+        return;
+    }
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    if (length > 0)
+        received.reserve(qMin(length, limits.bodyCap));
+}
+
+void PageDownload::readBody()
+{
+    if (redirectTarget) {
+        // Read to the end all the same, so that the connection can carry the next request.
+        reply->skip(reply->bytesAvailable());
+        return;
+    }
+    const qint64 wanted = qMin(reply->bytesAvailable(), limits.bodyCap - received.size());
+    if (wanted > 0) {
+        const qsizetype start = received.size();
+        received.resize(start + wanted);
+        const qint64 got = reply->read(received.data() + start, wanted);
+        received.resize(start + qMax<qint64>(got, 0));
+    }
+    if (received.size() >= limits.bodyCap)
+        end(Outcome::Capped);
+}
+
+void PageDownload::finishReply()
+{
+    readBody();
+    if (result != Outcome::Running)
+        return;
+    if (brokeOff(*reply)) {
+        end(Outcome::Failed);
+        return;
+    }
+    if (redirectTarget) {
+        if (!isWebScheme(redirectTarget->scheme()) || redirectsLeft-- == 0) {
+            end(Outcome::Failed);
+            return;
+        }
+        // In the finished signal of `reply`: it may not be deleted yet, the one before may.
+        reply->disconnect(this);
+        delete retired;
+        retired = reply;
+        location = *redirectTarget;
+        request(location);
+        return;
+    }
+    if (type.isEmpty())
+        type = reply->rawHeader("Content-Type");
+    const bool notHtml = accept == Accept::HtmlOnly && !type.isEmpty() && !isHtmlContentType(type);
+    end(notHtml ? Outcome::NotHtml : Outcome::Complete);
+}
+
+void PageDownload::end(Outcome outcome)
+{
+    timeLimit.stop();
+    result = outcome;
+    location = reply->url();
+    // Nothing more may reach this download, not even the signals abort() emits on its way. The
+    // reply itself is deleted with the download, never inside one of its own signals.
+    reply->disconnect(this);
+    reply->abort();
+    if (outcome == Outcome::Failed || outcome == Outcome::NotHtml)
+        received.clear();
+}

@@ -1,0 +1,214 @@
+#include "loopbackserver.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto trickleInterval = 20ms;
+constexpr auto longestTrickle = 60s;
+
+struct Answer
+{
+    enum class Kind { Page, Redirect, Stall };
+
+    Kind kind = Kind::Page;
+    int status = 200;
+    std::string body;
+    std::string contentType;
+    std::string location;
+};
+
+std::string toStd(const QByteArray &bytes)
+{
+    return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+} // namespace
+
+struct LoopbackServer::Server
+{
+    httplib::Server http;
+    std::string host;
+    int port = 0;
+    std::thread listener;
+
+    mutable std::mutex mutex;
+    std::condition_variable stopped;
+    bool stopping = false;
+    std::map<std::string, Answer> answers;
+    std::map<std::string, int> hits;
+    std::map<std::string, int> trickling;
+    std::map<std::string, int> abandoned;
+
+    void set(const QString &path, Answer answer)
+    {
+        const std::lock_guard lock(mutex);
+        answers[path.toStdString()] = std::move(answer);
+    }
+
+    int count(const std::map<std::string, int> &counts, const QString &path) const
+    {
+        const std::lock_guard lock(mutex);
+        const auto found = counts.find(path.toStdString());
+        return found == counts.end() ? 0 : found->second;
+    }
+
+    void answer(const httplib::Request &request, httplib::Response &response)
+    {
+        Answer answer;
+        {
+            const std::lock_guard lock(mutex);
+            ++hits[request.path];
+            const auto found = answers.find(request.path);
+            if (found == answers.end()) {
+                response.status = 404;
+                return;
+            }
+            answer = found->second;
+        }
+        switch (answer.kind) {
+        case Answer::Kind::Page:
+            // The server sends text/plain for a body without a Content-Type; an empty one is
+            // read by clients as none.
+            response.set_content(answer.body, answer.contentType.c_str());
+            break;
+        case Answer::Kind::Redirect:
+            response.set_header("Location", answer.location);
+            break;
+        case Answer::Kind::Stall:
+            // The server would compress a text answer for a client that accepts it, and its
+            // compressor holds small writes back: no byte would leave, nor would a closed
+            // connection show. The request is the server's own, not a constant.
+            const_cast<httplib::Request &>(request).headers.erase("Accept-Encoding");
+            response.set_chunked_content_provider(
+                    answer.contentType,
+                    [this, path = request.path, head = answer.body](
+                            size_t, httplib::DataSink &sink) { return trickle(path, head, sink); });
+            break;
+        }
+        response.status = answer.status;
+    }
+
+    // Runs once per answer: it returns only when the answer is over.
+    bool trickle(const std::string &path, const std::string &head, httplib::DataSink &sink)
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + longestTrickle;
+        bool written = head.empty() || sink.write(head.data(), head.size());
+        std::unique_lock lock(mutex);
+        ++trickling[path];
+        while (written) {
+            if (stopped.wait_for(lock, trickleInterval, [this] { return stopping; })
+                || std::chrono::steady_clock::now() > giveUp) {
+                --trickling[path];
+                lock.unlock();
+                sink.done();
+                return true;
+            }
+            lock.unlock();
+            written = sink.write(" ", 1);
+            lock.lock();
+        }
+        --trickling[path];
+        ++abandoned[path];
+        return false;
+    }
+};
+
+LoopbackServer::LoopbackServer(const QString &address)
+    : server(std::make_unique<Server>())
+{
+    // A client that goes away in the middle of an answer must end the write with an error, not the
+    // test program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    server->host = address.toStdString();
+    server->http.Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
+        server->answer(request, response);
+    });
+    server->port = server->http.bind_to_any_port(server->host);
+    if (server->port <= 0)
+        return;
+    server->listener = std::thread([this] { server->http.listen_after_bind(); });
+    // Stopping a server that is not yet running does nothing, and its thread would then wait for
+    // connections for ever. Connections made meanwhile wait in the listening socket's queue.
+    const auto giveUp = std::chrono::steady_clock::now() + 10s;
+    while (!server->http.is_running() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(1ms);
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    {
+        const std::lock_guard lock(server->mutex);
+        server->stopping = true;
+    }
+    server->stopped.notify_all();
+    server->http.stop();
+    if (server->listener.joinable())
+        server->listener.join();
+}
+
+void LoopbackServer::page(const QString &path, const QByteArray &body,
+                          const QByteArray &contentType, int status)
+{
+    server->set(path, {Answer::Kind::Page, status, toStd(body), toStd(contentType), {}});
+}
+
+void LoopbackServer::redirect(const QString &path, const QString &target, int status)
+{
+    server->set(path, {Answer::Kind::Redirect, status, {}, {}, target.toStdString()});
+}
+
+void LoopbackServer::stall(const QString &path, const QByteArray &head,
+                           const QByteArray &contentType)
+{
+    server->set(path, {Answer::Kind::Stall, 200, toStd(head), toStd(contentType), {}});
+}
+
+QString LoopbackServer::url(const QString &path) const
+{
+    return QStringLiteral("http://") + QString::fromStdString(server->host) + u':'
+           + QString::number(port()) + path;
+}
+
+quint16 LoopbackServer::port() const
+{
+    return quint16(server->port);
+}
+
+int LoopbackServer::hits(const QString &path) const
+{
+    return server->count(server->hits, path);
+}
+
+int LoopbackServer::trickling(const QString &path) const
+{
+    return server->count(server->trickling, path);
+}
+
+int LoopbackServer::abandoned(const QString &path) const
+{
+    return server->count(server->abandoned, path);
+}
+
+QString LoopbackServer::refusedUrl(const QString &path)
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:") + QString::number(port) + path;
+}

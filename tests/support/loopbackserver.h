@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+// An HTTP server on a loopback address for tests. It listens on a free port from construction and
+// answers from background threads, out of a table of paths that the test may fill in at any time;
+// any other path is answered 404 with an empty body. Destroying it ends every trickling answer,
+// stops the server and waits for its threads.
+class LoopbackServer final
+{
+public:
+    explicit LoopbackServer(const QString &address = QStringLiteral("127.0.0.1"));
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer &) = delete;
+    LoopbackServer &operator=(const LoopbackServer &) = delete;
+
+    // Serves `body` at `path` with that status. An empty `contentType` sends an empty Content-Type,
+    // which clients read as none.
+    void page(const QString &path, const QByteArray &body,
+              const QByteArray &contentType = QByteArrayLiteral("text/html; charset=utf-8"),
+              int status = 200);
+    // Answers `path` with a redirect to `target`, a path on this server or a whole address.
+    void redirect(const QString &path, const QString &target, int status = 302);
+    // Answers `path` with its headers and `head`, then trickles one more space every 20 ms and
+    // never completes: until the client goes away (counted by abandoned()), the server is
+    // destroyed, or a minute has passed.
+    void stall(const QString &path, const QByteArray &head = {},
+               const QByteArray &contentType = QByteArrayLiteral("text/html"));
+
+    // "http://ADDRESS:PORT" followed by `path`.
+    QString url(const QString &path) const;
+    quint16 port() const;
+    // Requests received for `path`, whatever their query.
+    int hits(const QString &path) const;
+    // Answers to `path` trickling at this moment, their headers and head sent.
+    int trickling(const QString &path) const;
+    // Trickling answers to `path` that ended because the client closed the connection.
+    int abandoned(const QString &path) const;
+
+    // An address on 127.0.0.1 where nothing listens, so that connecting to it is refused.
+    static QString refusedUrl(const QString &path = QStringLiteral("/"));
+
+private:
+    struct Server;
+    std::unique_ptr<Server> server;
+};

@@ -1,0 +1,193 @@
+#include <platform/networktransfer.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <support/loopbackserver.h>
+
+#include <chrono>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Sleeps in the event loop as the check does, woken only by events, until the fetch has finished
+// or `limit` has passed. A fetch that finished without an event would leave it asleep.
+bool finishes(const PageFetch &fetch, std::chrono::milliseconds limit = 10s)
+{
+    const QDeadlineTimer deadline(limit);
+    QTimer alarm;
+    alarm.start(limit);
+    while (!fetch.isFinished() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return fetch.isFinished();
+}
+
+} // namespace
+
+class NetworkTransferTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fetch_bodyOfPage_data();
+    void fetch_bodyOfPage();
+    void fetch_redirectFollowed();
+    void fetch_failures_data();
+    void fetch_failures();
+    void fetch_unfetchableAddressFailsAtOnce_data();
+    void fetch_unfetchableAddressFailsAtOnce();
+    void fetch_trickleFailsAtTimeLimit();
+    void fetch_bodyCutAtCap();
+    void fetch_destroyedWhileRunningClosesConnection();
+};
+
+void NetworkTransferTest::fetch_bodyOfPage_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("page") << QByteArray("<p>Hello</p>") << QByteArray("text/html") << 200
+                          << "<p>Hello</p>";
+    QTest::newRow("not found") << QByteArray("<h1>404 Page not found</h1>")
+                               << QByteArray("text/html") << 404 << "<h1>404 Page not found</h1>";
+    QTest::newRow("server error") << QByteArray("Internal error") << QByteArray("text/plain") << 500
+                                  << "Internal error";
+    QTest::newRow("plain text") << QByteArray("just text") << QByteArray("text/plain") << 200
+                                << "just text";
+    QTest::newRow("charset of the header")
+            << QByteArray("caf\xe9") << QByteArray("text/plain; charset=windows-1252") << 200
+            << "café";
+    QTest::newRow("charset of the page")
+            << QByteArray("<meta charset='shift_jis'>\x83\x65\x83\x58\x83\x67")
+            << QByteArray("text/html") << 200 << "<meta charset='shift_jis'>テスト";
+    QTest::newRow("empty") << QByteArray() << QByteArray("text/html") << 200 << "";
+}
+
+void NetworkTransferTest::fetch_bodyOfPage()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, contentType);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    LoopbackServer server;
+    server.page("/page", body, contentType, status);
+    NetworkTransfer transfer;
+
+    const auto fetch = transfer.openUrl(server.url("/page"));
+    QVERIFY(!fetch->isFinished());
+    QCOMPARE(fetch->text(), QString());
+    QVERIFY(finishes(*fetch));
+    QVERIFY(!fetch->failed());
+    QCOMPARE(fetch->text(), text);
+}
+
+void NetworkTransferTest::fetch_redirectFollowed()
+{
+    LoopbackServer server;
+    server.redirect("/old", "/new", 301);
+    server.page("/new", "moved here");
+    NetworkTransfer transfer;
+
+    const auto fetch = transfer.openUrl(server.url("/old"));
+    QVERIFY(finishes(*fetch));
+    QVERIFY(!fetch->failed());
+    QCOMPARE(fetch->text(), "moved here");
+}
+
+void NetworkTransferTest::fetch_failures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("redirect to a file") << "/to-file";
+    QTest::newRow("redirect to file transfer") << "/to-ftp";
+    QTest::newRow("endless redirects") << "/loop";
+    QTest::newRow("refused connection") << "";
+}
+
+void NetworkTransferTest::fetch_failures()
+{
+    QFETCH(QString, path);
+    LoopbackServer server;
+    server.redirect("/to-file", "file:///etc/passwd");
+    server.redirect("/to-ftp", "ftp://127.0.0.1/");
+    server.redirect("/loop", "/loop");
+    NetworkTransfer transfer;
+
+    const auto fetch =
+            transfer.openUrl(path.isEmpty() ? LoopbackServer::refusedUrl() : server.url(path));
+    QVERIFY(finishes(*fetch));
+    QVERIFY(fetch->failed());
+    QCOMPARE(fetch->text(), QString());
+}
+
+void NetworkTransferTest::fetch_unfetchableAddressFailsAtOnce_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("empty") << "";
+    QTest::newRow("no scheme") << "127.0.0.1/page.html";
+    QTest::newRow("file") << "file:///etc/passwd";
+    QTest::newRow("file transfer") << "ftp://127.0.0.1/";
+    QTest::newRow("mail") << "mailto:someone@example.test";
+    QTest::newRow("no host") << "http://";
+    QTest::newRow("malformed host") << "http://[::1/";
+}
+
+void NetworkTransferTest::fetch_unfetchableAddressFailsAtOnce()
+{
+    QFETCH(QString, address);
+    NetworkTransfer transfer;
+    const auto fetch = transfer.openUrl(address);
+    QVERIFY(fetch);
+    QVERIFY(fetch->isFinished());
+    QVERIFY(fetch->failed());
+    QCOMPARE(fetch->text(), QString());
+}
+
+void NetworkTransferTest::fetch_trickleFailsAtTimeLimit()
+{
+    LoopbackServer server;
+    server.stall("/slow", "partial");
+    NetworkTransfer transfer(1s);
+
+    const auto fetch = transfer.openUrl(server.url("/slow"));
+    QVERIFY(finishes(*fetch));
+    QVERIFY(fetch->failed());
+    QCOMPARE(fetch->text(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow"), 1, 10000);
+}
+
+void NetworkTransferTest::fetch_bodyCutAtCap()
+{
+    constexpr qint64 cap = 64 * 1024;
+    QByteArray body;
+    for (int i = 0; body.size() < 3 * cap; ++i)
+        body += QByteArray::number(i) + ' ';
+    LoopbackServer server;
+    server.page("/big.txt", body, "text/plain");
+    NetworkTransfer transfer(60s, cap);
+
+    const auto fetch = transfer.openUrl(server.url("/big.txt"));
+    QVERIFY(finishes(*fetch));
+    QVERIFY(!fetch->failed());
+    QCOMPARE(fetch->text(), QString::fromLatin1(body.first(cap)));
+}
+
+void NetworkTransferTest::fetch_destroyedWhileRunningClosesConnection()
+{
+    LoopbackServer server;
+    server.stall("/slow", "partial");
+    NetworkTransfer transfer;
+
+    auto fetch = transfer.openUrl(server.url("/slow"));
+    QTRY_COMPARE_WITH_TIMEOUT(server.trickling("/slow"), 1, 10000);
+    QVERIFY(!fetch->isFinished());
+    fetch.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow"), 1, 10000);
+}
+
+QTEST_GUILESS_MAIN(NetworkTransferTest)
+#include "tst_networktransfer.moc"

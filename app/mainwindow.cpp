@@ -117,6 +117,7 @@ MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfe
     createPanels();
     createMenus();
     setTabOrderByIndex();
+    nameControls();
 
     resize(pixelsFromTwips(7815), pixelsFromTwips(6105) + menuBar()->sizeHint().height());
     load();
@@ -231,6 +232,20 @@ void MainWindow::setTabOrderByIndex()
     Q_ASSERT(std::is_sorted(order.begin(), order.end()));
     for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1].second, order[i].second);
+}
+
+// Screen readers name each control by the label that stands before it, and the panels and
+// buttons by their captions. The two text boxes without a label are named here.
+void MainWindow::nameControls()
+{
+    Label1->setBuddy(txtAddress);
+    Label3->setBuddy(lstInternal);
+    Label4->setBuddy(lstExternal);
+    Label2->setBuddy(lstErrors);
+    Label5->setBuddy(txtBroken);
+    Label7->setBuddy(txtBrokenLink);
+    txtHTML->setAccessibleName(QStringLiteral("Page text"));
+    txtLinksToPage->setAccessibleName(QStringLiteral("Pages that link to the address"));
 }
 
 // Runs once, before the window is first shown.

@@ -71,6 +71,7 @@ private:
     void createPanels();
     void createMenus();
     void setTabOrderByIndex();
+    void nameControls();
     void load();
 
     void CrawlPage(const QString &pageAddress);

@@ -1,9 +1,11 @@
 #include "listbox.h"
 
 #include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyle>
 
@@ -12,11 +14,145 @@ namespace {
 constexpr int RowPadding = 2;
 constexpr int TextIndent = 2;
 
+// One entry of a list box as screen readers see it. It names its entry by row, so it follows the
+// list as entries come and go, and is invalid while the list has fewer rows.
+class ListBoxEntryAccessible final : public QAccessibleInterface
+{
+public:
+    ListBoxEntryAccessible(ListBox *list, int row)
+        : list(list)
+        , row(row)
+    {
+    }
+
+    bool isValid() const override { return list && row < list->count(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return list ? list->window()->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override
+    {
+        return QAccessible::queryAccessibleInterface(list);
+    }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    void setText(QAccessible::Text, const QString &) override { }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        return kind == QAccessible::Name && isValid() ? list->text(row) : QString();
+    }
+
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect inView = list->visualRect(row);
+        return inView.isEmpty()
+                       ? QRect()
+                       : QRect(list->viewport()->mapToGlobal(inView.topLeft()), inView.size());
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        if (!isValid()) {
+            state.invalid = true;
+            return state;
+        }
+        const bool current = list->currentIndex() == row;
+        state.selectable = true;
+        state.focusable = true;
+        state.selected = current;
+        state.focused = current && list->hasFocus();
+        state.disabled = !list->isEnabled();
+        state.offscreen = list->visualRect(row).isEmpty();
+        return state;
+    }
+
+    bool belongsTo(const ListBox *owner) const { return list == owner; }
+    int index() const { return row; }
+
+private:
+    QPointer<ListBox> list;
+    int row = 0;
+};
+
+// A list box as screen readers see it: a list whose children are its entries. The entries'
+// interfaces are made when first asked for and live as long as this one.
+class ListBoxAccessible final : public QAccessibleWidget
+{
+public:
+    explicit ListBoxAccessible(ListBox *list)
+        : QAccessibleWidget(list, QAccessible::List)
+    {
+    }
+
+    ~ListBoxAccessible() override
+    {
+        for (QAccessible::Id id : std::as_const(entries))
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    int childCount() const override
+    {
+        return int(std::min<qsizetype>(list()->count(), std::numeric_limits<int>::max()));
+    }
+
+    QAccessibleInterface *child(int index) const override
+    {
+        if (index < 0 || index >= childCount())
+            return nullptr;
+        if (auto found = entries.constFind(index); found != entries.cend())
+            return QAccessible::accessibleInterface(found.value());
+        auto *entry = new ListBoxEntryAccessible(list(), index);
+        entries.insert(index, QAccessible::registerAccessibleInterface(entry));
+        return entry;
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        const auto *entry = dynamic_cast<const ListBoxEntryAccessible *>(child);
+        return entry && entry->belongsTo(list()) && entry->isValid() ? entry->index() : -1;
+    }
+
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        const qsizetype row = list()->indexAt(list()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return row < 0 ? nullptr : child(int(row));
+    }
+
+    QAccessibleInterface *focusChild() const override
+    {
+        return list()->hasFocus() && list()->currentIndex() >= 0
+                       ? child(int(list()->currentIndex()))
+                       : nullptr;
+    }
+
+private:
+    ListBox *list() const { return static_cast<ListBox *>(widget()); }
+
+    mutable QHash<int, QAccessible::Id> entries;
+};
+
+QAccessibleInterface *accessibleListBox(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(ListBox::staticMetaObject.className()))
+        if (auto *list = qobject_cast<ListBox *>(object))
+            return new ListBoxAccessible(list);
+    return nullptr;
+}
+
 } // namespace
 
 ListBox::ListBox(QWidget *parent)
     : QAbstractScrollArea(parent)
 {
+    [[maybe_unused]] static const bool accessible = [] {
+        QAccessible::installFactory(accessibleListBox);
+        return true;
+    }();
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -38,6 +174,19 @@ bool ListBox::setCurrentIndex(qsizetype index)
 QString ListBox::currentText() const
 {
     return current < 0 ? QString() : items.at(current);
+}
+
+QRect ListBox::visualRect(qsizetype index) const
+{
+    const qsizetype offset = index - verticalScrollBar()->value();
+    if (index < 0 || index >= items.size() || offset < 0 || offset >= rowsInView())
+        return {};
+    return {0, int(offset) * rowHeight(), viewport()->width(), rowHeight()};
+}
+
+qsizetype ListBox::indexAt(QPoint point) const
+{
+    return viewport()->rect().contains(point) ? rowAt(point.y()) : -1;
 }
 
 void ListBox::addItem(const QString &text)
@@ -125,9 +274,14 @@ void ListBox::setCurrent(qsizetype index)
     updateRow(current);
     emit currentIndexChanged(current);
     if (current >= 0 && QAccessible::isActive()) {
-        QAccessibleEvent focus(this, QAccessible::Selection);
-        focus.setChild(int(current));
-        QAccessible::updateAccessibility(&focus);
+        if (hasFocus()) {
+            QAccessibleEvent focus(this, QAccessible::Focus);
+            focus.setChild(int(current));
+            QAccessible::updateAccessibility(&focus);
+        }
+        QAccessibleEvent selection(this, QAccessible::Selection);
+        selection.setChild(int(current));
+        QAccessible::updateAccessibility(&selection);
     }
 }
 

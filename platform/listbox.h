@@ -10,6 +10,9 @@
 // Entries are drawn in rows of one height, and only the rows in view are drawn, so appending an
 // entry or moving the selection costs the same for ten entries as for a hundred thousand; an
 // index of the texts answers contains() just as fast.
+//
+// Screen readers see a list whose children are the entries, each with its text and whether it is
+// the selected one.
 class ListBox final : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -26,6 +29,11 @@ public:
     QString text(qsizetype index) const { return items.at(index); }
     bool contains(const QString &text) const { return occurrences.contains(text); }
     const QStringList &entries() const { return items; }
+    // The row of the entry at `index` in the viewport's coordinates; empty when the row is out of
+    // view or there is no such entry.
+    QRect visualRect(qsizetype index) const;
+    // The entry whose row holds `point`, in the viewport's coordinates; -1 when none does.
+    qsizetype indexAt(QPoint point) const;
 
     void addItem(const QString &text);
     // Removes the entry at `index`; afterwards no entry is current.

@@ -1,0 +1,243 @@
+#include "support/windowharness.h"
+
+#include <QAccessible>
+#include <QApplication>
+
+namespace {
+
+QAccessibleInterface *accessible(QObject *object)
+{
+    QAccessibleInterface *interface = QAccessible::queryAccessibleInterface(object);
+    if (!interface)
+        qFatal("no accessible interface for %s", qPrintable(object->objectName()));
+    return interface;
+}
+
+QString accessibleName(QObject *object)
+{
+    return accessible(object)->text(QAccessible::Name);
+}
+
+QStringList childNames(QAccessibleInterface *list)
+{
+    QStringList names;
+    for (int i = 0; i < list->childCount(); ++i)
+        names.append(list->child(i)->text(QAccessible::Name));
+    return names;
+}
+
+QList<int> selectedChildren(QAccessibleInterface *list)
+{
+    QList<int> selected;
+    for (int i = 0; i < list->childCount(); ++i)
+        if (list->child(i)->state().selected)
+            selected.append(i);
+    return selected;
+}
+
+} // namespace
+
+class AccessibilityTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void names_controlsNamedByTheirLabelsOrCaptions_data();
+    void names_controlsNamedByTheirLabelsOrCaptions();
+    void names_labelsAreRelatedToTheControlsTheyName();
+
+    void listBox_isAListOfItsEntries();
+    void listBox_selectedStateFollowsCurrentEntry();
+    void listBox_childrenFollowEntriesAddedAndRemoved();
+    void listBox_childAtFindsEntryUnderPoint();
+    void listBox_windowListsReadTheirLinks();
+};
+
+void AccessibilityTest::names_controlsNamedByTheirLabelsOrCaptions_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("role");
+    const std::tuple<const char *, const char *, QAccessible::Role> controls[] = {
+            {"txtAddress", "Domain name:", QAccessible::EditableText},
+            {"cmdCrawl", "Crawl", QAccessible::PushButton},
+            {"lstInternal", "Internal links", QAccessible::List},
+            {"lstExternal", "External links", QAccessible::List},
+            {"cmdForceStop", "Force Stop", QAccessible::PushButton},
+            {"txtHTML", "Page text", QAccessible::EditableText},
+            {"fraSettings", "Settings", QAccessible::Grouping},
+            {"lstErrors", "Error messages on broken links", QAccessible::List},
+            {"cmdSettingsAdd", "Add", QAccessible::PushButton},
+            {"cmdSettingsRemove", "Remove", QAccessible::PushButton},
+            {"cmdSettingsDone", "Done", QAccessible::PushButton},
+            {"fraBroken", "Broken links", QAccessible::Grouping},
+            {"txtBroken", "Broken links", QAccessible::EditableText},
+            {"cmdCheckBroken", "Check broken links", QAccessible::PushButton},
+            {"cmdBrokenHide", "Hide", QAccessible::PushButton},
+            {"fraLinksToPage", "Links to broken page", QAccessible::Grouping},
+            {"txtBrokenLink", "Link:", QAccessible::EditableText},
+            {"cmdBrokenLinkCrawl", "Find links", QAccessible::PushButton},
+            {"txtLinksToPage", "Pages that link to the address", QAccessible::EditableText},
+            {"cmdLinksHide", "Hide", QAccessible::PushButton},
+            {"lblInternal", "Internal links: 0", QAccessible::StaticText},
+            {"lblCopyright", "By Veltrano", QAccessible::StaticText},
+    };
+    for (const auto &[control, name, role] : controls)
+        QTest::newRow(control) << control << name << int(role);
+}
+
+void AccessibilityTest::names_controlsNamedByTheirLabelsOrCaptions()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, name);
+    QFETCH(int, role);
+    WindowHarness h;
+    h.window.show();
+    QObject *widget = h.get(control.toLatin1().constData());
+    QCOMPARE(accessibleName(widget), name);
+    QCOMPARE(int(accessible(widget)->role()), role);
+}
+
+// A screen reader that walks from a label to the control it names, or back, finds the other.
+void AccessibilityTest::names_labelsAreRelatedToTheControlsTheyName()
+{
+    WindowHarness h;
+    const std::pair<const char *, const char *> pairs[] = {
+            {"Label1", "txtAddress"}, {"Label3", "lstInternal"}, {"Label4", "lstExternal"},
+            {"Label2", "lstErrors"},  {"Label5", "txtBroken"},   {"Label7", "txtBrokenLink"},
+    };
+    for (const auto &[label, control] : pairs) {
+        QList<QObject *> labels;
+        for (const auto &[other, relation] :
+             accessible(h.get(control))->relations(QAccessible::Label))
+            labels.append(other->object());
+        QVERIFY2(labels.contains(h.get(label)), control);
+        const auto labelled = accessible(h.get(label))->relations(QAccessible::Labelled);
+        QCOMPARE(labelled.size(), 1);
+        QCOMPARE(labelled.first().first->object(), h.get(control));
+    }
+}
+
+void AccessibilityTest::listBox_isAListOfItsEntries()
+{
+    ListBox list;
+    for (const char *entry : {"http://a.test/", "http://b.test/", "http://c.test/"})
+        list.addItem(QLatin1String(entry));
+    QAccessibleInterface *iface = accessible(&list);
+    QCOMPARE(iface->role(), QAccessible::List);
+    QCOMPARE(iface->childCount(), 3);
+    QCOMPARE(childNames(iface),
+             QStringList({"http://a.test/", "http://b.test/", "http://c.test/"}));
+    for (int i = 0; i < 3; ++i) {
+        QAccessibleInterface *entry = iface->child(i);
+        QCOMPARE(entry->role(), QAccessible::ListItem);
+        QVERIFY(entry->isValid());
+        QCOMPARE(entry->parent(), iface);
+        QCOMPARE(iface->indexOfChild(entry), i);
+        QVERIFY(entry->state().selectable);
+        // The same entry is the same interface each time it is asked for.
+        QCOMPARE(iface->child(i), entry);
+    }
+    QCOMPARE(iface->child(3), nullptr);
+    QCOMPARE(iface->child(-1), nullptr);
+
+    // Another list's entries are not this list's children.
+    ListBox other;
+    other.addItem(QStringLiteral("http://a.test/"));
+    QCOMPARE(iface->indexOfChild(accessible(&other)->child(0)), -1);
+}
+
+void AccessibilityTest::listBox_selectedStateFollowsCurrentEntry()
+{
+    ListBox list;
+    for (const char *entry : {"404", "page not found", "gone"})
+        list.addItem(QLatin1String(entry));
+    list.show();
+    QVERIFY(QTest::qWaitForWindowActive(&list));
+    QAccessibleInterface *iface = accessible(&list);
+    QCOMPARE(selectedChildren(iface), QList<int>());
+
+    list.setCurrentIndex(1);
+    QCOMPARE(selectedChildren(iface), QList<int>({1}));
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Down);
+    QCOMPARE(selectedChildren(iface), QList<int>({2}));
+    QVERIFY(iface->child(2)->state().focused);
+    QVERIFY(!iface->child(1)->state().focused);
+    QCOMPARE(iface->focusChild(), iface->child(2));
+
+    list.removeItem(0);
+    QCOMPARE(selectedChildren(iface), QList<int>());
+    QCOMPARE(iface->focusChild(), nullptr);
+}
+
+void AccessibilityTest::listBox_childrenFollowEntriesAddedAndRemoved()
+{
+    ListBox list;
+    QAccessibleInterface *iface = accessible(&list);
+    QCOMPARE(iface->childCount(), 0);
+    list.addItem(QStringLiteral("first"));
+    list.addItem(QStringLiteral("second"));
+    QAccessibleInterface *second = iface->child(1);
+    QCOMPARE(second->text(QAccessible::Name), "second");
+
+    list.removeItem(0);
+    QCOMPARE(childNames(iface), QStringList({"second"}));
+    QVERIFY(!second->isValid());
+    QVERIFY(second->state().invalid);
+    QCOMPARE(iface->indexOfChild(second), -1);
+
+    list.clear();
+    QCOMPARE(iface->childCount(), 0);
+    QCOMPARE(iface->child(0), nullptr);
+    list.addItem(QStringLiteral("again"));
+    QCOMPARE(childNames(iface), QStringList({"again"}));
+}
+
+void AccessibilityTest::listBox_childAtFindsEntryUnderPoint()
+{
+    ListBox list;
+    list.resize(200, 100);
+    for (int i = 0; i < 50; ++i)
+        list.addItem(QStringLiteral("entry %1").arg(i));
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QAccessibleInterface *iface = accessible(&list);
+
+    QAccessibleInterface *first = iface->child(0);
+    QVERIFY(!first->rect().isEmpty());
+    QVERIFY(iface->rect().contains(first->rect()));
+    QCOMPARE(iface->childAt(first->rect().center().x(), first->rect().center().y()), first);
+    QAccessibleInterface *second = iface->child(1);
+    QCOMPARE(second->rect().top(), first->rect().bottom() + 1);
+    QCOMPARE(iface->childAt(second->rect().center().x(), second->rect().center().y()), second);
+
+    // An entry scrolled out of view has no place on the screen, and one scrolled in has.
+    QAccessibleInterface *last = iface->child(49);
+    QVERIFY(last->state().offscreen);
+    QVERIFY(last->rect().isEmpty());
+    list.setCurrentIndex(49);
+    QVERIFY(!last->state().offscreen);
+    QVERIFY(iface->rect().contains(last->rect()));
+    QVERIFY(first->state().offscreen);
+    QCOMPARE(iface->childAt(last->rect().center().x(), last->rect().center().y()), last);
+    QCOMPARE(iface->childAt(iface->rect().right() + 10, iface->rect().center().y()), nullptr);
+}
+
+void AccessibilityTest::listBox_windowListsReadTheirLinks()
+{
+    WindowHarness h;
+    h.documents.setPage("http://site.test/",
+                        {"http://site.test/a", "http://site.test/b", "http://other.test/"});
+    h.window.show();
+    h.crawl("http://site.test/");
+    QCOMPARE(childNames(accessible(h.get("lstInternal"))),
+             QStringList({"http://site.test/a", "http://site.test/b"}));
+    QCOMPARE(childNames(accessible(h.get("lstExternal"))), QStringList({"http://other.test/"}));
+    QCOMPARE(childNames(accessible(h.get("lstErrors"))), QStringList({"404", "page not found"}));
+    // The crawl leaves the last page it read selected.
+    QCOMPARE(selectedChildren(accessible(h.get("lstInternal"))), QList<int>({1}));
+}
+
+QTEST_MAIN(AccessibilityTest)
+#include "tst_accessibility.moc"

@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 
 #include <algorithm>
 #include <vector>
@@ -215,6 +216,16 @@ void MainWindow::createMenus()
     mnuCrawl = addEntry(mnuToos, "mnuCrawl", QStringLiteral("Start Crawl"), &MainWindow::crawl);
     mnuCheckBroken = addEntry(mnuToos, "mnuCheckBroken", QStringLiteral("Check broken links"), &MainWindow::showBrokenLinks);
     mnuLinksToPage = addEntry(mnuToos, "mnuLinksToPage", QStringLiteral("Links to page"), &MainWindow::showLinksToPage);
+
+    // The entries have no access keys or shortcuts. F10 opens the first menu with its first
+    // entry chosen; from there the arrow keys reach every entry and Enter runs it. A lone Alt
+    // press, where the style takes it, is the menu bar's own.
+    auto *openMenus = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    openMenus->setObjectName(QStringLiteral("openMenus"));
+    connect(openMenus, &QShortcut::activated, this, [this] {
+        menuBar()->setActiveAction(mnuFile->menuAction());
+        mnuFile->setActiveAction(mnuNew);
+    });
 }
 
 // The keyboard visits the controls in the order of their tab indexes; labels and panels take

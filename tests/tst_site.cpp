@@ -1,0 +1,202 @@
+// The whole program against real sites on loopback: the window, the network services and a
+// loopback server, as a user would drive them.
+#include <app/mainwindow.h>
+#include <platform/listbox.h>
+#include <platform/networkdocument.h>
+#include <platform/networktransfer.h>
+#include <platform/textbox.h>
+
+#include "support/loopbackserver.h"
+#include "support/windowharness.h"
+
+namespace {
+
+// The real window over the real network services.
+struct SiteHarness
+{
+    NetworkDocumentService documents;
+    NetworkTransfer transfer;
+    RecordingShell shell;
+    MainWindow window{documents, transfer, shell};
+
+    template<typename Control = QWidget>
+    Control *get(const char *name) const
+    {
+        return window.findChild<Control *>(QLatin1String(name));
+    }
+    QStringList entries(const char *name) const { return get<ListBox>(name)->entries(); }
+    QString caption(const char *name) const { return get<QLabel>(name)->text(); }
+    QStringList lines(const char *box) const
+    {
+        return get<MultiLineTextBox>(box)->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    void crawl(const QString &address) const
+    {
+        get<QLineEdit>("txtAddress")->setText(address);
+        get<QPushButton>("cmdCrawl")->click();
+    }
+};
+
+QByteArray links(const QStringList &hrefs)
+{
+    QByteArray html = "<!doctype html><title>page</title><body>";
+    for (const QString &href : hrefs)
+        html += "<p><a href=\"" + href.toUtf8() + "\">link</a></p>";
+    return html;
+}
+
+} // namespace
+
+class SiteTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crawl_recordsTwoLevelsOfALoopbackSite();
+    void crawl_followsRedirectAndResolvesAgainstFinalAddress();
+    void crawl_baseHrefDecidesInternalLinks();
+    void forceStop_endsWaitOnStalledPageAndClosesIt();
+    void closeBox_duringStalledPage_endsCrawl();
+    void check_findsNotFoundPagesByTheirText();
+    void search_findsPagesLinkingToAddress();
+};
+
+void SiteTest::crawl_recordsTwoLevelsOfALoopbackSite()
+{
+    LoopbackServer site;
+    LoopbackServer other(QStringLiteral("127.0.0.2"));
+    const QString start = site.url("/");
+    site.page("/", links({"a.html", "/b.html", site.url("/c.html"), other.url("/x.html"),
+                          "mailto:someone@site.test", "#top", "a.html#part", "javascript:void(0)",
+                          "/report.pdf", "https://secure.site.test/"}));
+    site.page("/a.html", links({"deep/1.html", "/b.html", other.url("/x.html"), other.url("/y.html")}));
+    site.page("/b.html", links({"/a.html"}));
+    site.page("/report.pdf", "%PDF-1.4 <a href='/from-pdf.html'>", "application/pdf");
+    SiteHarness h;
+
+    h.crawl(start);
+
+    QCOMPARE(h.entries("lstInternal"),
+             QStringList({site.url("/a.html"), site.url("/b.html"), site.url("/c.html"),
+                          site.url("/report.pdf"), site.url("/deep/1.html")}));
+    QCOMPARE(h.entries("lstExternal"),
+             QStringList({other.url("/x.html"), "https://secure.site.test/", other.url("/y.html")}));
+    QCOMPARE(h.caption("lblInternal"), "Internal links: 5");
+    QCOMPARE(h.caption("lblExternal"), "External links: 3");
+    QCOMPARE(h.caption("lblTotal"), "Total links: 8");
+    // Two levels: the start page and the four pages it links to; nothing deeper, nothing external.
+    QCOMPARE(site.hits("/a.html"), 1);
+    QCOMPARE(site.hits("/c.html"), 1);
+    QCOMPARE(site.hits("/deep/1.html"), 0);
+    QCOMPARE(other.hits("/x.html"), 0);
+    QVERIFY(h.get<QPushButton>("cmdCheckBroken")->isEnabled());
+}
+
+void SiteTest::crawl_followsRedirectAndResolvesAgainstFinalAddress()
+{
+    LoopbackServer site;
+    site.redirect("/", "/home/index.html");
+    site.page("/home/index.html", links({"next.html", "../top.html"}));
+    SiteHarness h;
+
+    h.crawl(site.url("/"));
+
+    QCOMPARE(h.entries("lstInternal"), QStringList({site.url("/home/next.html"), site.url("/top.html")}));
+}
+
+void SiteTest::crawl_baseHrefDecidesInternalLinks()
+{
+    LoopbackServer site;
+    LoopbackServer other(QStringLiteral("127.0.0.2"));
+    site.page("/", "<base href='" + other.url("/mirror/").toUtf8() + "'><a href='page.html'>p</a>");
+    SiteHarness h;
+
+    h.crawl(site.url("/"));
+
+    QVERIFY(h.entries("lstInternal").isEmpty());
+    QCOMPARE(h.entries("lstExternal"), QStringList({other.url("/mirror/page.html")}));
+}
+
+void SiteTest::forceStop_endsWaitOnStalledPageAndClosesIt()
+{
+    LoopbackServer site;
+    site.page("/", links({"/stalled.html", "/after.html"}));
+    site.page("/after.html", links({"/from-after.html"}));
+    site.stall("/stalled.html", "<a href='/seen-before-stop.html'>x</a>");
+    SiteHarness h;
+    QTimer::singleShot(500, &h.window, [&] { h.get<QAction>("mnuForceStop")->trigger(); });
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    h.crawl(site.url("/"));
+
+    QVERIFY(elapsed.elapsed() < 30000);
+    // The page after the stalled one was not crawled (it may have been loaded ahead).
+    QVERIFY(!h.entries("lstInternal").contains(site.url("/from-after.html")));
+    QVERIFY(h.get<QPushButton>("cmdCheckBroken")->isEnabled());
+    QTRY_COMPARE(site.abandoned("/stalled.html"), 1);
+}
+
+void SiteTest::closeBox_duringStalledPage_endsCrawl()
+{
+    LoopbackServer site;
+    site.page("/", links({"/stalled.html", "/after.html"}));
+    site.page("/after.html", links({"/from-after.html"}));
+    site.stall("/stalled.html");
+    SiteHarness h;
+    h.window.show();
+    QTimer::singleShot(500, &h.window, [&] { h.window.close(); });
+
+    h.crawl(site.url("/"));
+
+    QVERIFY(!h.window.isVisible());
+    // The page after the stalled one was not crawled (it may have been loaded ahead).
+    QVERIFY(!h.entries("lstInternal").contains(site.url("/from-after.html")));
+    QTRY_COMPARE(site.abandoned("/stalled.html"), 1);
+}
+
+void SiteTest::check_findsNotFoundPagesByTheirText()
+{
+    LoopbackServer site;
+    LoopbackServer other(QStringLiteral("127.0.0.2"));
+    const QString refused = LoopbackServer::refusedUrl("/gone.html");
+    site.page("/", links({"/ok.html", "/missing.html", "/soft.html", "/number.html", other.url("/ext.html"),
+                          other.url("/ext-missing.html"), refused}));
+    site.page("/ok.html", "<h1>Welcome</h1>");
+    site.page("/missing.html", "<h1>Not Found</h1><p>Error 404</p>", "text/html", 404);
+    site.page("/soft.html", "<h1>Sorry, Page Not Found</h1>");
+    site.page("/number.html", "Order 12404567 shipped");
+    other.page("/ext.html", "Fine");
+    other.page("/ext-missing.html", "<title>PAGE NOT FOUND</title>", "text/html", 404);
+    SiteHarness h;
+    h.crawl(site.url("/"));
+
+    h.get<QPushButton>("cmdCheckBroken")->click();
+
+    QCOMPARE(h.lines("txtBroken"),
+             QStringList({site.url("/missing.html"), site.url("/soft.html"), site.url("/number.html"),
+                          other.url("/ext-missing.html"), refused}));
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 5");
+    // The last page could not be fetched: no other page's text stands for it.
+    QCOMPARE(h.get<MultiLineTextBox>("txtHTML")->toPlainText(), QString());
+}
+
+void SiteTest::search_findsPagesLinkingToAddress()
+{
+    LoopbackServer site;
+    const QString dead = site.url("/dead.html");
+    site.page("/", links({"/a.html", "/b.html", "/c.html"}));
+    site.page("/a.html", links({"/dead.html", "/b.html", "/dead.html"}));
+    site.page("/b.html", links({"/DEAD.html", "/dead.html/", "/dead.html#x"}));
+    site.page("/c.html", links({dead}));
+    SiteHarness h;
+    h.crawl(site.url("/"));
+
+    h.get<QLineEdit>("txtBrokenLink")->setText(dead);
+    h.get<QPushButton>("cmdBrokenLinkCrawl")->click();
+
+    QCOMPARE(h.lines("txtLinksToPage"), QStringList({site.url("/a.html"), site.url("/a.html"), site.url("/c.html")}));
+}
+
+QTEST_MAIN(SiteTest)
+#include "tst_site.moc"

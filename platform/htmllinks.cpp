@@ -3,14 +3,18 @@
 #include "htmldecoding.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QStringDecoder>
 
 #include <gumbo.h>
 
 #include <csetjmp>
 #include <cstddef>
+#include <cstdlib>
 #include <memory_resource>
+#include <new>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -73,14 +77,30 @@ QString percentEncoded(QStringView part, const char *keeps)
     return QString::fromLatin1(pieces.join('%'));
 }
 
-// Gumbo allocates from a pool that is released as a whole when the links have been read. A tree is
-// never freed node by node (gumbo_destroy_output recurses once per level and overflows the stack on
-// a deeply nested page), and a parse that overruns its budget can be abandoned at any allocation.
+// Gumbo allocates from an arena that is released as a whole when the links have been read. A tree
+// is never freed node by node (gumbo_destroy_output recurses once per level and overflows the stack
+// on a deeply nested page), and a parse that overruns its budget can be abandoned at any
+// allocation. Gumbo frees little before the end but the buffers it outgrows; those are the large
+// blocks, which are returned as soon as it frees them.
 struct GumboRun
 {
     static constexpr unsigned allocationsPerCheck = 256;
+    static constexpr std::size_t largeBlock = 4096;
 
-    std::pmr::unsynchronized_pool_resource pool;
+    explicit GumboRun(std::size_t inputSize)
+        : smallBlocks(inputSize + largeBlock)
+    {
+    }
+    GumboRun(const GumboRun &) = delete;
+    GumboRun &operator=(const GumboRun &) = delete;
+    ~GumboRun()
+    {
+        for (void *block : largeBlocks)
+            std::free(block);
+    }
+
+    std::pmr::monotonic_buffer_resource smallBlocks;
+    std::unordered_set<void *> largeBlocks;
     QDeadlineTimer deadline;
     unsigned allocationsBeforeCheck = allocationsPerCheck;
     std::jmp_buf overrun;
@@ -98,7 +118,16 @@ void *allocateForGumbo(void *userdata, size_t size)
         if (run->deadline.hasExpired())
             std::longjmp(run->overrun, 1);
     }
-    auto *block = static_cast<std::byte *>(run->pool.allocate(size + blockHeader, blockHeader));
+    std::byte *block = nullptr;
+    if (size >= GumboRun::largeBlock) {
+        block = static_cast<std::byte *>(std::malloc(size + blockHeader));
+        if (!block)
+            throw std::bad_alloc();
+        run->largeBlocks.insert(block);
+    } else {
+        block = static_cast<std::byte *>(
+                run->smallBlocks.allocate(size + blockHeader, blockHeader));
+    }
     *reinterpret_cast<std::size_t *>(block) = size;
     return block + blockHeader;
 }
@@ -108,8 +137,10 @@ void freeForGumbo(void *userdata, void *pointer)
     if (!pointer)
         return;
     auto *block = static_cast<std::byte *>(pointer) - blockHeader;
-    const std::size_t size = *reinterpret_cast<std::size_t *>(block);
-    static_cast<GumboRun *>(userdata)->pool.deallocate(block, size + blockHeader, blockHeader);
+    if (*reinterpret_cast<std::size_t *>(block) >= GumboRun::largeBlock) {
+        static_cast<GumboRun *>(userdata)->largeBlocks.erase(block);
+        std::free(block);
+    }
 }
 
 // The parse tree of `html` (UTF-8), which lives as long as `run`, or null when the budget ran out.
@@ -255,7 +286,7 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
         html = converted;
     }
 
-    GumboRun run;
+    GumboRun run(std::size_t(html.size()));
     run.deadline = QDeadlineTimer(parseBudget);
     const GumboOutput *output = parse(run, html);
     if (!output)
@@ -270,9 +301,15 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
             base = declared;
     }
 
+    // Pages repeat their links ("#", "/", menus); each is resolved once.
+    QHash<QByteArrayView, QString> resolved;
     QStringList links;
     links.reserve(qsizetype(found.hrefs.size()));
-    for (const char *href : found.hrefs)
-        links.append(resolveHref(QString::fromUtf8(href), base));
+    for (const char *href : found.hrefs) {
+        QString &link = resolved[QByteArrayView(href)];
+        if (link.isNull())
+            link = resolveHref(QString::fromUtf8(href), base);
+        links.append(link);
+    }
     return links;
 }

@@ -23,6 +23,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 #include <algorithm>
 #include <vector>
@@ -92,6 +94,29 @@ QFont windowFont()
     return font;
 }
 
+// The layout was drawn up for a narrower font than the desktops' own. A caption that would be cut
+// off at the window's font is drawn condensed just enough to fit, its control keeping its place.
+void condenseToFit(QWidget &control, const QString &caption, int room)
+{
+    constexpr int NarrowestStretch = 75;
+    QFont font = control.font();
+    int stretch = 100;
+    while (QFontMetrics(font).horizontalAdvance(caption) > room && stretch > NarrowestStretch) {
+        stretch -= 1;
+        font.setStretch(stretch);
+    }
+    if (stretch != 100)
+        control.setFont(font);
+}
+
+int captionRoom(const QPushButton &button)
+{
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    option.text = button.text();
+    return button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button).width();
+}
+
 } // namespace
 
 MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfer,
@@ -119,6 +144,7 @@ MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfe
     createMenus();
     setTabOrderByIndex();
     nameControls();
+    fitCaptions();
 
     resize(pixelsFromTwips(7815), pixelsFromTwips(6105) + menuBar()->sizeHint().height());
     load();
@@ -257,6 +283,18 @@ void MainWindow::nameControls()
     Label7->setBuddy(txtBrokenLink);
     txtHTML->setAccessibleName(QStringLiteral("Page text"));
     txtLinksToPage->setAccessibleName(QStringLiteral("Pages that link to the address"));
+}
+
+// Fitted once, to the captions the controls start with: no other caption changes, and the
+// counters' labels have room for far larger counts than they start with.
+void MainWindow::fitCaptions()
+{
+    for (QPushButton *button : client->findChildren<QPushButton *>())
+        condenseToFit(*button, button->text(), captionRoom(*button));
+    for (QLabel *label : client->findChildren<QLabel *>()) {
+        if (!label->wordWrap())
+            condenseToFit(*label, label->text(), label->contentsRect().width());
+    }
 }
 
 // Runs once, before the window is first shown.

@@ -72,6 +72,7 @@ private:
     void createMenus();
     void setTabOrderByIndex();
     void nameControls();
+    void fitCaptions();
     void load();
 
     void CrawlPage(const QString &pageAddress);

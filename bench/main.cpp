@@ -1,0 +1,482 @@
+// skarnel_bench: the program's own window, network services and event loop, driven through its
+// buttons over a generated site on loopback, timed against other tools fetching the same pages.
+//
+//   skarnel_bench --size P [--delay MS] [--links L] [--anchors wget,curl,linkchecker]
+//                 [--no-check] [--work DIR]
+//   skarnel_bench --idle [--work DIR]
+//
+// Prints one "key=value" a line; bench/run gathers them into its table. Each size runs in a
+// process of its own, so that peak memory is that size's.
+#include "siteserver.h"
+#include "tools.h"
+
+#include <app/mainwindow.h>
+#include <platform/listbox.h>
+#include <platform/networkdocument.h>
+#include <platform/networktransfer.h>
+#include <platform/shell.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Arguments
+{
+    int pages = 1000;
+    int links = 50;
+    int delayMs = 0;
+    bool idle = false;
+    bool check = true;
+    std::vector<std::string> anchors;
+    std::string work = "/tmp";
+};
+
+[[noreturn]] void usage()
+{
+    std::fprintf(stderr, "usage: skarnel_bench --size PAGES [--delay MS] [--links N] "
+                         "[--anchors wget,curl,linkchecker] [--no-check] [--work DIR]\n"
+                         "       skarnel_bench --idle [--work DIR]\n");
+    std::exit(2);
+}
+
+Arguments parse(int argc, char **argv)
+{
+    Arguments a;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                usage();
+            return argv[++i];
+        };
+        if (arg == "--size")
+            a.pages = std::stoi(value());
+        else if (arg == "--links")
+            a.links = std::stoi(value());
+        else if (arg == "--delay")
+            a.delayMs = std::stoi(value());
+        else if (arg == "--idle")
+            a.idle = true;
+        else if (arg == "--no-check")
+            a.check = false;
+        else if (arg == "--work")
+            a.work = value();
+        else if (arg == "--anchors") {
+            std::stringstream list(value());
+            for (std::string name; std::getline(list, name, ',');)
+                if (!name.empty())
+                    a.anchors.push_back(name);
+        } else
+            usage();
+    }
+    if (a.pages < 1 || a.links < 6 || a.delayMs < 0)
+        usage();
+    return a;
+}
+
+template<typename T>
+void put(const char *key, T value)
+{
+    std::cout << key << '=' << value << '\n' << std::flush;
+}
+
+void putSeconds(const char *key, double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    put(key, text);
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident memory of this process, in MiB: VmHWM.
+double peakResidentMb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    }
+    return -1;
+}
+
+struct Sample
+{
+    Clock::time_point wall = Clock::now();
+    double cpu = cpuSeconds();
+};
+
+struct Span
+{
+    double wall = 0;
+    double cpu = 0;
+};
+
+Span between(const Sample &from, const Sample &to)
+{
+    return {std::chrono::duration<double>(to.wall - from.wall).count(), to.cpu - from.cpu};
+}
+
+// How late the window's event loop runs a timer: one is posted for 10 ms ahead, and whenever it
+// fires, how far past its due time it ran is noted and the next one posted.
+class UiDelayProbe final : public QObject
+{
+public:
+    UiDelayProbe()
+    {
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        connect(&timer, &QTimer::timeout, this, [this] { fired(); });
+    }
+    void start()
+    {
+        worstMs = 0;
+        lateOver50 = 0;
+        samples = 0;
+        running = true;
+        arm();
+    }
+    void stop()
+    {
+        running = false;
+        timer.stop();
+    }
+    double worst() const { return worstMs; }
+    int over50() const { return lateOver50; }
+    int count() const { return samples; }
+
+private:
+    void arm()
+    {
+        due = Clock::now() + 10ms;
+        timer.start(10ms);
+    }
+    void fired()
+    {
+        const double late = std::chrono::duration<double, std::milli>(Clock::now() - due).count();
+        worstMs = std::max(worstMs, late);
+        lateOver50 += late > 50 ? 1 : 0;
+        ++samples;
+        if (running)
+            arm();
+    }
+
+    QTimer timer;
+    Clock::time_point due;
+    double worstMs = 0;
+    int lateOver50 = 0;
+    int samples = 0;
+    bool running = false;
+};
+
+class SilentShell final : public DesktopShell
+{
+public:
+    bool openUrl(QWidget *, const QString &) override { return false; }
+};
+
+// The program as main() puts it together, with ways to reach the controls by their names.
+struct Program
+{
+    NetworkDocumentService documents;
+    NetworkTransfer transfer;
+    SilentShell shell;
+    MainWindow window{documents, transfer, shell};
+
+    template<typename Control>
+    Control *get(const char *name) const
+    {
+        auto *control = window.findChild<Control *>(QLatin1String(name));
+        if (!control) {
+            std::fprintf(stderr, "skarnel_bench: the window has no control named %s\n", name);
+            std::exit(1);
+        }
+        return control;
+    }
+    long long counter(const char *label) const
+    {
+        const QString caption = get<QLabel>(label)->text();
+        return caption.mid(caption.lastIndexOf(QLatin1Char(' ')) + 1).toLongLong();
+    }
+    QStringList entries(const char *list) const { return get<ListBox>(list)->entries(); }
+};
+
+void putCounts(const char *prefix, const SiteServers::Counts &c)
+{
+    const std::string p = prefix;
+    auto key = [&](const char *name) { return p + "_" + name; };
+    put(key("requests").c_str(), c.requests);
+    put(key("head_requests").c_str(), c.headRequests);
+    put(key("pages_hit").c_str(), c.pagesHit);
+    put(key("page_requests").c_str(), c.pageHits);
+    put(key("deep_requests").c_str(), c.deepHits);
+    put(key("external_requests").c_str(), c.externalHits);
+    put(key("other_requests").c_str(), c.otherHits);
+    put(key("most_hits_one_page").c_str(), c.mostHitsOnePage);
+}
+
+std::string htmlEscaped(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string lastLines(const std::string &file, int count)
+{
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    std::string out;
+    for (std::size_t i = lines.size() > std::size_t(count) ? lines.size() - std::size_t(count) : 0;
+         i < lines.size(); ++i)
+        out += "    " + lines[i] + "\n";
+    return out;
+}
+
+void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std::string> &checked)
+{
+    const std::string work = a.work;
+    for (const std::string &anchor : a.anchors) {
+        if (!toolInstalled(anchor)) {
+            put((anchor + "_missing").c_str(), 1);
+            continue;
+        }
+        std::vector<std::string> command;
+        const std::string output = work + "/" + anchor + ".out";
+        if (anchor == "wget") {
+            // The crawl's two levels: the start page and the pages it links to, /deep left out.
+            command = {"wget", "--spider", "-r", "-l", "2", "-X", "/deep", "-nv", "-e", "robots=off",
+                       servers.startAddress()};
+        } else if (anchor == "curl") {
+            // The check's fetches, one after the other, over kept-alive connections.
+            const std::string config = work + "/curl.config";
+            std::ofstream file(config);
+            for (const std::string &address : checked)
+                file << "url = \"" << address << "\"\noutput = \"/dev/null\"\n";
+            command = {"curl", "--silent", "--config", config};
+        } else if (anchor == "linkchecker") {
+            // One page that links to every address the check fetches: each is checked once, none
+            // is recursed into, robots.txt is not asked for. Its ten threads are its default; its
+            // own limit of ten requests a second to a host (three on average) is lifted, as the
+            // servers allow, so that what is timed is the checking and not the politeness.
+            const std::string config = work + "/linkcheckerrc";
+            std::ofstream(config) << "[checking]\nmaxrequestspersecond=100000\n";
+            command = {"linkchecker", "--config", config, "--no-warnings", "--no-status",
+                       "--no-robots", "-r", "1", "--check-extern",
+                       servers.shape().internalOrigin + "/list.html"};
+        } else {
+            put((anchor + "_unknown").c_str(), 1);
+            continue;
+        }
+        servers.resetCounts();
+        const ToolRun run = runTool(command, work, output, 900);
+        const SiteServers::Counts counts = servers.counts();
+        putSeconds((anchor + "_wall_s").c_str(), run.wallSeconds);
+        putSeconds((anchor + "_cpu_s").c_str(), run.cpuSeconds);
+        put((anchor + "_exit").c_str(), run.exitCode);
+        putCounts(anchor.c_str(), counts);
+        // wget exits 8 when some page answered an error status; none of the pages it loads does.
+        if (!run.started || (run.exitCode != 0 && anchor != "linkchecker"))
+            std::cerr << anchor << " exited " << run.exitCode << ":\n" << lastLines(output, 5);
+    }
+}
+
+void writeListPage(const std::string &file, const std::vector<std::string> &addresses)
+{
+    std::ofstream out(file);
+    out << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Addresses</title></head>"
+           "<body><ul>\n";
+    for (const std::string &address : addresses)
+        out << "<li><a href=\"" << htmlEscaped(address) << "\">" << htmlEscaped(address)
+            << "</a></li>\n";
+    out << "</ul></body></html>\n";
+}
+
+void showWindow(Program &program)
+{
+    program.window.show();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+int runSize(const Arguments &a, SiteServers &servers)
+{
+    put("size", a.pages);
+    put("delay_ms", a.delayMs);
+    put("links_per_page", a.links);
+
+    std::vector<std::string> checked;
+    {
+        Program program;
+        showWindow(program);
+        UiDelayProbe probe;
+
+        program.get<QLineEdit>("txtAddress")->setText(QString::fromStdString(servers.startAddress()));
+        servers.resetCounts();
+        probe.start();
+        const Sample crawlStart;
+        program.get<QPushButton>("cmdCrawl")->click(); // returns when the crawl has ended
+        const Sample crawlEnd;
+        probe.stop();
+        const Span crawl = between(crawlStart, crawlEnd);
+        const SiteServers::Counts crawlCounts = servers.counts();
+        const long long total = program.counter("lblTotal");
+        putSeconds("crawl_wall_s", crawl.wall);
+        putSeconds("crawl_cpu_s", crawl.cpu);
+        put("crawl_pages", crawlCounts.pagesHit);
+        put("internal_links", program.counter("lblInternal"));
+        put("external_links", program.counter("lblExternal"));
+        put("total_links", total);
+        putSeconds("crawl_pages_per_s", crawlCounts.pagesHit / crawl.wall);
+        putSeconds("crawl_links_per_s", double(total) / crawl.wall);
+        putSeconds("crawl_ui_worst_ms", probe.worst());
+        put("crawl_ui_late_over_50ms", probe.over50());
+        putCounts("crawl", crawlCounts);
+
+        for (const QString &entry : program.entries("lstInternal"))
+            checked.push_back(entry.toStdString());
+        for (const QString &entry : program.entries("lstExternal"))
+            checked.push_back(entry.toStdString());
+
+        if (a.check) {
+            // Tools > Check broken links opens the panel; its button runs the check.
+            program.get<QAction>("mnuCheckBroken")->trigger();
+            QCoreApplication::processEvents();
+            auto *checkButton = program.get<QPushButton>("cmdCheckBroken");
+            if (!checkButton->isEnabled()) {
+                std::fprintf(stderr, "skarnel_bench: the crawl left Check broken links disabled\n");
+                return 1;
+            }
+            servers.resetCounts();
+            probe.start();
+            const Sample checkStart;
+            checkButton->click();
+            const Sample checkEnd;
+            probe.stop();
+            const Span check = between(checkStart, checkEnd);
+            const SiteServers::Counts checkCounts = servers.counts();
+            putSeconds("check_wall_s", check.wall);
+            putSeconds("check_cpu_s", check.cpu);
+            put("check_fetches", checked.size());
+            putSeconds("check_fetches_per_s", double(checked.size()) / check.wall);
+            put("broken_links", program.counter("lblBroken"));
+            putSeconds("check_ui_worst_ms", probe.worst());
+            put("check_ui_late_over_50ms", probe.over50());
+            putCounts("check", checkCounts);
+        }
+        putSeconds("peak_rss_mb", peakResidentMb());
+    } // the window and its connections go before the other tools run
+
+    writeListPage(a.work + "/list.html", checked);
+    runAnchors(a, servers, checked);
+    return 0;
+}
+
+// A crawl whose third page never answers: once the other pages are in, the crawl has nothing to
+// do but wait, and what it spends meanwhile is what waiting costs.
+int runIdle(SiteServers &servers)
+{
+    Program program;
+    showWindow(program);
+    program.get<QLineEdit>("txtAddress")->setText(QString::fromStdString(servers.startAddress()));
+
+    std::optional<Sample> from;
+    std::optional<Sample> to;
+    bool stillCrawling = false;
+    QTimer::singleShot(2s, [&] { from.emplace(); });
+    QTimer::singleShot(12s, [&] {
+        to.emplace();
+        stillCrawling = !program.get<QPushButton>("cmdCrawl")->isEnabled()
+                        || program.get<QPushButton>("cmdForceStop")->isEnabled();
+        program.get<QPushButton>("cmdForceStop")->click();
+    });
+    program.get<QPushButton>("cmdCrawl")->click(); // returns once Force Stop has ended it
+    if (!from || !to) {
+        std::fprintf(stderr, "skarnel_bench: the crawl ended before the stalled page\n");
+        return 1;
+    }
+    const Span idle = between(*from, *to);
+    putSeconds("idle_wall_s", idle.wall);
+    putSeconds("idle_cpu_s", idle.cpu);
+    putSeconds("idle_cpu_pct", 100.0 * idle.cpu / idle.wall);
+    put("idle_pages_hit", servers.counts().pagesHit);
+    put("idle_still_crawling", stillCrawling ? 1 : 0);
+    return 0;
+}
+
+// The offscreen platform says on every resize that it cannot pass size hints on; nothing else
+// is kept from the benchmark's output.
+void quietMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("propagateSizeHints")))
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Arguments a = parse(argc, argv);
+
+    // The servers fork, so they start before any thread does.
+    SiteServers::Options options;
+    options.pages = a.idle ? 20 : a.pages;
+    options.linksPerPage = a.links;
+    options.delay = std::chrono::milliseconds(a.delayMs);
+    options.stallPage = a.idle ? 3 : 0;
+    options.listFile = a.work + "/list.html";
+    SiteServers servers(options);
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const std::string runtime = a.work + "/runtime";
+        ::mkdir(runtime.c_str(), 0700);
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime));
+    }
+    qInstallMessageHandler(quietMessages);
+    QApplication app(argc, argv);
+    return a.idle ? runIdle(servers) : runSize(a, servers);
+}

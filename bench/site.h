@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The benchmark's site: a start page at "/" that links to `pages` internal pages /page/N.html
+// (N from 1), and nothing else, so that a crawl two levels deep loads exactly pages + 1 pages.
+//
+// Each internal page is ordinary HTML of 20 to 60 KB (head, navigation, headed paragraphs of
+// text, footer) holding `linksPerPage` links: links to other internal pages (absolute paths,
+// relative paths and whole addresses), links to /deep/N.html pages one level deeper (recorded by
+// a crawl, never loaded by it), links with fragments, mailto links and links to the external
+// server's /ext/N.html pages. Every /deep page and every /ext page is linked from some page.
+//
+// A few /deep and /ext pages answer 404 with a "page not found" text, so that a broken-link check
+// has something to find. Everything is a pure function of the parameters: two processes that
+// build the same site serve the same bytes.
+struct SiteShape
+{
+    int pages = 1000;
+    int linksPerPage = 50;
+    int deepPages = 1000; // distinct /deep pages
+    int externalPages = 200;
+    std::string internalOrigin; // "http://127.0.0.1:PORT"
+    std::string externalOrigin; // "http://127.0.0.2:PORT"
+};
+
+struct SitePage
+{
+    int status = 200;
+    std::string body;
+};
+
+std::string startPage(const SiteShape &site);
+std::string internalPage(const SiteShape &site, int number);
+SitePage deepPage(const SiteShape &site, int number);
+SitePage externalPage(const SiteShape &site, int number);

@@ -10,7 +10,6 @@
 
 #include <csetjmp>
 #include <cstddef>
-#include <cstdlib>
 #include <memory_resource>
 #include <new>
 #include <optional>
@@ -96,7 +95,7 @@ struct GumboRun
     ~GumboRun()
     {
         for (void *block : largeBlocks)
-            std::free(block);
+            ::operator delete(block);
     }
 
     std::pmr::monotonic_buffer_resource smallBlocks;
@@ -120,9 +119,7 @@ void *allocateForGumbo(void *userdata, size_t size)
     }
     std::byte *block = nullptr;
     if (size >= GumboRun::largeBlock) {
-        block = static_cast<std::byte *>(std::malloc(size + blockHeader));
-        if (!block)
-            throw std::bad_alloc();
+        block = static_cast<std::byte *>(::operator new(size + blockHeader));
         run->largeBlocks.insert(block);
     } else {
         block = static_cast<std::byte *>(
@@ -139,7 +136,7 @@ void freeForGumbo(void *userdata, void *pointer)
     auto *block = static_cast<std::byte *>(pointer) - blockHeader;
     if (*reinterpret_cast<std::size_t *>(block) >= GumboRun::largeBlock) {
         static_cast<GumboRun *>(userdata)->largeBlocks.erase(block);
-        std::free(block);
+        ::operator delete(block);
     }
 }
 

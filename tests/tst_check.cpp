@@ -36,6 +36,7 @@ private slots:
     void check_pageShowingTwoErrorTextsCountsOnce();
     void check_errorTextInsideLongerNumberCounts();
     void check_capitalsInErrorTextMatchBothPhases();
+    void check_capitalsBeyondAsciiMatch();
     void check_failedFetchCountsBrokenAndEmptiesPageText();
     void check_runTwiceStartsFromZero();
     void check_emptyErrorTextMatchesEveryNonEmptyPage();
@@ -105,6 +106,26 @@ void CheckTest::check_capitalsInErrorTextMatchBothPhases()
     h.transfer.setPage("http://other.test/x", "server error");
     h.click("cmdCheckBroken");
     QCOMPARE(brokenLines(h), QStringList({at("/a"), "http://other.test/x"}));
+}
+
+// Page text is lowered by a quick path while it is ASCII; a letter beyond ASCII anywhere, before
+// or after the first capital, must still be lowered as Qt lowers it.
+void CheckTest::check_capitalsBeyondAsciiMatch()
+{
+    WindowHarness h;
+    crawlSite(h, {"/es", "/de", "/ok"}, {});
+    ListBox *errors = h.list("lstErrors");
+    errors->clear();
+    errors->addItem(QStringLiteral("PÁGINA NO ENCONTRADA"));
+    errors->addItem(QStringLiteral("seite wurde nicht gefunden"));
+    h.transfer.setPage(at("/es"), QStringLiteral("Error: PÁGINA NO ENCONTRADA"));
+    h.transfer.setPage(at("/de"), QStringLiteral("Ärger: SEITE WURDE NICHT GEFUNDEN"));
+    h.transfer.setPage(at("/ok"), QStringLiteral("ÜBER UNS"));
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(brokenLines(h), QStringList({at("/es"), at("/de")}));
+    QCOMPARE(h.text("txtHTML"), QStringLiteral("über uns"));
 }
 
 void CheckTest::check_failedFetchCountsBrokenAndEmptiesPageText()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QUrl>
 
@@ -70,11 +71,17 @@ private:
         std::unique_ptr<Load> load;
     };
 
-    static QString hostOf(const QString &address)
+    // A walk looks at the same upcoming addresses again at every entry, and parsing one costs
+    // more than the rest of the look, so the hosts are remembered for a while.
+    QString hostOf(const QString &address)
     {
+        if (const auto found = hosts.constFind(address); found != hosts.cend())
+            return *found;
+        if (hosts.size() >= RememberedHosts)
+            hosts.clear();
         const QUrl url(address);
-        return url.scheme() + QLatin1String("://") + url.host() + QLatin1Char(':')
-               + QString::number(url.port());
+        return *hosts.insert(address, url.scheme() + QLatin1String("://") + url.host()
+                                              + QLatin1Char(':') + QString::number(url.port()));
     }
 
     bool isHeld(const QString &address) const
@@ -88,7 +95,10 @@ private:
         return int(std::count_if(held.begin(), held.end(), [&](const Held &h) { return h.host == host; }));
     }
 
+    static constexpr qsizetype RememberedHosts = 4096;
+
     Start start;
     Limits limits;
     std::vector<Held> held;
+    QHash<QString, QString> hosts; // address -> its host
 };

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "windowharness.h"
+
+#include <app/mainwindow.h>
+#include <platform/listbox.h>
+#include <platform/networkdocument.h>
+#include <platform/networktransfer.h>
+#include <platform/textbox.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+
+#include <chrono>
+#include <functional>
+
+// The real window over the real network services, each load and fetch held to `limit` and
+// `bodyCap`, with ways to reach the window's controls by their names.
+struct NetworkWindow
+{
+    NetworkWindow(std::chrono::milliseconds limit, qint64 bodyCap)
+        : documents(limit, bodyCap)
+        , transfer(limit, bodyCap)
+    {
+    }
+
+    NetworkDocumentService documents;
+    NetworkTransfer transfer;
+    RecordingShell shell;
+    MainWindow window{documents, transfer, shell};
+
+    template<typename Control = QWidget>
+    Control *get(const char *name) const
+    {
+        auto *control = window.findChild<Control *>(QLatin1String(name));
+        if (!control)
+            qFatal("no control named %s", name);
+        return control;
+    }
+    ListBox *list(const char *name) const { return get<ListBox>(name); }
+    QStringList entries(const char *name) const { return list(name)->entries(); }
+    QString caption(const char *name) const { return get<QLabel>(name)->text(); }
+    QString text(const char *name) const
+    {
+        if (auto *box = window.findChild<MultiLineTextBox *>(QLatin1String(name)))
+            return box->toPlainText();
+        return get<QLineEdit>(name)->text();
+    }
+    QStringList lines(const char *box) const
+    {
+        return text(box).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    void trigger(const char *menuEntry) const { get<QAction>(menuEntry)->trigger(); }
+    void click(const char *buttonName) const { get<QPushButton>(buttonName)->click(); }
+
+    // The three long commands, each returning when it has run to its end.
+    void crawl(const QString &address) const
+    {
+        get<QLineEdit>("txtAddress")->setText(address);
+        trigger("mnuCrawl");
+    }
+    void check() const { click("cmdCheckBroken"); }
+    void findLinks(const QString &address) const
+    {
+        get<QLineEdit>("txtBrokenLink")->setText(address);
+        click("cmdBrokenLinkCrawl");
+    }
+};
+
+// The most memory the test program has held resident so far, in bytes (VmHWM).
+inline qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// How a command ended after it was interrupted.
+struct InterruptedRun
+{
+    bool happened = false;
+    // From the interruption to the command's return.
+    qint64 toReturnMs = -1;
+};
+
+// Runs `command`; while it runs, `interrupt` is called once, from the event loop the command
+// sleeps in, as soon as `ready` holds (tested every 10 ms). Returns when the command returns.
+inline InterruptedRun interruptWhen(const std::function<bool()> &ready,
+                                  const std::function<void()> &interrupt,
+                                  const std::function<void()> &command)
+{
+    InterruptedRun result;
+    QElapsedTimer sinceInterrupt;
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (result.happened || !ready())
+            return;
+        result.happened = true;
+        watch.stop();
+        sinceInterrupt.start();
+        interrupt();
+    });
+    watch.start();
+    command();
+    watch.stop();
+    if (result.happened)
+        result.toReturnMs = sinceInterrupt.elapsed();
+    return result;
+}

@@ -8,6 +8,9 @@
 
 namespace {
 
+// The most body the manager holds for a download before it is read.
+constexpr qint64 readBuffer = 256 * 1024;
+
 bool isWebScheme(const QString &scheme)
 {
     return scheme == u"http" || scheme == u"https";
@@ -107,6 +110,9 @@ void PageDownload::request(const QUrl &address)
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Skarnel"));
     request.setRawHeader("Accept", QByteArrayLiteral("text/html,application/xhtml+xml,*/*;q=0.8"));
     reply = manager->get(request);
+    // Without a bound the manager's network thread reads as fast as the server sends, whether or
+    // not the body is taken: a fast endless body would fill memory before the cap is seen.
+    reply->setReadBufferSize(qMin(limits.bodyCap, readBuffer));
     redirectTarget.reset();
     connect(reply, &QNetworkReply::metaDataChanged, this, &PageDownload::checkHeaders);
     connect(reply, &QNetworkReply::readyRead, this, &PageDownload::readBody);

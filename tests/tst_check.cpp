@@ -1,5 +1,7 @@
 #include "support/windowharness.h"
 
+#include <QScrollBar>
+
 namespace {
 
 const QString Start = QStringLiteral("http://site.test");
@@ -37,8 +39,10 @@ private slots:
     void check_errorTextInsideLongerNumberCounts();
     void check_capitalsInErrorTextMatchBothPhases();
     void check_capitalsBeyondAsciiMatch();
+    void pageText_scrollsOverTheWholePageOnceFocused();
     void check_failedFetchCountsBrokenAndEmptiesPageText();
     void check_runTwiceStartsFromZero();
+    void check_errorTextFarIntoALongPageCounts();
     void check_emptyErrorTextMatchesEveryNonEmptyPage();
     void check_emptyErrorListCountsNothing();
     void check_emptyListsFetchNothing();
@@ -128,6 +132,37 @@ void CheckTest::check_capitalsBeyondAsciiMatch()
     QCOMPARE(h.text("txtHTML"), QStringLiteral("über uns"));
 }
 
+// The page text box lies under the list of internal links, where nobody sees it. Once it takes the
+// focus it must scroll over the whole of the last page, as any box holding that text does.
+void CheckTest::pageText_scrollsOverTheWholePageOnceFocused()
+{
+    WindowHarness h;
+    h.window.show();
+    h.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    QString page;
+    for (int i = 0; i < 200; ++i)
+        page += QStringLiteral("line %1 of a long page\n").arg(i);
+    crawlSite(h, {"/long"}, {});
+    h.transfer.setPage(at("/long"), page);
+    h.click("cmdCheckBroken");
+
+    auto *box = h.get<MultiLineTextBox>("txtHTML");
+    QCOMPARE(box->toPlainText(), page);
+    MultiLineTextBox seen;
+    seen.setFont(box->font());
+    seen.resize(box->size());
+    seen.setPlainText(page);
+    seen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&seen));
+    h.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    box->setFocus();
+    QTRY_VERIFY(box->hasFocus());
+    QVERIFY(seen.verticalScrollBar()->maximum() > 0);
+    QCOMPARE(box->verticalScrollBar()->maximum(), seen.verticalScrollBar()->maximum());
+}
+
 void CheckTest::check_failedFetchCountsBrokenAndEmptiesPageText()
 {
     WindowHarness h;
@@ -141,6 +176,19 @@ void CheckTest::check_failedFetchCountsBrokenAndEmptiesPageText()
     QCOMPARE(brokenLines(h), QStringList({at("/broken"), at("/unreachable"), "http://other.test/gone"}));
     QCOMPARE(h.caption("lblBroken"), "Broken links: 3");
     QCOMPARE(h.text("txtHTML"), QString());
+}
+
+// The page text box shows only the start of a long page; the error texts are looked for in all of it.
+void CheckTest::check_errorTextFarIntoALongPageCounts()
+{
+    WindowHarness h;
+    crawlSite(h, {"/long", "/fine"}, {});
+    h.transfer.setPage(at("/long"), QString(1'000'000, u'x') + "Page Not Found");
+    h.transfer.setPage(at("/fine"), QString(1'000'000, u'x'));
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(brokenLines(h), QStringList({at("/long")}));
 }
 
 void CheckTest::check_runTwiceStartsFromZero()

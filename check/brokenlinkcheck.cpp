@@ -67,7 +67,14 @@ bool showsErrorText(ListBox &errors, const QString &lowerPageText)
 
 enum class Fetched { Page, Failed, Aborted };
 
-Fetched fetchIntoPageText(CheckWindow &w, InternetTransfer &transfer, const QString &address)
+// The page text box shows the start of the page text only. A text box lays out a line in time
+// that grows with the square of its length, and a page may well be a single line of megabytes:
+// shown whole, it would freeze the window for minutes.
+constexpr qsizetype shownPageText = 16 * 1024;
+
+// Fetches the page; on success `lowerText` holds its whole text in lower case.
+Fetched fetchPageText(CheckWindow &w, InternetTransfer &transfer, const QString &address,
+                      QString &lowerText)
 {
     const std::unique_ptr<PageFetch> fetch = transfer.openUrl(address);
     while (!fetch->isFinished() && w.stopRequested != -1)
@@ -78,7 +85,8 @@ Fetched fetchIntoPageText(CheckWindow &w, InternetTransfer &transfer, const QStr
         w.pageText.clear();
         return Fetched::Failed;
     }
-    w.pageText.setPlainText(lowerCase(fetch->text()));
+    lowerText = lowerCase(fetch->text());
+    w.pageText.setPlainText(lowerText.first(std::min(lowerText.size(), shownPageText)));
     return Fetched::Page;
 }
 
@@ -93,7 +101,8 @@ void checkPages(CheckWindow &w, ListBox &list)
         ahead.fill(list, i, pages);
         yieldToEventLoop();
 
-        const Fetched fetched = fetchIntoPageText(w, ahead, list.currentText());
+        QString lowerText;
+        const Fetched fetched = fetchPageText(w, ahead, list.currentText(), lowerText);
         if (fetched == Fetched::Aborted)
             continue;
         yieldToEventLoop();
@@ -101,8 +110,8 @@ void checkPages(CheckWindow &w, ListBox &list)
         // New may have emptied the list meanwhile: a page that is no longer listed counts nothing.
         if (list.currentIndex() < 0)
             continue;
-        if (fetched == Fetched::Failed
-            || showsErrorText(w.errors, lowerCase(w.pageText.toPlainText())))
+        // The whole text is searched, not only what the text box shows.
+        if (fetched == Fetched::Failed || showsErrorText(w.errors, lowerText))
             recordBroken(w, list);
     }
 }

@@ -13,7 +13,7 @@ struct CheckWindow
     ListBox &internal;
     ListBox &external;
     ListBox &errors;
-    MultiLineTextBox &pageText;    // the lower-cased text of the page fetched last
+    MultiLineTextBox &pageText;    // the start of the lower-cased text of the page fetched last
     MultiLineTextBox &brokenPages; // one broken page a line
     LabelledCounter &brokenCount;
     qint16 &stopRequested;

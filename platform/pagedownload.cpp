@@ -109,6 +109,10 @@ void PageDownload::request(const QUrl &address)
                          QNetworkRequest::ManualRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Skarnel"));
     request.setRawHeader("Accept", QByteArrayLiteral("text/html,application/xhtml+xml,*/*;q=0.8"));
+    // A compressed body is read like any other, up to the cap on what it inflates to. The manager's
+    // own guard against bodies that inflate too far is off: it gives such a page an empty body, or,
+    // with the read buffer bounded, stalls it until the time limit.
+    request.setDecompressedSafetyCheckThreshold(-1);
     reply = manager->get(request);
     // Without a bound the manager's network thread reads as fast as the server sends, whether or
     // not the body is taken: a fast endless body would fill memory before the cap is seen.

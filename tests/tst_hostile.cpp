@@ -123,6 +123,7 @@ void HostileTest::slowAndEndlessPages_endWithinTheLimitAndSpareTheRest()
     QVERIFY(internal.contains(site.url("/from-drip.html")));
     QVERIFY(internal.contains(site.url("/from-endless.html")));
     QVERIFY(internal.contains(site.url("/from-huge.html")));
+    QVERIFY(internal.contains(site.url("/from-gzip.html")));
     QCOMPARE(w.entries("lstExternal"),
              QStringList({other.url("/ext.html"), other.url("/drip"), other.url("/ext2.html")}));
 

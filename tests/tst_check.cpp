@@ -37,6 +37,8 @@ private slots:
     void check_listsPagesShowingAnErrorText();
     void check_pageShowingTwoErrorTextsCountsOnce();
     void check_errorTextInsideLongerNumberCounts();
+    void check_errorTextFoundAtAnyPlaceOnly_data();
+    void check_errorTextFoundAtAnyPlaceOnly();
     void check_capitalsInErrorTextMatchBothPhases();
     void check_capitalsBeyondAsciiMatch();
     void pageText_scrollsOverTheWholePageOnceFocused();
@@ -97,6 +99,32 @@ void CheckTest::check_errorTextInsideLongerNumberCounts()
     h.transfer.setPage(at("/a"), "Order number 1404456");
     h.click("cmdCheckBroken");
     QCOMPARE(h.caption("lblBroken"), "Broken links: 1");
+}
+
+void CheckTest::check_errorTextFoundAtAnyPlaceOnly_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<bool>("broken");
+    QTest::newRow("the whole page") << "404" << true;
+    QTest::newRow("at the start") << "404 and more" << true;
+    QTest::newRow("at the end") << "all is well. page not found" << true;
+    QTest::newRow("after a near miss") << "4 40 4044" << true;
+    QTest::newRow("cut short at the end") << "all is well. page not foun" << false;
+    QTest::newRow("cut short at the start") << "04 age not found" << false;
+    QTest::newRow("shorter than the text") << "40" << false;
+    QTest::newRow("spread out") << "page  not found 4 0 4" << false;
+}
+
+// The error texts are looked for at every place in the page, and nowhere they do not stand whole.
+void CheckTest::check_errorTextFoundAtAnyPlaceOnly()
+{
+    QFETCH(QString, page);
+    QFETCH(bool, broken);
+    WindowHarness h;
+    crawlSite(h, {"/a"}, {});
+    h.transfer.setPage(at("/a"), page);
+    h.click("cmdCheckBroken");
+    QCOMPARE(h.caption("lblBroken"), broken ? "Broken links: 1" : "Broken links: 0");
 }
 
 void CheckTest::check_capitalsInErrorTextMatchBothPhases()

@@ -14,7 +14,7 @@
 #include <memory_resource>
 #include <new>
 #include <optional>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -81,11 +81,16 @@ QString percentEncoded(QStringView part, const char *keeps)
 // is never freed node by node (gumbo_destroy_output recurses once per level and overflows the stack
 // on a deeply nested page), and a parse that overruns its budget can be abandoned at any
 // allocation. Gumbo frees little before the end but the buffers it outgrows; those are the large
-// blocks, which are returned as soon as it frees them.
+// blocks, which are returned as soon as it frees them. Small blocks carry no header: gumbo makes
+// millions of them for a large page, and a free that is not of a large block is simply ignored.
 struct GumboRun
 {
     static constexpr unsigned allocationsPerCheck = 256;
     static constexpr std::size_t largeBlock = 4096;
+    static constexpr std::size_t alignment = alignof(std::max_align_t);
+    // Gumbo takes some 150 bytes for each element: a page that is little else but elements, 16 MiB
+    // of "<p>", would take it over a gigabyte. A page of 200,000 links takes 140 MiB.
+    static constexpr std::size_t memoryBudget = std::size_t(192) << 20;
 
     explicit GumboRun(std::size_t inputSize)
         : smallBlocks(inputSize + largeBlock)
@@ -95,19 +100,18 @@ struct GumboRun
     GumboRun &operator=(const GumboRun &) = delete;
     ~GumboRun()
     {
-        for (void *block : largeBlocks)
+        for (const auto &[block, size] : largeBlocks)
             ::operator delete(block);
     }
 
     std::pmr::monotonic_buffer_resource smallBlocks;
-    std::unordered_set<void *> largeBlocks;
+    std::unordered_map<void *, std::size_t> largeBlocks; // each with its size
+    // What gumbo holds: every small block it was given and the large blocks it has not freed.
+    std::size_t held = 0;
     QDeadlineTimer deadline;
     unsigned allocationsBeforeCheck = allocationsPerCheck;
     std::jmp_buf overrun;
 };
-
-// Gumbo frees without giving the size, so every block carries it in front.
-constexpr std::size_t blockHeader = alignof(std::max_align_t);
 
 void *allocateForGumbo(void *userdata, size_t size)
 {
@@ -118,27 +122,26 @@ void *allocateForGumbo(void *userdata, size_t size)
         if (run->deadline.hasExpired())
             std::longjmp(run->overrun, 1);
     }
-    std::byte *block = nullptr;
+    run->held += size;
+    if (run->held > GumboRun::memoryBudget)
+        std::longjmp(run->overrun, 1);
     if (size >= GumboRun::largeBlock) {
-        block = static_cast<std::byte *>(::operator new(size + blockHeader));
-        run->largeBlocks.insert(block);
-    } else {
-        block = static_cast<std::byte *>(
-                run->smallBlocks.allocate(size + blockHeader, blockHeader));
+        void *block = ::operator new(size);
+        run->largeBlocks.emplace(block, size);
+        return block;
     }
-    *reinterpret_cast<std::size_t *>(block) = size;
-    return block + blockHeader;
+    return run->smallBlocks.allocate(size, GumboRun::alignment);
 }
 
 void freeForGumbo(void *userdata, void *pointer)
 {
-    if (!pointer)
+    auto *run = static_cast<GumboRun *>(userdata);
+    const auto large = run->largeBlocks.find(pointer);
+    if (large == run->largeBlocks.end())
         return;
-    auto *block = static_cast<std::byte *>(pointer) - blockHeader;
-    if (*reinterpret_cast<std::size_t *>(block) >= GumboRun::largeBlock) {
-        static_cast<GumboRun *>(userdata)->largeBlocks.erase(block);
-        ::operator delete(block);
-    }
+    run->held -= large->second;
+    ::operator delete(pointer);
+    run->largeBlocks.erase(large);
 }
 
 // The parse tree of `html` (UTF-8), which lives as long as `run`, or null when the budget ran out.

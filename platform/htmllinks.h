@@ -11,7 +11,8 @@
 // Parsing stops after this long and the page then has no links. Only a hostile or broken page comes
 // near it: the parser needs time that grows with the square of the nesting depth for some elements
 // (100,000 nested <div> take half a minute), while a 16 MiB page of ordinary markup takes about a
-// second.
+// second. Parsing stops the same way once the parser holds 192 MiB, which only a page made of
+// little else but elements reaches: 16 MiB of them would take it over a gigabyte.
 inline constexpr std::chrono::milliseconds defaultParseBudget = std::chrono::seconds(5);
 
 // The links of an HTML page: the address of every `a` and `area` element that has an `href`, in

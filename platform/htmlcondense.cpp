@@ -24,29 +24,36 @@ char asciiLower(char c)
     return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
 }
 
-// Bytes that end a run of text: the start of markup and of character references, NUL, and, so
-// that a run can never hold anything another tokenizer state gives a meaning to, quotes, "=",
-// "/", "-", "!", brackets and the backtick.
-bool endsText(char c)
+// What a byte is to a run of text.
+enum ByteKind : unsigned char {
+    Solid = 1, // text other than white space
+    Blank = 2, // white space
+    // The start of markup and of character references, NUL, and, so that a run can never hold
+    // anything another tokenizer state gives a meaning to, quotes, "=", "/", "-", "!", brackets
+    // and the backtick: these end a run.
+    Ends = 4,
+};
+
+struct ByteKinds
 {
-    switch (c) {
-    case '<':
-    case '&':
-    case '\0':
-    case '>':
-    case '"':
-    case '\'':
-    case '=':
-    case '/':
-    case '-':
-    case '!':
-    case '[':
-    case ']':
-    case '`':
-        return true;
-    default:
-        return false;
+    unsigned char of[256] = {};
+
+    constexpr ByteKinds()
+    {
+        for (int c = 0; c < 256; ++c)
+            of[c] = Solid;
+        for (char c : {'\t', '\n', '\f', '\r', ' '})
+            of[static_cast<unsigned char>(c)] = Blank;
+        for (char c : {'<', '&', '\0', '>', '"', '\'', '=', '/', '-', '!', '[', ']', '`'})
+            of[static_cast<unsigned char>(c)] = Ends;
     }
+};
+
+constexpr ByteKinds byteKinds;
+
+unsigned char kindOf(char c)
+{
+    return byteKinds.of[static_cast<unsigned char>(c)];
 }
 
 enum class Content {
@@ -111,17 +118,15 @@ public:
                     break; // stop condensing: the rest is copied
                 continue;
             }
-            if (endsText(c)) {
+            if (kindOf(c) == Ends) {
                 ++i;
                 continue;
             }
             const qsizetype start = i;
-            bool solid = false;
-            while (i < n && !endsText(s[i])) {
-                solid = solid || !isSpace(s[i]);
-                ++i;
-            }
-            if (solid && i - start > 1) {
+            unsigned char kinds = 0;
+            for (unsigned char kind; i < n && (kind = kindOf(s[i])) != Ends; ++i)
+                kinds |= kind;
+            if ((kinds & Solid) && i - start > 1) {
                 out.append(s + copied, start - copied);
                 out.append('.');
                 copied = i;

@@ -7,10 +7,8 @@ namespace {
 // Looking further ahead than the loads it may hold finds other hosts to load from while one
 // host has all its connections busy.
 constexpr qsizetype LookAhead = 64;
-// Six to a host, as browsers keep and as many as one connection manager opens to a host: on a
-// distant site the walk goes as fast as six answers at once come back.
-constexpr LoadsAhead<HtmlDocument>::Limits DocumentLimits{6, 16};
-constexpr LoadsAhead<PageFetch>::Limits FetchLimits{6, 16};
+constexpr LoadsAhead<HtmlDocument>::Limits DocumentLimits{4, 16};
+constexpr LoadsAhead<PageFetch>::Limits FetchLimits{4, 16};
 
 } // namespace
 

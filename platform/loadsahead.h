@@ -20,7 +20,7 @@ class LoadsAhead
 public:
     struct Limits
     {
-        int perHost = 6; // loads held for one host
+        int perHost = 4; // loads held for one host
         int total = 16;  // loads held in all, in flight or waiting to be taken
     };
     using Start = std::function<std::unique_ptr<Load>(const QString &address)>;

@@ -160,8 +160,8 @@ void LoadAheadTest::loadingAhead_boundsConnectionsPerHost()
             inFlightAtFirstWait = h.transfer.liveFetches;
     };
     h.click("cmdCheckBroken");
-    // All internal pages are on one host: six at once at the most, and more than one.
-    QVERIFY2(inFlightAtFirstWait > 1 && inFlightAtFirstWait <= 6, qPrintable(QString::number(inFlightAtFirstWait)));
+    // All internal pages are on one host: four at once at the most, and more than one.
+    QVERIFY2(inFlightAtFirstWait > 1 && inFlightAtFirstWait <= 4, qPrintable(QString::number(inFlightAtFirstWait)));
     QCOMPARE(h.transfer.liveFetches, 0);
 }
 

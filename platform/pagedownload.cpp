@@ -43,6 +43,22 @@ bool brokeOff(const QNetworkReply &reply)
     }
 }
 
+// Whether the body is shorter than the Content-Length the response announced. Qt now and then
+// finishes a reply whose connection was reset in the middle of the body as if the body were whole.
+// A compressed body is not compared (its length is that of the compressed bytes), nor a chunked
+// one (its chunks say how long it is), nor a response that has no body whatever its headers say.
+bool cutShort(const QNetworkReply &reply, qint64 bodySize)
+{
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray encoding = reply.rawHeader("Content-Encoding").trimmed().toLower();
+    if ((!encoding.isEmpty() && encoding != "identity") || reply.hasRawHeader("Transfer-Encoding")
+        || status == 204 || status == 304)
+        return false;
+    bool announced = false;
+    const qint64 length = reply.rawHeader("Content-Length").trimmed().toLongLong(&announced);
+    return announced && bodySize < length;
+}
+
 // Where the response sends the browser, when it is a redirect a browser follows.
 std::optional<QUrl> redirectTargetOf(const QNetworkReply &reply)
 {
@@ -161,7 +177,7 @@ void PageDownload::finishReply()
     readBody();
     if (result != Outcome::Running)
         return;
-    if (brokeOff(*reply)) {
+    if (brokeOff(*reply) || (!redirectTarget && cutShort(*reply, received.size()))) {
         end(Outcome::Failed);
         return;
     }

@@ -75,20 +75,29 @@ class HostileTest final : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void cleanup();
 
     void slowAndEndlessPages_endWithinTheLimitAndSpareTheRest();
     void brokenServers_giveNoLinksAndSpareTheRest();
+    void connectionReset_midBody_neverReadAsWhole();
     void redirects_neverLeaveTheWeb();
     void legacyEncodings_linksAndErrorTextsReadRight_data();
     void legacyEncodings_linksAndErrorTextsReadRight();
 };
 
+void HostileTest::init()
+{
+    resetPeakResident();
+}
+
+// Each test's own peak, whatever the tests before it left in the heap.
 void HostileTest::cleanup()
 {
     const qint64 peak = peakResidentBytes();
     qInfo("FIGURE peak resident %lld MiB", peak >> 20);
-    QVERIFY2(peak < MemoryCeiling, qPrintable(QString::number(peak >> 20) + " MiB"));
+    if (residentMemoryIsTheProgramsOwn)
+        QVERIFY2(peak < MemoryCeiling, qPrintable(QString::number(peak >> 20) + " MiB"));
 }
 
 // Pages that drip, never end, claim a gigabyte, inflate to gigabytes or never answer: each ends
@@ -209,6 +218,30 @@ void HostileTest::brokenServers_giveNoLinksAndSpareTheRest()
         QTRY_COMPARE_WITH_TIMEOUT(site.answering(path), 0, 5000);
     // Garbage is not read for ever: the client gave up on it long before its end.
     QVERIFY(site.sent("/garbage-line") < 3 * HostileServer::GiB);
+}
+
+// A connection reset in the middle of the body fails the load, every time: Qt now and then ends
+// such a reply as if its body were whole.
+void HostileTest::connectionReset_midBody_neverReadAsWhole()
+{
+    constexpr int loads = 200;
+    HostileServer site;
+    site.resetMidBody("/reset", "<a href='/from-reset.html'>reset</a> page not found");
+    NetworkDocumentService documents(Limit, Cap);
+    NetworkTransfer transfer(Limit, Cap);
+    std::vector<std::unique_ptr<HtmlDocument>> pages;
+    std::vector<std::unique_ptr<PageFetch>> fetches;
+    for (int i = 0; i < loads; ++i) {
+        pages.push_back(documents.createDocumentFromUrl(site.url("/reset")));
+        fetches.push_back(transfer.openUrl(site.url("/reset")));
+    }
+
+    for (int i = 0; i < loads; ++i) {
+        QTRY_COMPARE_WITH_TIMEOUT(pages[i]->readyState(), ReadyStateComplete, 10000);
+        QCOMPARE(pages[i]->links(), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(fetches[i]->isFinished(), 10000);
+        QVERIFY(fetches[i]->failed());
+    }
 }
 
 // A redirect to a local file, to file transfer, to a data: address or to script is not followed:

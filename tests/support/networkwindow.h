@@ -15,6 +15,8 @@
 #include <chrono>
 #include <functional>
 
+#include <malloc.h>
+
 // The real window over the real network services, each load and fetch held to `limit` and
 // `bodyCap`, with ways to reach the window's controls by their names.
 struct NetworkWindow
@@ -68,7 +70,18 @@ struct NetworkWindow
     }
 };
 
-// The most memory the test program has held resident so far, in bytes (VmHWM).
+// Starts measuring the peak afresh: memory the heap kept from earlier tests is given back to the
+// system, and the peak (VmHWM) is set to what is resident now.
+inline void resetPeakResident()
+{
+    malloc_trim(0);
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// The most memory the test program has held resident since it started or since the last
+// resetPeakResident(), in bytes (VmHWM).
 inline qint64 peakResidentBytes()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -80,6 +93,14 @@ inline qint64 peakResidentBytes()
     }
     return -1;
 }
+
+// Whether resident memory means what the program holds: AddressSanitizer keeps freed memory in
+// quarantine and adds its shadow, so under it the figures are only shown.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool residentMemoryIsTheProgramsOwn = false;
+#else
+inline constexpr bool residentMemoryIsTheProgramsOwn = true;
+#endif
 
 // How a command ended after it was interrupted.
 struct InterruptedRun

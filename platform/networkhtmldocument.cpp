@@ -3,35 +3,111 @@
 #include "htmllinks.h"
 #include "pagedownload.h"
 
-NetworkHtmlDocument::NetworkHtmlDocument(std::unique_ptr<PageDownload> pageDownload)
-    : download(std::move(pageDownload))
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThreadPool>
+
+#include <mutex>
+
+// What the document and the worker reading its links share.
+struct NetworkHtmlDocument::Reading
 {
+    std::mutex mutex;
+    // The document's receiver; null once the document is gone, and nothing is to be told.
+    QObject *receiver = nullptr;
+    QStringList links;
+};
+
+namespace {
+
+const QEvent::Type LinksReadEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Lives on the document's thread; the worker posts it one event when the links are read.
+class LinksReadReceiver final : public QObject
+{
+public:
+    explicit LinksReadReceiver(bool &linksRead)
+        : linksRead(linksRead)
+    {
+    }
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() != LinksReadEvent)
+            return QObject::event(event);
+        linksRead = true;
+        return true;
+    }
+
+private:
+    bool &linksRead;
+};
+
+bool hasBodyToRead(PageDownload::Outcome outcome)
+{
+    switch (outcome) {
+    case PageDownload::Outcome::Complete:
+    case PageDownload::Outcome::Capped:
+    case PageDownload::Outcome::TimedOut:
+        return true;
+    case PageDownload::Outcome::Running:
+    case PageDownload::Outcome::NotHtml:
+    case PageDownload::Outcome::Failed:
+        return false;
+    }
+    return false;
 }
 
-NetworkHtmlDocument::~NetworkHtmlDocument() = default;
+} // namespace
+
+NetworkHtmlDocument::NetworkHtmlDocument(std::unique_ptr<PageDownload> pageDownload)
+    : download(std::move(pageDownload))
+    , reading(std::make_shared<Reading>())
+    , receiver(std::make_unique<LinksReadReceiver>(linksRead))
+{
+    reading->receiver = receiver.get();
+    // The download is the connection's context: it goes with the document.
+    QObject::connect(download.get(), &PageDownload::ended, download.get(),
+                     [this] { readLinksAside(); });
+}
+
+NetworkHtmlDocument::~NetworkHtmlDocument()
+{
+    // A worker still reading finds no receiver and tells nobody; an event already posted goes
+    // with the receiver.
+    const std::lock_guard lock(reading->mutex);
+    reading->receiver = nullptr;
+}
+
+void NetworkHtmlDocument::readLinksAside()
+{
+    if (!hasBodyToRead(download->outcome()))
+        return;
+    // The copies share their data with the download, which never changes it again.
+    QThreadPool::globalInstance()->start([reading = reading, body = download->body(),
+                                          type = download->contentType(),
+                                          address = download->finalAddress()] {
+        QStringList links = readLinks(body, type, address);
+        const std::lock_guard lock(reading->mutex);
+        reading->links = std::move(links);
+        if (reading->receiver)
+            QCoreApplication::postEvent(reading->receiver, new QEvent(LinksReadEvent));
+    });
+}
 
 QString NetworkHtmlDocument::readyState() const
 {
-    return download->outcome() == PageDownload::Outcome::Running ? ReadyStateLoading
-                                                                 : ReadyStateComplete;
+    const PageDownload::Outcome outcome = download->outcome();
+    if (outcome == PageDownload::Outcome::Running || (hasBodyToRead(outcome) && !linksRead))
+        return ReadyStateLoading;
+    return ReadyStateComplete;
 }
 
 QStringList NetworkHtmlDocument::links() const
 {
-    if (found)
-        return *found;
-    switch (download->outcome()) {
-    case PageDownload::Outcome::Running:
+    if (!linksRead)
         return {};
-    case PageDownload::Outcome::Complete:
-    case PageDownload::Outcome::Capped:
-    case PageDownload::Outcome::TimedOut:
-        found = readLinks(download->body(), download->contentType(), download->finalAddress());
-        break;
-    case PageDownload::Outcome::NotHtml:
-    case PageDownload::Outcome::Failed:
-        found.emplace();
-        break;
-    }
-    return *found;
+    const std::lock_guard lock(reading->mutex);
+    return reading->links;
 }

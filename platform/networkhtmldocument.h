@@ -3,13 +3,19 @@
 #include "htmldocument.h"
 
 #include <memory>
-#include <optional>
 
 class PageDownload;
+class QObject;
 
 // A page loaded by NetworkDocumentService. Its links are read from the body once the download has
 // ended; until then it has none. A page that ran out of time or reached the size cap is read as far
 // as it arrived; a page that could not be loaded, or is not HTML, has no links.
+//
+// The body is parsed on a worker thread as soon as the download ends, so that the window goes on
+// while a page is read (a large page takes a second, a hostile one up to the parse budget) and the
+// pages loaded ahead are read while the crawl works on the current one. The document stays
+// "loading" until the links are read, and turns "complete" in an event delivered on the thread
+// that created it, as the contract in htmldocument.h asks.
 class NetworkHtmlDocument final : public HtmlDocument
 {
 public:
@@ -20,7 +26,14 @@ public:
     QStringList links() const override;
 
 private:
+    struct Reading;
+
+    void readLinksAside();
+
     std::unique_ptr<PageDownload> download;
-    // Read on first demand after the download has ended, as links() is const.
-    mutable std::optional<QStringList> found;
+    // Shared with the worker that reads the links; it outlives the document when need be.
+    std::shared_ptr<Reading> reading;
+    // Receives the event that says the links are read; set the document complete.
+    std::unique_ptr<QObject> receiver;
+    bool linksRead = false;
 };

@@ -211,4 +211,5 @@ void PageDownload::end(Outcome outcome)
     reply->abort();
     if (outcome == Outcome::Failed || outcome == Outcome::NotHtml)
         received.clear();
+    emit ended();
 }

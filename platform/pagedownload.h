@@ -73,6 +73,11 @@ public:
     // The address of the response, after redirects.
     const QUrl &finalAddress() const { return location; }
 
+signals:
+    // The outcome is no longer Running: emitted once, from the event that ended the download (a
+    // download that fails at once, in the constructor, emits nothing).
+    void ended();
+
 private:
     void request(const QUrl &address);
     void checkHeaders();

@@ -58,6 +58,7 @@ private slots:
     void document_destroyedWhileLoadingClosesConnection();
     void document_outlivesService();
     void document_manyLoadsAtOnce();
+    void document_destroyedWhileItsLinksAreReadIsLeftAlone();
 };
 
 void NetworkDocumentTest::document_linksOfPage()
@@ -264,6 +265,31 @@ void NetworkDocumentTest::document_manyLoadsAtOnce()
         QVERIFY(completes(*documents[i]));
         QCOMPARE(documents[i]->links(), QStringList {server.url(QStringLiteral("/to/%1").arg(i))});
     }
+}
+
+// Links are read on a worker thread once the download has ended. A document destroyed meanwhile,
+// and its service, must be left alone by the worker, while the documents kept complete.
+void NetworkDocumentTest::document_destroyedWhileItsLinksAreReadIsLeftAlone()
+{
+    constexpr int count = 12;
+    QByteArray big = "<!doctype html>";
+    for (int i = 0; i < 40000; ++i)
+        big += "<p>text and <a href='/l" + QByteArray::number(i) + "'>a link</a></p>";
+    LoopbackServer server;
+    server.page("/big.html", big);
+    auto service = std::make_unique<NetworkDocumentService>();
+
+    std::vector<std::unique_ptr<HtmlDocument>> documents;
+    for (int i = 0; i < count; ++i)
+        documents.push_back(service->createDocumentFromUrl(server.url("/big.html")));
+    std::unique_ptr<HtmlDocument> kept = std::move(documents.front());
+    documents.erase(documents.begin());
+    // Once the first is read, the others are being downloaded or read.
+    QVERIFY(completes(*kept));
+    documents.clear();
+    service.reset();
+    QTest::qWait(300);
+    QCOMPARE(kept->links().size(), 40000);
 }
 
 QTEST_GUILESS_MAIN(NetworkDocumentTest)

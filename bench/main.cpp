@@ -422,8 +422,8 @@ int runIdle(SiteServers &servers)
     std::optional<Sample> from;
     std::optional<Sample> to;
     bool stillCrawling = false;
-    QTimer::singleShot(2s, [&] { from.emplace(); });
-    QTimer::singleShot(12s, [&] {
+    QTimer::singleShot(2s, Qt::PreciseTimer, [&] { from.emplace(); });
+    QTimer::singleShot(12s, Qt::PreciseTimer, [&] {
         to.emplace();
         stillCrawling = !program.get<QPushButton>("cmdCrawl")->isEnabled()
                         || program.get<QPushButton>("cmdForceStop")->isEnabled();

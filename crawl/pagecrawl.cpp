@@ -38,7 +38,10 @@ void recordLink(CrawlWindow &w, const QString &address)
     w.totalCount.add();
     counter.show();
     w.totalCount.show();
-    yieldToEventLoop();
+    // Once a stop is requested the page's other links are recorded without giving the window its
+    // turn in between, so that the stop takes effect at once however many links the page holds.
+    if (w.stopRequested != -1)
+        yieldToEventLoop();
 }
 
 } // namespace

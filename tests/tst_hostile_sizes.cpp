@@ -1,0 +1,272 @@
+// The whole program against pages of hostile size, at the real load limit and body cap: a page of
+// 50 MB on one line, a page of 200,000 links, a page nested 100,000 elements deep, a gzip body that
+// inflates to gigabytes, an address 64 KB long. Memory stays bounded, every command ends, and a
+// stop given while one runs is obeyed.
+#include "support/hostileserver.h"
+#include "support/networkwindow.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto Limit = 60s;
+constexpr qint64 Cap = 16 << 20;
+constexpr qint64 MemoryCeiling = qint64(512) << 20;
+// A command still running this long after a stop is hung.
+constexpr qint64 HangMs = 5000;
+
+QByteArray linksPage(const QStringList &hrefs, const QByteArray &text = "All is well here.")
+{
+    QByteArray html = "<!doctype html><title>page</title><body><p>" + text + "</p>";
+    for (const QString &href : hrefs)
+        html += "<p><a href=\"" + href.toUtf8() + "\">link</a></p>";
+    return html;
+}
+
+// The longest time the window's event loop went without turning while `command` ran: how long the
+// window was frozen at worst.
+qint64 longestFreezeMs(const std::function<void()> &command)
+{
+    QElapsedTimer sinceTurn;
+    qint64 longest = 0;
+    QTimer beat;
+    beat.setInterval(20);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTurn.restart());
+    });
+    sinceTurn.start();
+    beat.start();
+    command();
+    return std::max(longest, sinceTurn.elapsed());
+}
+
+} // namespace
+
+class HostileSizesTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void singleLineOf50MB_readUpToTheCap();
+    void twoHundredThousandLinks_allRecorded();
+    void twoHundredThousandLinks_stopObeyedWhileRecording_data();
+    void twoHundredThousandLinks_stopObeyedWhileRecording();
+    void deepNesting_endsWithinTheParseBudget();
+    void elementsOnly_parseGivenUpInBoundedMemory_data();
+    void elementsOnly_parseGivenUpInBoundedMemory();
+    void gzipBomb_inflatesNoFurtherThanTheCap();
+    void addressOf64KB_crawledCheckedAndFound();
+};
+
+void HostileSizesTest::init()
+{
+    resetPeakResident();
+}
+
+// Each test's own peak, whatever the tests before it left in the heap.
+void HostileSizesTest::cleanup()
+{
+    const qint64 peak = peakResidentBytes();
+    qInfo("FIGURE peak resident %lld MiB", peak >> 20);
+    if (residentMemoryIsTheProgramsOwn)
+        QVERIFY2(peak < MemoryCeiling, qPrintable(QString::number(peak >> 20) + " MiB"));
+}
+
+void HostileSizesTest::singleLineOf50MB_readUpToTheCap()
+{
+    HostileServer site;
+    QByteArray big = "<!doctype html><p><a href='/early.html'>early</a>";
+    big += QByteArray(50'000'000, 'x');
+    big += "<a href='/late.html'>late</a>";
+    site.page("/", linksPage({"/big.html"}));
+    site.page("/big.html", big);
+    big.clear();
+    NetworkWindow w(Limit, Cap);
+    w.window.show();
+
+    const qint64 crawlFreeze = longestFreezeMs([&] { w.crawl(site.url("/")); });
+    QCOMPARE(w.entries("lstInternal"), QStringList({site.url("/big.html"), site.url("/early.html")}));
+
+    const qint64 checkFreeze = longestFreezeMs([&] { w.check(); });
+    QVERIFY(w.text("txtBroken").isEmpty());
+    QCOMPARE(w.text("txtHTML").size(), 0); // the last page checked, /early.html, is not served
+
+    w.findLinks(site.url("/early.html"));
+    QCOMPARE(w.lines("txtLinksToPage"), QStringList{site.url("/big.html")});
+    qInfo("FIGURE 50 MB line: window frozen at most %lld ms in the crawl, %lld ms in the check",
+          crawlFreeze, checkFreeze);
+    QVERIFY(site.sent("/big.html") < 3 * 51'000'000);
+}
+
+void HostileSizesTest::twoHundredThousandLinks_allRecorded()
+{
+    constexpr int count = 200'000;
+    HostileServer site;
+    HostileServer other(QStringLiteral("127.0.0.2"));
+    QStringList hrefs;
+    hrefs.reserve(count);
+    for (int i = 0; i < count; ++i)
+        hrefs.append(other.url(QStringLiteral("/%1").arg(i)));
+    site.page("/many.html", linksPage(hrefs));
+    NetworkWindow w(Limit, Cap);
+    w.window.show();
+
+    QElapsedTimer took;
+    took.start();
+    w.crawl(site.url("/many.html"));
+    qInfo("FIGURE 200,000 links recorded in %lld ms", took.elapsed());
+
+    QCOMPARE(w.list("lstExternal")->count(), count);
+    QCOMPARE(w.list("lstExternal")->text(count - 1), hrefs.last());
+    QCOMPARE(w.caption("lblExternal"), QStringLiteral("External links: 200000"));
+    QCOMPARE(w.caption("lblTotal"), QStringLiteral("Total links: 200000"));
+    // Nothing of the other site was loaded: its pages are external.
+    QCOMPARE(other.hits(QStringLiteral("/0")), 0);
+}
+
+void HostileSizesTest::twoHundredThousandLinks_stopObeyedWhileRecording_data()
+{
+    QTest::addColumn<QString>("interruption");
+    QTest::newRow("Force Stop") << "mnuForceStop";
+    QTest::newRow("New") << "mnuNew";
+    QTest::newRow("Exit") << "mnuExit";
+}
+
+// Recording a page's links gives the window its turn after each one; a stop given then takes effect
+// at once, however many links are left to record.
+void HostileSizesTest::twoHundredThousandLinks_stopObeyedWhileRecording()
+{
+    QFETCH(QString, interruption);
+    constexpr int count = 200'000;
+    HostileServer site;
+    QStringList hrefs;
+    for (int i = 0; i < count; ++i)
+        hrefs.append(QStringLiteral("/page/%1").arg(i));
+    site.page("/", linksPage(hrefs));
+    NetworkWindow w(Limit, Cap);
+    w.window.show();
+
+    const InterruptedRun stop = interruptWhen(
+            [&] { return w.list("lstInternal")->count() >= 1000; },
+            [&] { w.trigger(interruption.toLatin1().constData()); }, [&] { w.crawl(site.url("/")); });
+
+    QVERIFY(stop.happened);
+    qInfo("FIGURE %s while recording 200,000 links: control back in %lld ms",
+          qPrintable(interruption), stop.toReturnMs);
+    QVERIFY2(stop.toReturnMs < HangMs, qPrintable(QString::number(stop.toReturnMs)));
+    // The page's links were still recorded (after New, into the emptied lists), but no internal
+    // page was loaded after the stop.
+    const qsizetype listed = w.list("lstInternal")->count() + w.list("lstExternal")->count();
+    QCOMPARE(w.caption("lblTotal"), QStringLiteral("Total links: %1").arg(listed));
+    if (interruption != u"mnuNew")
+        QCOMPARE(listed, count);
+    QCOMPARE(site.hits(QStringLiteral("/page/0")), 0);
+}
+
+// A page nested so deep that the parser would need minutes is given up at the parse budget, and a
+// page as deep whose elements are cheap to nest is read whole.
+void HostileSizesTest::deepNesting_endsWithinTheParseBudget()
+{
+    constexpr int depth = 100'000;
+    HostileServer site;
+    QByteArray divs = "<!doctype html><a href='/before-divs.html'>x</a>";
+    QByteArray spans = "<!doctype html><a href='/before-spans.html'>x</a>";
+    for (int i = 0; i < depth; ++i) {
+        divs += "<div>";
+        spans += "<span>";
+    }
+    divs += "<a href='/inside-divs.html'>x</a>";
+    spans += "<a href='/inside-spans.html'>x</a>";
+    site.page("/", linksPage({"/divs.html", "/spans.html"}));
+    site.page("/divs.html", divs);
+    site.page("/spans.html", spans);
+    NetworkWindow w(Limit, Cap);
+    w.window.show();
+
+    QElapsedTimer took;
+    took.start();
+    const qint64 freeze = longestFreezeMs([&] { w.crawl(site.url("/")); });
+    qInfo("FIGURE 100,000 deep: crawl took %lld ms, window frozen at most %lld ms", took.elapsed(),
+          freeze);
+
+    const QStringList internal = w.entries("lstInternal");
+    QVERIFY(internal.contains(site.url("/before-spans.html")));
+    QVERIFY(internal.contains(site.url("/inside-spans.html")));
+    QVERIFY(!internal.contains(site.url("/inside-divs.html")));
+}
+
+void HostileSizesTest::elementsOnly_parseGivenUpInBoundedMemory_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::newRow("paragraphs") << QByteArray("<p>");
+    QTest::newRow("links") << QByteArray("<a href=1>");
+    QTest::newRow("attributes") << QByteArray("<x a=1 b=2 c=3>");
+}
+
+// A page of 16 MiB that is one element after another would take the parser over a gigabyte: it is
+// given up, and the page has no links, while the other pages of the site are read.
+void HostileSizesTest::elementsOnly_parseGivenUpInBoundedMemory()
+{
+    QFETCH(QByteArray, element);
+    HostileServer site;
+    QByteArray page = "<!doctype html><a href='/first.html'>x</a>";
+    page.reserve(Cap);
+    while (page.size() + element.size() <= Cap)
+        page += element;
+    site.page("/", linksPage({"/elements.html", "/fine.html"}));
+    site.page("/elements.html", page);
+    site.page("/fine.html", linksPage({"/from-fine.html"}));
+    page.clear();
+    NetworkWindow w(Limit, Cap);
+
+    w.crawl(site.url("/"));
+
+    QCOMPARE(w.entries("lstInternal"),
+             QStringList({site.url("/elements.html"), site.url("/fine.html"), site.url("/from-fine.html")}));
+}
+
+void HostileSizesTest::gzipBomb_inflatesNoFurtherThanTheCap()
+{
+    HostileServer site;
+    site.page("/", linksPage({"/bomb.html"}));
+    site.gzipBomb("/bomb.html", "<a href='/from-bomb.html'>x</a>", "text/html", 4 * HostileServer::GiB);
+    NetworkWindow w(Limit, Cap);
+
+    QElapsedTimer took;
+    took.start();
+    w.crawl(site.url("/"));
+    w.check();
+    qInfo("FIGURE gzip bomb crawled and checked in %lld ms", took.elapsed());
+
+    // The page is read as far as the cap, like any long page.
+    QCOMPARE(w.entries("lstInternal"), QStringList({site.url("/bomb.html"), site.url("/from-bomb.html")}));
+    QVERIFY(w.text("txtBroken").isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(site.answering("/bomb.html"), 0, 5000);
+}
+
+// An address of 64 KB is recorded, loaded, checked and found like any other.
+void HostileSizesTest::addressOf64KB_crawledCheckedAndFound()
+{
+    HostileServer site;
+    const QString longPath = QStringLiteral("/long/") + QString(64 * 1024, u'a') + QStringLiteral(".html");
+    site.page("/", linksPage({longPath}));
+    site.page(longPath, linksPage({"/after-long.html"}, "page not found"));
+    NetworkWindow w(Limit, Cap);
+    w.window.show();
+
+    w.crawl(site.url("/"));
+    QCOMPARE(w.entries("lstInternal"), QStringList({site.url(longPath), site.url("/after-long.html")}));
+    QCOMPARE(site.hits(longPath), 1);
+
+    w.check();
+    QCOMPARE(w.lines("txtBroken"), QStringList{site.url(longPath)});
+
+    w.findLinks(site.url("/after-long.html"));
+    QCOMPARE(w.lines("txtLinksToPage"), QStringList{site.url(longPath)});
+}
+
+QTEST_MAIN(HostileSizesTest)
+#include "tst_hostile_sizes.moc"

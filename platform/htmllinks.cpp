@@ -301,7 +301,7 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
     if (found.baseHref) {
         const QUrl declared(resolveHref(QString::fromUtf8(found.baseHref), documentAddress),
                             QUrl::TolerantMode);
-        if (declared.isValid() && isWebScheme(declared.scheme()))
+        if (declared.isValid() && isWebScheme(declared.scheme()) && !declared.host().isEmpty())
             base = declared;
     }
 

@@ -172,6 +172,14 @@ void HtmlLinksTest::links_baseHrefHonoured_data()
     QTest::newRow("fragment against the base")
             << QByteArray("<base href='http://cdn.test/a.html?v=2'><a href='#top'></a>")
             << QStringList {"http://cdn.test/a.html?v=2#top"};
+    // Found by fuzzing: a base that parses as a web address without a host made every relative
+    // link, and an empty href, come out as written (an empty href as an empty link).
+    QTest::newRow("base without a host ignored")
+            << QByteArray("<base href='http:///sub</.'><a href='x.html'></a><a href=''></a>")
+            << QStringList {"http://example.test/dir/x.html", "http://example.test/dir/page.html?q=1"};
+    QTest::newRow("base with one slash and no host ignored")
+            << QByteArray("<base href='https:/q=1f.'><area href><a href='?x'></a>")
+            << QStringList {"http://example.test/dir/page.html?q=1", "http://example.test/dir/page.html?x"};
 }
 
 void HtmlLinksTest::links_baseHrefHonoured()

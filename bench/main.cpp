@@ -1,12 +1,14 @@
 // skarnel_bench: the program's own window, network services and event loop, driven through its
 // buttons over a generated site on loopback, timed against other tools fetching the same pages.
 //
-//   skarnel_bench --size P [--delay MS] [--links L] [--anchors wget,curl,linkchecker]
-//                 [--no-check] [--work DIR]
+//   skarnel_bench --size P [--delay MS] [--links L] [--runs N]
+//                 [--anchors wget,curl,linkchecker] [--no-check] [--work DIR]
 //   skarnel_bench --idle [--work DIR]
 //
 // Prints one "key=value" a line; bench/run gathers them into its table. Each size runs in a
-// process of its own, so that peak memory is that size's.
+// process of its own, so that peak memory is that size's. With --runs N the crawl and check run N
+// times, each in a new window, and so does every other tool; times are the median of the runs,
+// peak memory is that of the first run.
 #include "siteserver.h"
 #include "tools.h"
 
@@ -27,7 +29,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -50,13 +54,14 @@ struct Arguments
     int delayMs = 0;
     bool idle = false;
     bool check = true;
+    int runs = 1;
     std::vector<std::string> anchors;
     std::string work = "/tmp";
 };
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: skarnel_bench --size PAGES [--delay MS] [--links N] "
+    std::fprintf(stderr, "usage: skarnel_bench --size PAGES [--delay MS] [--links N] [--runs N] "
                          "[--anchors wget,curl,linkchecker] [--no-check] [--work DIR]\n"
                          "       skarnel_bench --idle [--work DIR]\n");
     std::exit(2);
@@ -84,6 +89,8 @@ Arguments parse(int argc, char **argv)
             a.check = false;
         else if (arg == "--work")
             a.work = value();
+        else if (arg == "--runs")
+            a.runs = std::stoi(value());
         else if (arg == "--anchors") {
             std::stringstream list(value());
             for (std::string name; std::getline(list, name, ',');)
@@ -92,7 +99,7 @@ Arguments parse(int argc, char **argv)
         } else
             usage();
     }
-    if (a.pages < 1 || a.links < 6 || a.delayMs < 0)
+    if (a.pages < 1 || a.links < 6 || a.delayMs < 0 || a.runs < 1)
         usage();
     return a;
 }
@@ -109,6 +116,30 @@ void putSeconds(const char *key, double seconds)
     std::snprintf(text, sizeof text, "%.3f", seconds);
     put(key, text);
 }
+
+// Values of one figure over the runs; put as their median.
+class Figures final
+{
+public:
+    void note(const std::string &key, double value)
+    {
+        if (!values.count(key))
+            order.push_back(key);
+        values[key].push_back(value);
+    }
+    void put() const
+    {
+        for (const std::string &key : order) {
+            std::vector<double> sorted = values.at(key);
+            std::sort(sorted.begin(), sorted.end());
+            putSeconds(key.c_str(), sorted[sorted.size() / 2]);
+        }
+    }
+
+private:
+    std::vector<std::string> order;
+    std::map<std::string, std::vector<double>> values;
+};
 
 double cpuSeconds()
 {
@@ -307,11 +338,17 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
             put((anchor + "_unknown").c_str(), 1);
             continue;
         }
-        servers.resetCounts();
-        const ToolRun run = runTool(command, work, output, 900);
-        const SiteServers::Counts counts = servers.counts();
-        putSeconds((anchor + "_wall_s").c_str(), run.wallSeconds);
-        putSeconds((anchor + "_cpu_s").c_str(), run.cpuSeconds);
+        Figures figures;
+        ToolRun run;
+        SiteServers::Counts counts;
+        for (int r = 0; r < a.runs; ++r) {
+            servers.resetCounts();
+            run = runTool(command, work, output, 900);
+            counts = servers.counts();
+            figures.note(anchor + "_wall_s", run.wallSeconds);
+            figures.note(anchor + "_cpu_s", run.cpuSeconds);
+        }
+        figures.put();
         put((anchor + "_exit").c_str(), run.exitCode);
         putCounts(anchor.c_str(), counts);
         // wget exits 8 when some page answered an error status; none of the pages it loads does.
@@ -343,9 +380,13 @@ int runSize(const Arguments &a, SiteServers &servers)
     put("size", a.pages);
     put("delay_ms", a.delayMs);
     put("links_per_page", a.links);
+    put("runs", a.runs);
 
+    Figures figures;
     std::vector<std::string> checked;
-    {
+    double peakMb = 0;
+    for (int r = 0; r < a.runs; ++r) {
+        // A new window each run; it and its connections go before the next run and the tools.
         Program program;
         showWindow(program);
         UiDelayProbe probe;
@@ -360,18 +401,21 @@ int runSize(const Arguments &a, SiteServers &servers)
         const Span crawl = between(crawlStart, crawlEnd);
         const SiteServers::Counts crawlCounts = servers.counts();
         const long long total = program.counter("lblTotal");
-        putSeconds("crawl_wall_s", crawl.wall);
-        putSeconds("crawl_cpu_s", crawl.cpu);
-        put("crawl_pages", crawlCounts.pagesHit);
-        put("internal_links", program.counter("lblInternal"));
-        put("external_links", program.counter("lblExternal"));
-        put("total_links", total);
-        putSeconds("crawl_pages_per_s", crawlCounts.pagesHit / crawl.wall);
-        putSeconds("crawl_links_per_s", double(total) / crawl.wall);
-        putSeconds("crawl_ui_worst_ms", probe.worst());
-        put("crawl_ui_late_over_50ms", probe.over50());
-        putCounts("crawl", crawlCounts);
+        figures.note("crawl_wall_s", crawl.wall);
+        figures.note("crawl_cpu_s", crawl.cpu);
+        figures.note("crawl_pages_per_s", crawlCounts.pagesHit / crawl.wall);
+        figures.note("crawl_links_per_s", double(total) / crawl.wall);
+        figures.note("crawl_ui_worst_ms", probe.worst());
+        if (r + 1 == a.runs) {
+            put("crawl_pages", crawlCounts.pagesHit);
+            put("internal_links", program.counter("lblInternal"));
+            put("external_links", program.counter("lblExternal"));
+            put("total_links", total);
+            put("crawl_ui_late_over_50ms", probe.over50());
+            putCounts("crawl", crawlCounts);
+        }
 
+        checked.clear();
         for (const QString &entry : program.entries("lstInternal"))
             checked.push_back(entry.toStdString());
         for (const QString &entry : program.entries("lstExternal"))
@@ -394,17 +438,22 @@ int runSize(const Arguments &a, SiteServers &servers)
             probe.stop();
             const Span check = between(checkStart, checkEnd);
             const SiteServers::Counts checkCounts = servers.counts();
-            putSeconds("check_wall_s", check.wall);
-            putSeconds("check_cpu_s", check.cpu);
-            put("check_fetches", checked.size());
-            putSeconds("check_fetches_per_s", double(checked.size()) / check.wall);
-            put("broken_links", program.counter("lblBroken"));
-            putSeconds("check_ui_worst_ms", probe.worst());
-            put("check_ui_late_over_50ms", probe.over50());
-            putCounts("check", checkCounts);
+            figures.note("check_wall_s", check.wall);
+            figures.note("check_cpu_s", check.cpu);
+            figures.note("check_fetches_per_s", double(checked.size()) / check.wall);
+            figures.note("check_ui_worst_ms", probe.worst());
+            if (r + 1 == a.runs) {
+                put("check_fetches", checked.size());
+                put("broken_links", program.counter("lblBroken"));
+                put("check_ui_late_over_50ms", probe.over50());
+                putCounts("check", checkCounts);
+            }
         }
-        putSeconds("peak_rss_mb", peakResidentMb());
-    } // the window and its connections go before the other tools run
+        if (r == 0)
+            peakMb = peakResidentMb();
+    }
+    figures.put();
+    putSeconds("peak_rss_mb", peakMb);
 
     writeListPage(a.work + "/list.html", checked);
     runAnchors(a, servers, checked);

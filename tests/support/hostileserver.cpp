@@ -245,11 +245,13 @@ End answer(Connection &connection, const Answer &answer)
     const std::string spaces(fillerBlock, ' ');
     const auto asIs = [](std::string_view piece) { return std::string(piece); };
     switch (answer.kind) {
-    case Answer::Kind::Page:
-        return connection.send(headers(answer.status,
-                                       withoutEmpty({contentTypeField(answer.contentType),
-                                                     "Content-Length: " + std::to_string(body.size())}))
-                               + body);
+    case Answer::Kind::Page: {
+        // The head and the body go separately: a body of many megabytes is not copied.
+        const End end = connection.send(headers(
+                answer.status, withoutEmpty({contentTypeField(answer.contentType),
+                                             "Content-Length: " + std::to_string(body.size())})));
+        return end == End::Complete ? connection.send(body) : end;
+    }
     case Answer::Kind::Redirect:
         return connection.send(headers(answer.status, {"Location: " + body, "Content-Length: 0"}));
     case Answer::Kind::Drip: {
@@ -281,11 +283,12 @@ End answer(Connection &connection, const Answer &answer)
                              std::min(answer.atMost, answer.length) - qint64(body.size()), asIs);
         return end;
     }
-    case Answer::Kind::GzipBomb:
-        return connection.send(headers(200, withoutEmpty({contentTypeField(answer.contentType),
-                                                          "Content-Encoding: gzip",
-                                                          "Content-Length: " + std::to_string(body.size())}))
-                               + body);
+    case Answer::Kind::GzipBomb: {
+        const End end = connection.send(headers(
+                200, withoutEmpty({contentTypeField(answer.contentType), "Content-Encoding: gzip",
+                                   "Content-Length: " + std::to_string(body.size())})));
+        return end == End::Complete ? connection.send(body) : end;
+    }
     case Answer::Kind::Garbage: {
         quint64 state = 0x9E3779B97F4A7C15ULL;
         const std::string garbage = randomBytes(fillerBlock, answer.lineBreaks, state);

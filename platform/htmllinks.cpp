@@ -109,6 +109,7 @@ struct GumboRun
     // What gumbo holds: every small block it was given and the large blocks it has not freed.
     std::size_t held = 0;
     QDeadlineTimer deadline;
+    const std::atomic<bool> *abandoned = nullptr;
     unsigned allocationsBeforeCheck = allocationsPerCheck;
     std::jmp_buf overrun;
 };
@@ -119,7 +120,8 @@ void *allocateForGumbo(void *userdata, size_t size)
     if (--run->allocationsBeforeCheck == 0) {
         run->allocationsBeforeCheck = GumboRun::allocationsPerCheck;
         // Gumbo is C: no destructor is skipped between here and parse().
-        if (run->deadline.hasExpired())
+        if (run->deadline.hasExpired()
+            || (run->abandoned && run->abandoned->load(std::memory_order_relaxed)))
             std::longjmp(run->overrun, 1);
     }
     run->held += size;
@@ -273,7 +275,8 @@ QString resolveHref(QStringView rawHref, const QUrl &base)
 }
 
 QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
-                      const QUrl &documentAddress, std::chrono::milliseconds parseBudget)
+                      const QUrl &documentAddress, std::chrono::milliseconds parseBudget,
+                      const std::atomic<bool> *abandoned)
 {
     // Gumbo reads UTF-8 and replaces invalid sequences itself, so a UTF-8 page is parsed in place.
     QStringDecoder decoder = htmlDecoder(body, contentType);
@@ -292,6 +295,7 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
     const QByteArray condensed = condenseText(html);
     GumboRun run(std::size_t(condensed.size()));
     run.deadline = QDeadlineTimer(parseBudget);
+    run.abandoned = abandoned;
     const GumboOutput *output = parse(run, condensed);
     if (!output)
         return {};

@@ -6,6 +6,7 @@
 #include <QStringView>
 #include <QUrl>
 
+#include <atomic>
 #include <chrono>
 
 // Parsing stops after this long and the page then has no links. Only a hostile or broken page comes
@@ -21,9 +22,13 @@ inline constexpr std::chrono::milliseconds defaultParseBudget = std::chrono::sec
 // an http or https address with a host; otherwise `documentAddress`. `body` is decoded as htmlDecoder()
 // decides. Elements inside <template> and elements outside the HTML namespace (inside <svg> or
 // <math>) are not links of the page, as in a browser's document.links.
+//
+// Parsing also stops, as over its budget, soon after `abandoned` (when given) turns true: a page read
+// on another thread for a caller that no longer wants it.
 QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
                       const QUrl &documentAddress,
-                      std::chrono::milliseconds parseBudget = defaultParseBudget);
+                      std::chrono::milliseconds parseBudget = defaultParseBudget,
+                      const std::atomic<bool> *abandoned = nullptr);
 
 // The address a browser reports as the `href` of a link whose attribute value is `href`, in a page
 // whose base address is `base` (an absolute http or https address):

@@ -7,11 +7,14 @@
 #include <QEvent>
 #include <QThreadPool>
 
+#include <atomic>
 #include <mutex>
 
 // What the document and the worker reading its links share.
 struct NetworkHtmlDocument::Reading
 {
+    // Set when the document is gone: a reading not begun is skipped, one under way stops soon.
+    std::atomic<bool> abandoned = false;
     std::mutex mutex;
     // The document's receiver; null once the document is gone, and nothing is to be told.
     QObject *receiver = nullptr;
@@ -43,6 +46,21 @@ protected:
 private:
     bool &linksRead;
 };
+
+// The thread that reads the pages' links, one page after the other. The parser may take up to its
+// memory budget for a page, and the pages loaded ahead often end together: read side by side, on
+// as many threads as there are cores, they would take that much memory each.
+class LinkReader final : public QThreadPool
+{
+public:
+    LinkReader() { setMaxThreadCount(1); }
+};
+
+QThreadPool &linkReader()
+{
+    static LinkReader reader;
+    return reader;
+}
 
 bool hasBodyToRead(PageDownload::Outcome outcome)
 {
@@ -76,6 +94,7 @@ NetworkHtmlDocument::~NetworkHtmlDocument()
 {
     // A worker still reading finds no receiver and tells nobody; an event already posted goes
     // with the receiver.
+    reading->abandoned = true;
     const std::lock_guard lock(reading->mutex);
     reading->receiver = nullptr;
 }
@@ -85,10 +104,11 @@ void NetworkHtmlDocument::readLinksAside()
     if (!hasBodyToRead(download->outcome()))
         return;
     // The copies share their data with the download, which never changes it again.
-    QThreadPool::globalInstance()->start([reading = reading, body = download->body(),
-                                          type = download->contentType(),
-                                          address = download->finalAddress()] {
-        QStringList links = readLinks(body, type, address);
+    linkReader().start([reading = reading, body = download->body(), type = download->contentType(),
+                        address = download->finalAddress()] {
+        if (reading->abandoned)
+            return;
+        QStringList links = readLinks(body, type, address, defaultParseBudget, &reading->abandoned);
         const std::lock_guard lock(reading->mutex);
         reading->links = std::move(links);
         if (reading->receiver)

@@ -5,6 +5,10 @@
 #include "support/hostileserver.h"
 #include "support/networkwindow.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -57,6 +61,8 @@ private slots:
     void deepNesting_endsWithinTheParseBudget();
     void elementsOnly_parseGivenUpInBoundedMemory_data();
     void elementsOnly_parseGivenUpInBoundedMemory();
+    void elementsOnly_severalPagesAtOnceInBoundedMemory();
+    void deepNesting_stopLeavesNoParsingBehind();
     void gzipBomb_inflatesNoFurtherThanTheCap();
     void addressOf64KB_crawledCheckedAndFound();
 };
@@ -226,6 +232,70 @@ void HostileSizesTest::elementsOnly_parseGivenUpInBoundedMemory()
 
     QCOMPARE(w.entries("lstInternal"),
              QStringList({site.url("/elements.html"), site.url("/fine.html"), site.url("/from-fine.html")}));
+}
+
+// Pages loaded ahead are read together: several pages of bare elements at once stay within the
+// same bound as one.
+void HostileSizesTest::elementsOnly_severalPagesAtOnceInBoundedMemory()
+{
+    constexpr int pages = 4;
+    HostileServer site;
+    QByteArray page = "<!doctype html>";
+    page.reserve(Cap);
+    while (page.size() + 15 <= Cap)
+        page += "<x a=1 b=2 c=3>";
+    // One page under several addresses: the server answers a path whatever its query.
+    site.page("/elements.html", page);
+    QStringList hrefs;
+    for (int i = 0; i < pages; ++i)
+        hrefs.append(QStringLiteral("/elements.html?%1").arg(i));
+    site.page("/", linksPage(hrefs));
+    page.clear();
+    NetworkWindow w(Limit, Cap);
+
+    w.crawl(site.url("/"));
+
+    QCOMPARE(w.list("lstInternal")->count(), pages);
+}
+
+// Pages that take the parser its whole time budget are abandoned with their commands: once a stop
+// has ended the crawl, the program does no more work.
+void HostileSizesTest::deepNesting_stopLeavesNoParsingBehind()
+{
+    constexpr int pages = 4;
+    HostileServer site;
+    QByteArray divs = "<!doctype html>";
+    for (int i = 0; i < 100'000; ++i)
+        divs += "<div>";
+    QStringList hrefs;
+    for (int i = 0; i < pages; ++i) {
+        hrefs.append(QStringLiteral("/divs%1.html").arg(i));
+        site.page(hrefs.last(), divs);
+    }
+    site.page("/", linksPage(hrefs));
+    NetworkWindow w(Limit, Cap);
+    const auto allServed = [&] {
+        return std::all_of(hrefs.cbegin(), hrefs.cend(), [&](const QString &path) {
+            return site.hits(path) == 1 && site.answering(path) == 0;
+        });
+    };
+
+    const InterruptedRun stop = interruptWhen(allServed, [&] { w.trigger("mnuForceStop"); },
+                                              [&] { w.crawl(site.url("/")); });
+    QVERIFY(stop.happened);
+
+    // Processor time spent over a second and a half of idleness after the stop.
+    const auto cpuMs = [] {
+        rusage usage {};
+        getrusage(RUSAGE_SELF, &usage);
+        return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
+               + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+    };
+    const qint64 before = cpuMs();
+    QTest::qWait(1500);
+    const qint64 spent = cpuMs() - before;
+    qInfo("FIGURE processor time over 1.5 s after the stop: %lld ms", spent);
+    QVERIFY2(spent < 500, qPrintable(QString::number(spent)));
 }
 
 void HostileSizesTest::gzipBomb_inflatesNoFurtherThanTheCap()

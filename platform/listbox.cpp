@@ -9,10 +9,23 @@
 #include <QScrollBar>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int RowPadding = 2;
 constexpr int TextIndent = 2;
+
+// `text` cut to `width` pixels with an ellipsis when it is longer. Eliding measures every character
+// it is given, and an entry may be an address of megabytes: only as many characters as could fit,
+// at a pixel or more each, are measured, with an ellipsis after them when the text goes on.
+QString elided(const QString &text, const QFontMetrics &metrics, int width)
+{
+    const qsizetype fits = qsizetype(std::max(width, 0)) + 1;
+    if (text.size() <= fits)
+        return metrics.elidedText(text, Qt::ElideRight, width);
+    return metrics.elidedText(text.first(fits) + QChar(0x2026), Qt::ElideRight, width);
+}
 
 // One entry of a list box as screen readers see it. It names its entry by row, so it follows the
 // list as entries come and go, and is invalid while the list has fewer rows.
@@ -302,7 +315,7 @@ void ListBox::paintEvent(QPaintEvent *event)
         painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter.drawText(rowRect.adjusted(TextIndent, 0, -TextIndent, 0),
                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         fontMetrics().elidedText(items.at(row), Qt::ElideRight, width - 2 * TextIndent));
+                         elided(items.at(row), fontMetrics(), width - 2 * TextIndent));
         if (selected && hasFocus()) {
             painter.setPen(QPen(palette().color(QPalette::HighlightedText), 1, Qt::DotLine));
             painter.drawRect(rowRect.adjusted(0, 0, -1, -1));

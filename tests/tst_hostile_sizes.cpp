@@ -65,6 +65,7 @@ private slots:
     void deepNesting_stopLeavesNoParsingBehind();
     void gzipBomb_inflatesNoFurtherThanTheCap();
     void addressOf64KB_crawledCheckedAndFound();
+    void addressesOfAMegabyte_listedWithoutFreezing();
 };
 
 void HostileSizesTest::init()
@@ -336,6 +337,37 @@ void HostileSizesTest::addressOf64KB_crawledCheckedAndFound()
 
     w.findLinks(site.url("/after-long.html"));
     QCOMPARE(w.lines("txtLinksToPage"), QStringList{site.url(longPath)});
+}
+
+// The lists show addresses of any length; a long one is drawn cut short, and drawing it costs no
+// more than drawing a short one.
+void HostileSizesTest::addressesOfAMegabyte_listedWithoutFreezing()
+{
+    constexpr int count = 8;
+    HostileServer site;
+    HostileServer other(QStringLiteral("127.0.0.2"));
+    QStringList hrefs;
+    for (int i = 0; i < count; ++i)
+        hrefs.append(other.url(QStringLiteral("/%1/").arg(i) + QString(1 << 20, u'm')));
+    site.page("/", linksPage(hrefs));
+    NetworkWindow w(Limit, Cap);
+    w.window.show();
+
+    const qint64 freeze = longestFreezeMs([&] { w.crawl(site.url("/")); });
+    qInfo("FIGURE addresses of 1 MiB: window frozen at most %lld ms", freeze);
+
+    QCOMPARE(w.entries("lstExternal"), hrefs);
+    QVERIFY2(freeze < HangMs, qPrintable(QString::number(freeze)));
+
+    // Drawn as the same address cut to a few thousand characters is: its start, then an ellipsis.
+    ListBox *list = w.list("lstExternal");
+    const qsizetype current = list->currentIndex();
+    const QImage whole = list->grab().toImage();
+    list->clear();
+    for (const QString &href : hrefs)
+        list->addItem(href.first(4000));
+    list->setCurrentIndex(current);
+    QCOMPARE(list->grab().toImage(), whole);
 }
 
 QTEST_MAIN(HostileSizesTest)

@@ -1,5 +1,5 @@
 // New, Exit, the close box, Force Stop and a second command, each given while a long command waits
-// on a server that never answers: the command returns soon, nothing destroyed is used, and the
+// on a page that never answers or that drips a byte a second: the command returns soon, nothing destroyed is used, and the
 // connection it waited on is closed. And addresses typed by the user that are malformed, huge or of
 // another scheme: nothing but http and https is ever loaded.
 #include "support/hostileserver.h"
@@ -83,6 +83,7 @@ void HostileLifecycleTest::interruption_duringLongCommand_data()
 {
     QTest::addColumn<Command>("command");
     QTest::addColumn<Interrupt>("interruption");
+    QTest::addColumn<bool>("dripping");
 
     const std::pair<const char *, Command> commands[] = {
             {"crawl of the start page", Command::CrawlStartPage},
@@ -98,8 +99,12 @@ void HostileLifecycleTest::interruption_duringLongCommand_data()
             {"second search", Interrupt::SecondSearch},
     };
     for (const auto &[commandName, command] : commands) {
-        for (const auto &[interruptionName, interruption] : interruptions)
-            QTest::addRow("%s during the %s", interruptionName, commandName) << command << interruption;
+        for (const auto &[interruptionName, interruption] : interruptions) {
+            QTest::addRow("%s during the %s, silent page", interruptionName, commandName)
+                    << command << interruption << false;
+            QTest::addRow("%s during the %s, dripping page", interruptionName, commandName)
+                    << command << interruption << true;
+        }
     }
 }
 
@@ -107,6 +112,7 @@ void HostileLifecycleTest::interruption_duringLongCommand()
 {
     QFETCH(Command, command);
     QFETCH(Interrupt, interruption);
+    QFETCH(bool, dripping);
     Site s;
     NetworkWindow w(Limit, Cap);
     w.window.show();
@@ -114,7 +120,10 @@ void HostileLifecycleTest::interruption_duringLongCommand()
     if (command != Command::CrawlStartPage)
         w.crawl(start);
     const auto [server, path] = s.waitedOn(command);
-    server->silent(path);
+    if (dripping)
+        server->drip(path, "<!doctype html><a href='/from-drip.html'>drip</a>");
+    else
+        server->silent(path);
     const int hitsBefore = server->hits(path);
 
     const auto run = [&, command = command] {

@@ -1,0 +1,61 @@
+// libFuzzer target over the link reading path: a page's bytes and its address in, its resolved
+// links out, each then put through the crawl's link filter and classification.
+//
+// Input layout: the first line is the page's address, the second its Content-Type, the rest the
+// body. A missing line is empty.
+
+#include <crawl/linkfilter.h>
+#include <platform/htmldecoding.h>
+#include <platform/htmllinks.h>
+
+#include <QByteArray>
+#include <QUrl>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+// Splits off the text up to the next line break (not included) and advances past it.
+QByteArrayView takeLine(QByteArrayView &input)
+{
+    const qsizetype end = input.indexOf('\n');
+    const QByteArrayView line = end < 0 ? input : input.first(end);
+    input = end < 0 ? QByteArrayView() : input.sliced(end + 1);
+    return line;
+}
+
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    QByteArrayView input(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString address = QString::fromUtf8(takeLine(input));
+    const QByteArray contentType = takeLine(input).toByteArray();
+    const QByteArray body = input.toByteArray();
+
+    // The document service loads only http and https addresses with a host, so only they are the
+    // addresses of pages.
+    const QUrl page(address, QUrl::TolerantMode);
+    if (!page.isValid() || (page.scheme() != u"http" && page.scheme() != u"https")
+        || page.host().isEmpty())
+        return 0;
+
+    isHtmlContentType(contentType);
+    decodeHtml(body, contentType);
+
+    const QStringList links = readLinks(body, contentType, page);
+    for (const QString &link : links) {
+        // An empty href is the page's own address: no link is ever empty.
+        require(!link.isEmpty());
+        if (passesLinkFilter(link))
+            classifyLink(link, address);
+    }
+    return 0;
+}

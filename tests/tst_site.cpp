@@ -1,41 +1,9 @@
 // The whole program against real sites on loopback: the window, the network services and a
 // loopback server, as a user would drive them.
-#include <app/mainwindow.h>
-#include <platform/listbox.h>
-#include <platform/networkdocument.h>
-#include <platform/networktransfer.h>
-#include <platform/textbox.h>
-
 #include "support/loopbackserver.h"
-#include "support/windowharness.h"
+#include "support/networkwindow.h"
 
 namespace {
-
-// The real window over the real network services.
-struct SiteHarness
-{
-    NetworkDocumentService documents;
-    NetworkTransfer transfer;
-    RecordingShell shell;
-    MainWindow window{documents, transfer, shell};
-
-    template<typename Control = QWidget>
-    Control *get(const char *name) const
-    {
-        return window.findChild<Control *>(QLatin1String(name));
-    }
-    QStringList entries(const char *name) const { return get<ListBox>(name)->entries(); }
-    QString caption(const char *name) const { return get<QLabel>(name)->text(); }
-    QStringList lines(const char *box) const
-    {
-        return get<MultiLineTextBox>(box)->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    void crawl(const QString &address) const
-    {
-        get<QLineEdit>("txtAddress")->setText(address);
-        get<QPushButton>("cmdCrawl")->click();
-    }
-};
 
 QByteArray links(const QStringList &hrefs)
 {
@@ -72,7 +40,7 @@ void SiteTest::crawl_recordsTwoLevelsOfALoopbackSite()
     site.page("/a.html", links({"deep/1.html", "/b.html", other.url("/x.html"), other.url("/y.html")}));
     site.page("/b.html", links({"/a.html"}));
     site.page("/report.pdf", "%PDF-1.4 <a href='/from-pdf.html'>", "application/pdf");
-    SiteHarness h;
+    NetworkWindow h;
 
     h.crawl(start);
 
@@ -97,7 +65,7 @@ void SiteTest::crawl_followsRedirectAndResolvesAgainstFinalAddress()
     LoopbackServer site;
     site.redirect("/", "/home/index.html");
     site.page("/home/index.html", links({"next.html", "../top.html"}));
-    SiteHarness h;
+    NetworkWindow h;
 
     h.crawl(site.url("/"));
 
@@ -109,7 +77,7 @@ void SiteTest::crawl_baseHrefDecidesInternalLinks()
     LoopbackServer site;
     LoopbackServer other(QStringLiteral("127.0.0.2"));
     site.page("/", "<base href='" + other.url("/mirror/").toUtf8() + "'><a href='page.html'>p</a>");
-    SiteHarness h;
+    NetworkWindow h;
 
     h.crawl(site.url("/"));
 
@@ -123,7 +91,7 @@ void SiteTest::forceStop_endsWaitOnStalledPageAndClosesIt()
     site.page("/", links({"/stalled.html", "/after.html"}));
     site.page("/after.html", links({"/from-after.html"}));
     site.stall("/stalled.html", "<a href='/seen-before-stop.html'>x</a>");
-    SiteHarness h;
+    NetworkWindow h;
     QTimer::singleShot(500, &h.window, [&] { h.get<QAction>("mnuForceStop")->trigger(); });
 
     QElapsedTimer elapsed;
@@ -143,7 +111,7 @@ void SiteTest::closeBox_duringStalledPage_endsCrawl()
     site.page("/", links({"/stalled.html", "/after.html"}));
     site.page("/after.html", links({"/from-after.html"}));
     site.stall("/stalled.html");
-    SiteHarness h;
+    NetworkWindow h;
     h.window.show();
     QTimer::singleShot(500, &h.window, [&] { h.window.close(); });
 
@@ -168,7 +136,7 @@ void SiteTest::check_findsNotFoundPagesByTheirText()
     site.page("/number.html", "Order 12404567 shipped");
     other.page("/ext.html", "Fine");
     other.page("/ext-missing.html", "<title>PAGE NOT FOUND</title>", "text/html", 404);
-    SiteHarness h;
+    NetworkWindow h;
     h.crawl(site.url("/"));
 
     h.get<QPushButton>("cmdCheckBroken")->click();
@@ -189,7 +157,7 @@ void SiteTest::search_findsPagesLinkingToAddress()
     site.page("/a.html", links({"/dead.html", "/b.html", "/dead.html"}));
     site.page("/b.html", links({"/DEAD.html", "/dead.html/", "/dead.html#x"}));
     site.page("/c.html", links({dead}));
-    SiteHarness h;
+    NetworkWindow h;
     h.crawl(site.url("/"));
 
     h.get<QLineEdit>("txtBrokenLink")->setText(dead);

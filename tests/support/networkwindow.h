@@ -18,10 +18,11 @@
 #include <malloc.h>
 
 // The real window over the real network services, each load and fetch held to `limit` and
-// `bodyCap`, with ways to reach the window's controls by their names.
-struct NetworkWindow
+// `bodyCap`.
+struct NetworkWindow : WindowControls<NetworkWindow>
 {
-    NetworkWindow(std::chrono::milliseconds limit, qint64 bodyCap)
+    NetworkWindow(std::chrono::milliseconds limit = std::chrono::seconds(60),
+                  qint64 bodyCap = 16 * 1024 * 1024)
         : documents(limit, bodyCap)
         , transfer(limit, bodyCap)
     {
@@ -31,43 +32,6 @@ struct NetworkWindow
     NetworkTransfer transfer;
     RecordingShell shell;
     MainWindow window{documents, transfer, shell};
-
-    template<typename Control = QWidget>
-    Control *get(const char *name) const
-    {
-        auto *control = window.findChild<Control *>(QLatin1String(name));
-        if (!control)
-            qFatal("no control named %s", name);
-        return control;
-    }
-    ListBox *list(const char *name) const { return get<ListBox>(name); }
-    QStringList entries(const char *name) const { return list(name)->entries(); }
-    QString caption(const char *name) const { return get<QLabel>(name)->text(); }
-    QString text(const char *name) const
-    {
-        if (auto *box = window.findChild<MultiLineTextBox *>(QLatin1String(name)))
-            return box->toPlainText();
-        return get<QLineEdit>(name)->text();
-    }
-    QStringList lines(const char *box) const
-    {
-        return text(box).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    void trigger(const char *menuEntry) const { get<QAction>(menuEntry)->trigger(); }
-    void click(const char *buttonName) const { get<QPushButton>(buttonName)->click(); }
-
-    // The three long commands, each returning when it has run to its end.
-    void crawl(const QString &address) const
-    {
-        get<QLineEdit>("txtAddress")->setText(address);
-        trigger("mnuCrawl");
-    }
-    void check() const { click("cmdCheckBroken"); }
-    void findLinks(const QString &address) const
-    {
-        get<QLineEdit>("txtBrokenLink")->setText(address);
-        click("cmdBrokenLinkCrawl");
-    }
 };
 
 // Starts measuring the peak afresh: memory the heap kept from earlier tests is given back to the

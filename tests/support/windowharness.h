@@ -27,18 +27,16 @@ public:
     bool succeed = true;
 };
 
-// The real window over scripted pages, with ways to reach its controls by their names.
-struct WindowHarness
+// Ways to reach a harness's window controls by their names and to drive its commands.
+template<typename Harness>
+struct WindowControls
 {
-    ScriptedDocumentService documents;
-    ScriptedTransfer transfer;
-    RecordingShell shell;
-    MainWindow window{documents, transfer, shell};
+    const MainWindow &mainWindow() const { return static_cast<const Harness *>(this)->window; }
 
     template<typename Control = QWidget>
     Control *get(const char *name) const
     {
-        auto *control = window.findChild<Control *>(QLatin1String(name));
+        auto *control = mainWindow().template findChild<Control *>(QLatin1String(name));
         if (!control)
             qFatal("no control named %s", name);
         return control;
@@ -48,20 +46,40 @@ struct WindowHarness
     QString caption(const char *name) const { return get<QLabel>(name)->text(); }
     QString text(const char *name) const
     {
-        if (auto *box = window.findChild<MultiLineTextBox *>(QLatin1String(name)))
+        if (auto *box = mainWindow().template findChild<MultiLineTextBox *>(QLatin1String(name)))
             return box->toPlainText();
         return get<QLineEdit>(name)->text();
+    }
+    QStringList lines(const char *box) const
+    {
+        return text(box).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     QPushButton *button(const char *name) const { return get<QPushButton>(name); }
     void trigger(const char *menuEntry) const { get<QAction>(menuEntry)->trigger(); }
     void click(const char *buttonName) const { button(buttonName)->click(); }
 
     void setAddress(const QString &address) const { get<QLineEdit>("txtAddress")->setText(address); }
+    // The three long commands, each returning when it has run to its end.
     void crawl(const QString &address) const
     {
         setAddress(address);
         trigger("mnuCrawl");
     }
+    void check() const { click("cmdCheckBroken"); }
+    void findLinks(const QString &address) const
+    {
+        get<QLineEdit>("txtBrokenLink")->setText(address);
+        click("cmdBrokenLinkCrawl");
+    }
+};
+
+// The real window over scripted pages.
+struct WindowHarness : WindowControls<WindowHarness>
+{
+    ScriptedDocumentService documents;
+    ScriptedTransfer transfer;
+    RecordingShell shell;
+    MainWindow window{documents, transfer, shell};
 };
 
 // Runs `action` once the event loop next turns: inside the wait or yield the command is in.

@@ -23,52 +23,33 @@ std::vector<QString> upcomingEntries(const ListBox &list, qsizetype from, qsizet
 
 DocumentsAhead::DocumentsAhead(HtmlDocumentService &documents, const qint16 &stopRequested,
                                bool enabled)
-    : documents(documents)
-    , stopRequested(stopRequested)
-    , enabled(enabled)
-    , ahead([&documents](const QString &address) { return documents.createDocumentFromUrl(address); },
-            DocumentLimits)
+    : ahead([&documents](const QString &address) { return documents.createDocumentFromUrl(address); },
+            DocumentLimits, stopRequested, enabled)
 {
 }
 
 void DocumentsAhead::fill(const ListBox &list, qsizetype from, qsizetype bound)
 {
-    if (stopRequested == -1)
-        ahead.abandonAll();
-    else if (enabled)
-        ahead.fill(upcomingEntries(list, from, bound));
+    ahead.topUp(upcomingEntries(list, from, bound));
 }
 
 std::unique_ptr<HtmlDocument> DocumentsAhead::createDocumentFromUrl(const QString &address)
 {
-    if (stopRequested == -1)
-        ahead.abandonAll();
-    if (std::unique_ptr<HtmlDocument> document = ahead.take(address))
-        return document;
-    return documents.createDocumentFromUrl(address);
+    return ahead.takeOrStart(address);
 }
 
 TransferAhead::TransferAhead(InternetTransfer &transfer, const qint16 &stopRequested, bool enabled)
-    : transfer(transfer)
-    , stopRequested(stopRequested)
-    , enabled(enabled)
-    , ahead([&transfer](const QString &address) { return transfer.openUrl(address); }, FetchLimits)
+    : ahead([&transfer](const QString &address) { return transfer.openUrl(address); }, FetchLimits,
+            stopRequested, enabled)
 {
 }
 
 void TransferAhead::fill(const ListBox &list, qsizetype from, qsizetype bound)
 {
-    if (stopRequested == -1)
-        ahead.abandonAll();
-    else if (enabled)
-        ahead.fill(upcomingEntries(list, from, bound));
+    ahead.topUp(upcomingEntries(list, from, bound));
 }
 
 std::unique_ptr<PageFetch> TransferAhead::openUrl(const QString &address)
 {
-    if (stopRequested == -1)
-        ahead.abandonAll();
-    if (std::unique_ptr<PageFetch> fetch = ahead.take(address))
-        return fetch;
-    return transfer.openUrl(address);
+    return ahead.takeOrStart(address);
 }

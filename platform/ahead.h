@@ -23,9 +23,6 @@ public:
     std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
 
 private:
-    HtmlDocumentService &documents;
-    const qint16 &stopRequested;
-    bool enabled = true;
     LoadsAhead<HtmlDocument> ahead;
 };
 
@@ -39,8 +36,5 @@ public:
     std::unique_ptr<PageFetch> openUrl(const QString &address) override;
 
 private:
-    InternetTransfer &transfer;
-    const qint16 &stopRequested;
-    bool enabled = true;
     LoadsAhead<PageFetch> ahead;
 };

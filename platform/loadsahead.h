@@ -13,7 +13,9 @@
 // it reaches its entry. Results are still consumed in list order, one at a time, so what the
 // window shows is what a walk that loads one page after the other would show.
 //
-// `Load` is a document or a fetch; destroying one abandons it and closes its connection.
+// `Load` is a document or a fetch; destroying one abandons it and closes its connection. Once a
+// stop is requested nothing more is started and what is held is abandoned; disabled, every page
+// is loaded only when the walk asks for it.
 template<typename Load>
 class LoadsAhead
 {
@@ -25,10 +27,32 @@ public:
     };
     using Start = std::function<std::unique_ptr<Load>(const QString &address)>;
 
-    LoadsAhead(Start start, Limits limits)
+    LoadsAhead(Start start, Limits limits, const qint16 &stopRequested, bool enabled)
         : start(std::move(start))
         , limits(limits)
+        , stopRequested(stopRequested)
+        , enabled(enabled)
     {
+    }
+
+    // The walk's top-up at each entry: loads ahead the upcoming addresses, or, once a stop is
+    // requested, abandons everything held.
+    void topUp(const std::vector<QString> &upcoming)
+    {
+        if (stopRequested == -1)
+            abandonAll();
+        else if (enabled)
+            fill(upcoming);
+    }
+
+    // The load of `address`: the one held for it, or one started now.
+    std::unique_ptr<Load> takeOrStart(const QString &address)
+    {
+        if (stopRequested == -1)
+            abandonAll();
+        if (std::unique_ptr<Load> load = take(address))
+            return load;
+        return start(address);
     }
 
     // Starts loads for the upcoming addresses, in their order, as far as the limits allow. An
@@ -99,6 +123,8 @@ private:
 
     Start start;
     Limits limits;
+    const qint16 &stopRequested;
+    bool enabled = true;
     std::vector<Held> held;
     QHash<QString, QString> hosts; // address -> its host
 };

@@ -22,14 +22,6 @@ constexpr auto Slack = 3s;
 constexpr qint64 Cap = 1 << 20;
 constexpr qint64 MemoryCeiling = qint64(512) << 20;
 
-QByteArray linksPage(const QStringList &hrefs, const QByteArray &text = "All is well here.")
-{
-    QByteArray html = "<!doctype html><title>page</title><body><p>" + text + "</p>";
-    for (const QString &href : hrefs)
-        html += "<p><a href=\"" + href.toUtf8() + "\">link</a></p>";
-    return html;
-}
-
 // A local file full of what a crawl must never see: links, an error text and a mark.
 struct LocalFile
 {

@@ -17,14 +17,6 @@ constexpr qint64 Cap = 1 << 20;
 // A command still running this long after it was told to stop is hung.
 constexpr qint64 HangMs = 5000;
 
-QByteArray linksPage(const QStringList &hrefs, const QByteArray &text = "All is well here.")
-{
-    QByteArray html = "<!doctype html><title>page</title><body><p>" + text + "</p>";
-    for (const QString &href : hrefs)
-        html += "<p><a href=\"" + href.toUtf8() + "\">link</a></p>";
-    return html;
-}
-
 enum class Load { Never, Always, Either };
 enum class Command { CrawlStartPage, CrawlInternalPages, CheckInternal, CheckExternal, Search };
 enum class Interrupt { ForceStop, New, Exit, CloseBox, SecondCrawl, SecondCheck, SecondSearch };

@@ -19,14 +19,6 @@ constexpr qint64 MemoryCeiling = qint64(512) << 20;
 // A command still running this long after a stop is hung.
 constexpr qint64 HangMs = 5000;
 
-QByteArray linksPage(const QStringList &hrefs, const QByteArray &text = "All is well here.")
-{
-    QByteArray html = "<!doctype html><title>page</title><body><p>" + text + "</p>";
-    for (const QString &href : hrefs)
-        html += "<p><a href=\"" + href.toUtf8() + "\">link</a></p>";
-    return html;
-}
-
 // The longest time the window's event loop went without turning while `command` ran: how long the
 // window was frozen at worst.
 qint64 longestFreezeMs(const std::function<void()> &command)

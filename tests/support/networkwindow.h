@@ -34,6 +34,15 @@ struct NetworkWindow : WindowControls<NetworkWindow>
     MainWindow window{documents, transfer, shell};
 };
 
+// A page of text whose links are `hrefs`, one a paragraph.
+inline QByteArray linksPage(const QStringList &hrefs, const QByteArray &text = "All is well here.")
+{
+    QByteArray html = "<!doctype html><title>page</title><body><p>" + text + "</p>";
+    for (const QString &href : hrefs)
+        html += "<p><a href=\"" + href.toUtf8() + "\">link</a></p>";
+    return html;
+}
+
 // Starts measuring the peak afresh: memory the heap kept from earlier tests is given back to the
 // system, and the peak (VmHWM) is set to what is resident now.
 inline void resetPeakResident()

@@ -208,6 +208,11 @@ void MainWindow::createPanels()
     fraBroken = makePanel(client, "fraBroken", QStringLiteral("Broken links"));
     Label5 = makeLabel(fraBroken, "Label5", QStringLiteral("Broken links"), rectFromTwips(480, 480, 2055, 255));
     txtBroken = place(new MultiLineTextBox(fraBroken), "txtBroken", rectFromTwips(120, 720, 7335, 4095));
+    // Each line is a broken page; the mouse over it tells why the page counts as broken.
+    txtBroken->setLineToolTip([this](const QString &line) {
+        const PageVerdict *verdict = checkResults.find(line);
+        return verdict && verdict->broken ? verdict->reason : QString();
+    });
     cmdCheckBroken = makeButton(fraBroken, "cmdCheckBroken", QStringLiteral("Check broken links"), rectFromTwips(4920, 240, 2415, 375));
     cmdCheckBroken->setEnabled(false);
     cmdBrokenHide = makeButton(fraBroken, "cmdBrokenHide", QStringLiteral("Hide"), rectFromTwips(3480, 240, 1335, 375));
@@ -343,7 +348,7 @@ CrawlWindow MainWindow::crawlWindow()
 CheckWindow MainWindow::checkWindow()
 {
     return {*lstInternal, *lstExternal, *lstErrors,    *txtHTML,
-            *txtBroken,   *BrokenCount, StopRequested, transfer, loadAhead};
+            *txtBroken,   *BrokenCount, checkResults, StopRequested, transfer, loadAhead};
 }
 
 ReferrerWindow MainWindow::referrerWindow()
@@ -426,6 +431,7 @@ void MainWindow::newSite()
     txtAddress->setEnabled(true);
     txtBroken->clear();
     txtHTML->clear();
+    checkResults.clear();
     cmdCrawl->setEnabled(true);
     cmdCheckBroken->setEnabled(false);
     cmdForceStop->setEnabled(false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <check/checkresults.h>
 #include <platform/labelledcounter.h>
 
 #include <QMainWindow>
@@ -38,6 +39,9 @@ public:
     MainWindow(HtmlDocumentService &documents, InternetTransfer &transfer, DesktopShell &shell,
                QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // What the last check found for each page it fetched.
+    const CheckResults &results() const { return checkResults; }
 
     // 0, or -1 while a stop is requested.
     qint16 stopRequested() const { return StopRequested; }
@@ -86,6 +90,7 @@ private:
     DesktopShell &shell;
 
     qint16 StopRequested = 0;
+    CheckResults checkResults;
     bool loadAhead = true;
 
     QWidget *client = nullptr;

@@ -1,5 +1,6 @@
 #include "brokenlinkcheck.h"
 
+#include "checkresults.h"
 #include "checkwindow.h"
 
 #include <platform/ahead.h>
@@ -10,6 +11,7 @@
 #include <platform/transfer.h>
 
 #include <iterator>
+#include <optional>
 
 namespace {
 
@@ -86,45 +88,80 @@ void recordBroken(CheckWindow &w, const ListBox &list)
     w.brokenPages.appendLine(list.currentText());
 }
 
-// Whether the page text shows one of the error texts. Walks the error list as the user sees it,
-// making each text current in turn, and stops at the first one found.
-bool showsErrorText(ListBox &errors, const QString &lowerPageText)
+// The first error text that the page text shows, or null. Walks the error list as the user sees
+// it, making each text current in turn, and stops at the first one found.
+std::optional<QString> shownErrorText(ListBox &errors, const QString &lowerPageText)
 {
     if (lowerPageText.isEmpty())
-        return false;
+        return std::nullopt;
     const qsizetype texts = errors.count();
     for (qsizetype j = 0; j < texts; ++j) {
         if (!errors.setCurrentIndex(j))
             break;
-        if (containsText(lowerPageText, lowerCase(errors.currentText())))
-            return true;
+        const QString errorText = errors.currentText();
+        if (containsText(lowerPageText, lowerCase(errorText)))
+            return errorText;
     }
-    return false;
+    return std::nullopt;
 }
 
-enum class Fetched { Page, Failed, Aborted };
+// A fetch that ran to its end: the page's text in lower case, or why it could not be had.
+struct Fetched
+{
+    bool failed = false;
+    QString failure;
+    int status = 0;
+    QString statusText;
+    QString lowerText;
+};
 
 // The page text box shows the start of the page text only. A text box lays out a line in time
 // that grows with the square of its length, and a page may well be a single line of megabytes:
 // shown whole, it would freeze the window for minutes.
 constexpr qsizetype shownPageText = 16 * 1024;
 
-// Fetches the page; on success `lowerText` holds its whole text in lower case.
-Fetched fetchPageText(CheckWindow &w, InternetTransfer &transfer, const QString &address,
-                      QString &lowerText)
+// Fetches the page and shows the start of its text; nothing when a stop aborted the fetch.
+std::optional<Fetched> fetchPageText(CheckWindow &w, InternetTransfer &transfer, const QString &address)
 {
     const std::unique_ptr<PageFetch> fetch = transfer.openUrl(address);
     while (!fetch->isFinished() && w.stopRequested != -1)
         sleepUntilNextEvent();
     if (!fetch->isFinished())
-        return Fetched::Aborted; // the fetch closes its connection as it goes
+        return std::nullopt; // the fetch closes its connection as it goes
+    Fetched fetched;
+    fetched.status = fetch->httpStatus();
+    fetched.statusText = fetch->statusText();
     if (fetch->failed()) {
+        fetched.failed = true;
+        fetched.failure = fetch->failureReason();
         w.pageText.clear();
-        return Fetched::Failed;
+        return fetched;
     }
-    lowerText = lowerCase(fetch->text());
-    w.pageText.setPlainText(lowerText.first(std::min(lowerText.size(), shownPageText)));
-    return Fetched::Page;
+    fetched.lowerText = lowerCase(fetch->text());
+    w.pageText.setPlainText(fetched.lowerText.first(std::min(fetched.lowerText.size(), shownPageText)));
+    return fetched;
+}
+
+// Why the page counts as broken, or nothing when it is fine. An answer of 400 and above is an
+// error whatever its body says; the error texts catch the pages that answer 200 with a "not
+// found" text of their own.
+PageVerdict judge(const Fetched &fetched, ListBox &errors)
+{
+    PageVerdict verdict;
+    verdict.httpStatus = fetched.status;
+    if (fetched.failed) {
+        verdict.broken = true;
+        verdict.reason = fetched.failure.isEmpty() ? QStringLiteral("could not be fetched") : fetched.failure;
+    } else if (fetched.status >= 400) {
+        verdict.broken = true;
+        verdict.reason = QStringLiteral("HTTP %1").arg(fetched.status);
+        if (!fetched.statusText.isEmpty())
+            verdict.reason += QLatin1Char(' ') + fetched.statusText;
+    } else if (const std::optional<QString> shown = shownErrorText(errors, fetched.lowerText)) {
+        verdict.broken = true;
+        verdict.reason = QStringLiteral("the text shows \"%1\"").arg(*shown);
+    }
+    return verdict;
 }
 
 void checkPages(CheckWindow &w, ListBox &list)
@@ -138,9 +175,9 @@ void checkPages(CheckWindow &w, ListBox &list)
         ahead.fill(list, i, pages);
         yieldToEventLoop();
 
-        QString lowerText;
-        const Fetched fetched = fetchPageText(w, ahead, list.currentText(), lowerText);
-        if (fetched == Fetched::Aborted)
+        const QString address = list.currentText();
+        const std::optional<Fetched> fetched = fetchPageText(w, ahead, address);
+        if (!fetched)
             continue;
         yieldToEventLoop();
 
@@ -148,7 +185,9 @@ void checkPages(CheckWindow &w, ListBox &list)
         if (list.currentIndex() < 0)
             continue;
         // The whole text is searched, not only what the text box shows.
-        if (fetched == Fetched::Failed || showsErrorText(w.errors, lowerText))
+        const PageVerdict verdict = judge(*fetched, w.errors);
+        w.results.record(address, verdict);
+        if (verdict.broken)
             recordBroken(w, list);
     }
 }
@@ -159,6 +198,7 @@ void runBrokenLinkCheck(CheckWindow &w)
 {
     w.stopRequested = 0;
     w.brokenCount.reset();
+    w.results.clear();
     w.brokenPages.clear();
 
     checkPages(w, w.internal);

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+class CheckResults;
 class InternetTransfer;
 class LabelledCounter;
 class ListBox;
@@ -16,6 +17,7 @@ struct CheckWindow
     MultiLineTextBox &pageText;    // the start of the lower-cased text of the page fetched last
     MultiLineTextBox &brokenPages; // one broken page a line
     LabelledCounter &brokenCount;
+    CheckResults &results;         // the verdict of every page fetched, for the report and tooltips
     qint16 &stopRequested;
     InternetTransfer &transfer;
     bool loadAhead = true;

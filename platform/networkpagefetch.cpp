@@ -38,3 +38,18 @@ QString NetworkPageFetch::text() const
         decoded = decodeHtml(download->body(), download->contentType());
     return *decoded;
 }
+
+int NetworkPageFetch::httpStatus() const
+{
+    return download->status();
+}
+
+QString NetworkPageFetch::statusText() const
+{
+    return download->statusText();
+}
+
+QString NetworkPageFetch::failureReason() const
+{
+    return failed() ? download->failureReason() : QString();
+}

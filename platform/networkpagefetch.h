@@ -18,6 +18,9 @@ public:
     bool isFinished() const override;
     bool failed() const override;
     QString text() const override;
+    int httpStatus() const override;
+    QString statusText() const override;
+    QString failureReason() const override;
 
 private:
     std::unique_ptr<PageDownload> download;

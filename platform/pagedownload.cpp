@@ -78,6 +78,22 @@ std::optional<QUrl> redirectTargetOf(const QNetworkReply &reply)
     return reply.url().resolved(target);
 }
 
+QString failureOf(const QNetworkReply &reply)
+{
+    switch (reply.error()) {
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("host not found");
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("connection refused");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("connection reset");
+    case QNetworkReply::TooManyRedirectsError:
+        return QStringLiteral("too many redirects");
+    default:
+        return QStringLiteral("could not be fetched");
+    }
+}
+
 } // namespace
 
 std::shared_ptr<QNetworkAccessManager> PageDownload::createManager()
@@ -96,6 +112,7 @@ PageDownload::PageDownload(std::shared_ptr<QNetworkAccessManager> sharedManager,
 {
     if (address.isEmpty() || !location.isValid() || !isWebScheme(location.scheme())
         || location.host().isEmpty()) {
+        failure = QStringLiteral("not a web address");
         result = Outcome::Failed;
         return;
     }
@@ -103,7 +120,10 @@ PageDownload::PageDownload(std::shared_ptr<QNetworkAccessManager> sharedManager,
     // A limit in all, not for inactivity: a server dripping bytes cannot hold a download longer.
     timeLimit.setSingleShot(true);
     timeLimit.setTimerType(Qt::PreciseTimer);
-    connect(&timeLimit, &QTimer::timeout, this, [this] { end(Outcome::TimedOut); });
+    connect(&timeLimit, &QTimer::timeout, this, [this] {
+        failure = QStringLiteral("no answer within %1 s").arg(limits.time.count() / 1000.0);
+        end(Outcome::TimedOut);
+    });
     timeLimit.start(limits.time);
     request(location);
 }
@@ -177,12 +197,20 @@ void PageDownload::finishReply()
     readBody();
     if (result != Outcome::Running)
         return;
-    if (brokeOff(*reply) || (!redirectTarget && cutShort(*reply, received.size()))) {
+    if (brokeOff(*reply)) {
+        failure = failureOf(*reply);
+        end(Outcome::Failed);
+        return;
+    }
+    if (!redirectTarget && cutShort(*reply, received.size())) {
+        failure = QStringLiteral("body cut short");
         end(Outcome::Failed);
         return;
     }
     if (redirectTarget) {
         if (!isWebScheme(redirectTarget->scheme()) || redirectsLeft-- == 0) {
+            failure = isWebScheme(redirectTarget->scheme()) ? QStringLiteral("too many redirects")
+                                                            : QStringLiteral("redirect to a non-web address");
             end(Outcome::Failed);
             return;
         }
@@ -194,6 +222,8 @@ void PageDownload::finishReply()
         request(location);
         return;
     }
+    statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     if (type.isEmpty())
         type = reply->rawHeader("Content-Type");
     const bool notHtml = accept == Accept::HtmlOnly && !type.isEmpty() && !isHtmlContentType(type);

@@ -72,6 +72,11 @@ public:
     const QByteArray &contentType() const { return type; }
     // The address of the response, after redirects.
     const QUrl &finalAddress() const { return location; }
+    // The status of the final answer and its reason phrase; 0 and empty when none arrived.
+    int status() const { return statusCode; }
+    const QString &statusText() const { return reasonPhrase; }
+    // Why the download failed or ran out of time, in words a user reads.
+    const QString &failureReason() const { return failure; }
 
 signals:
     // The outcome is no longer Running: emitted once, from the event that ended the download (a
@@ -99,4 +104,7 @@ private:
     QUrl location;
     QByteArray type;
     QByteArray received;
+    int statusCode = 0;
+    QString reasonPhrase;
+    QString failure;
 };

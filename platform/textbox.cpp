@@ -1,7 +1,10 @@
 #include "textbox.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QHelpEvent>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QToolTip>
 
 MultiLineTextBox::MultiLineTextBox(QWidget *parent)
     : QPlainTextEdit(parent)
@@ -79,6 +82,8 @@ bool MultiLineTextBox::event(QEvent *event)
 
 bool MultiLineTextBox::viewportEvent(QEvent *event)
 {
+    if (event->type() == QEvent::ToolTip && lineToolTip)
+        return showLineToolTip(static_cast<const QHelpEvent &>(*event));
     if (layoutBehind) {
         switch (event->type()) {
         case QEvent::Paint:
@@ -95,4 +100,29 @@ bool MultiLineTextBox::viewportEvent(QEvent *event)
         }
     }
     return QPlainTextEdit::viewportEvent(event);
+}
+
+QString MultiLineTextBox::lineToolTipAt(const QPoint &point)
+{
+    if (!lineToolTip)
+        return {};
+    catchUpLayout();
+    const QTextBlock block = cursorForPosition(point).block();
+    // A point below the last line is on no line, though the cursor nearest to it is.
+    if (!blockBoundingGeometry(block).translated(contentOffset()).contains(point))
+        return {};
+    return lineToolTip(block.text());
+}
+
+bool MultiLineTextBox::showLineToolTip(const QHelpEvent &event)
+{
+    const QString tip = lineToolTipAt(event.pos());
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        return true;
+    }
+    const QTextBlock block = cursorForPosition(event.pos()).block();
+    const QRect lineArea = blockBoundingGeometry(block).translated(contentOffset()).toAlignedRect();
+    QToolTip::showText(event.globalPos(), tip, viewport(), lineArea);
+    return true;
 }

@@ -2,6 +2,10 @@
 
 #include <QPlainTextEdit>
 
+#include <functional>
+
+class QHelpEvent;
+
 // A multi-line text box: plain text only (a page's text is never rendered), long lines wrapped,
 // no scroll bars, editable by the user, Tab moving the focus on.
 class MultiLineTextBox final : public QPlainTextEdit
@@ -20,6 +24,12 @@ public:
     // size the scroll range) is left until the box can be seen or takes the focus.
     void setPlainText(const QString &text);
 
+    // The tooltip of the line under the mouse: `tip` gets the line's text and answers the tooltip,
+    // or an empty text for none.
+    void setLineToolTip(std::function<QString(const QString &line)> tip) { lineToolTip = std::move(tip); }
+    // The tooltip of the line at `point` of the viewport; empty below the last line.
+    QString lineToolTipAt(const QPoint &point);
+
 protected:
     bool event(QEvent *event) override;
     bool viewportEvent(QEvent *event) override;
@@ -28,5 +38,8 @@ private:
     bool canBeSeen() const;
     void catchUpLayout();
 
+    bool showLineToolTip(const QHelpEvent &event);
+
     bool layoutBehind = false;
+    std::function<QString(const QString &line)> lineToolTip;
 };

@@ -13,6 +13,8 @@
 // - It finishes with the whole body, whatever the HTTP status, or fails: a malformed or empty
 //   address, another scheme than http and https, an unknown host, a refused or broken
 //   connection, or no complete body within the time limit (60 seconds in all).
+// - A finished fetch tells the HTTP status of the final answer, after redirects, and a failed one
+//   tells why, in words a user reads ("host not found").
 // - Destroying an unfinished fetch aborts it and closes its connection.
 class PageFetch
 {
@@ -24,6 +26,12 @@ public:
     virtual bool failed() const = 0;
     // The body decoded to text; empty unless finished and not failed.
     virtual QString text() const = 0;
+    // The status of the final answer and its reason phrase ("Not Found"); 0 and empty when no
+    // answer arrived.
+    virtual int httpStatus() const = 0;
+    virtual QString statusText() const = 0;
+    // Why the fetch failed ("connection refused"); empty unless it failed.
+    virtual QString failureReason() const = 0;
 };
 
 class InternetTransfer

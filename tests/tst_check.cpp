@@ -1,6 +1,9 @@
 #include "support/windowharness.h"
 
+#include <QHelpEvent>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QToolTip>
 
 namespace {
 
@@ -43,6 +46,9 @@ private slots:
     void check_capitalsBeyondAsciiMatch();
     void pageText_scrollsOverTheWholePageOnceFocused();
     void check_failedFetchCountsBrokenAndEmptiesPageText();
+    void check_errorStatusCountsOnceWhateverTheText();
+    void check_eachBrokenPageKeepsItsReason();
+    void brokenList_tooltipTellsWhyTheLineUnderTheMouseIsBroken();
     void check_runTwiceStartsFromZero();
     void check_errorTextFarIntoALongPageCounts();
     void check_emptyErrorTextMatchesEveryNonEmptyPage();
@@ -204,6 +210,71 @@ void CheckTest::check_failedFetchCountsBrokenAndEmptiesPageText()
     QCOMPARE(brokenLines(h), QStringList({at("/broken"), at("/unreachable"), "http://other.test/gone"}));
     QCOMPARE(h.caption("lblBroken"), "Broken links: 3");
     QCOMPARE(h.text("txtHTML"), QString());
+}
+
+// An answer of 400 and above is an error whatever its body says: one count and one line, even when
+// the body also shows an error text.
+void CheckTest::check_errorStatusCountsOnceWhateverTheText()
+{
+    WindowHarness h;
+    crawlSite(h, {"/gone", "/soft", "/custom"}, {});
+    h.transfer.setAnswer(at("/gone"), 404, "Not Found", "Error 404: page not found");
+    h.transfer.setAnswer(at("/soft"), 200, "OK", "Sorry, page not found");
+    h.transfer.setAnswer(at("/custom"), 500, QString(), "Sorry, nothing here");
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(brokenLines(h), QStringList({at("/gone"), at("/soft"), at("/custom")}));
+    QCOMPARE(h.caption("lblBroken"), "Broken links: 3");
+}
+
+void CheckTest::check_eachBrokenPageKeepsItsReason()
+{
+    WindowHarness h;
+    crawlSite(h, {"/gone", "/soft", "/fine", "/custom"}, {"http://dead.test/"});
+    h.transfer.setAnswer(at("/gone"), 404, "Not Found", "404");
+    h.transfer.setPage(at("/soft"), "Sorry, Page Not Found");
+    h.transfer.setAnswer(at("/fine"), 301, "Moved", "fine");
+    h.transfer.setAnswer(at("/custom"), 503, QString(), "busy");
+    h.transfer.setFailure("http://dead.test/", "host not found");
+
+    h.click("cmdCheckBroken");
+
+    const CheckResults &results = h.window.results();
+    QCOMPARE(results.find(at("/gone"))->reason, "HTTP 404 Not Found");
+    QCOMPARE(results.find(at("/gone"))->httpStatus, 404);
+    QCOMPARE(results.find(at("/soft"))->reason, "the text shows \"page not found\"");
+    QCOMPARE(results.find(at("/custom"))->reason, "HTTP 503");
+    QCOMPARE(results.find("http://dead.test/")->reason, "host not found");
+    QVERIFY(!results.find(at("/fine"))->broken);
+    QCOMPARE(results.find(at("/fine"))->httpStatus, 301);
+    QCOMPARE(results.size(), 5);
+
+    h.trigger("mnuNew");
+    QCOMPARE(h.window.results().size(), 0);
+}
+
+void CheckTest::brokenList_tooltipTellsWhyTheLineUnderTheMouseIsBroken()
+{
+    WindowHarness h;
+    crawlSite(h, {"/gone", "/soft"}, {});
+    h.transfer.setAnswer(at("/gone"), 410, "Gone", "");
+    h.transfer.setPage(at("/soft"), "404");
+    h.trigger("mnuCheckBroken");
+    h.click("cmdCheckBroken");
+    auto *box = h.get<MultiLineTextBox>("txtBroken");
+    h.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
+
+    const auto lineCentre = [&](int line) {
+        return box->cursorRect(QTextCursor(box->document()->findBlockByNumber(line))).center();
+    };
+    QHelpEvent event(QEvent::ToolTip, lineCentre(0), box->viewport()->mapToGlobal(lineCentre(0)));
+    QCoreApplication::sendEvent(box->viewport(), &event);
+    QVERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), "HTTP 410 Gone");
+    QCOMPARE(box->lineToolTipAt(lineCentre(1)), "the text shows \"404\"");
+    QCOMPARE(box->lineToolTipAt(QPoint(5, box->viewport()->height() - 2)), QString());
 }
 
 // The page text box shows only the start of a long page; the error texts are looked for in all of it.

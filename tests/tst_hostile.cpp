@@ -169,6 +169,7 @@ void HostileTest::brokenServers_giveNoLinksAndSpareTheRest()
     const QStringList broken = {"/garbage", "/garbage-line", "/reset", "/loop", "/ping", "/binary"};
     site.page("/", linksPage(QStringList({"/good.html", "/invalid-utf8.html"}) + broken));
     site.page("/good.html", linksPage({"/deeper.html"}));
+    site.page("/deeper.html", linksPage({}));
     site.garbage("/garbage");
     site.garbage("/garbage-line", false);
     site.resetMidBody("/reset", "<a href='/from-reset.html'>reset</a>");

@@ -34,6 +34,12 @@ public:
         return state->failed;
     }
     QString text() const override { return state->finished ? state->text : QString(); }
+    int httpStatus() const override { return state->finished ? state->status : 0; }
+    QString statusText() const override { return state->finished ? state->statusText : QString(); }
+    QString failureReason() const override
+    {
+        return state->finished && state->failed ? state->failure : QString();
+    }
 
 private:
     std::shared_ptr<ScriptedTransfer::State> state;
@@ -44,7 +50,19 @@ private:
 
 void ScriptedTransfer::setPage(const QString &address, const QString &text)
 {
-    pages.insert(address, text);
+    pages.insert(address, {200, QStringLiteral("OK"), text});
+}
+
+void ScriptedTransfer::setAnswer(const QString &address, int status, const QString &statusText,
+                                 const QString &text)
+{
+    pages.insert(address, {status, statusText, text});
+}
+
+void ScriptedTransfer::setFailure(const QString &address, const QString &reason)
+{
+    pages.remove(address);
+    failures.insert(address, reason);
 }
 
 void ScriptedTransfer::holdPage(const QString &address)
@@ -69,7 +87,11 @@ std::unique_ptr<PageFetch> ScriptedTransfer::openUrl(const QString &address)
     auto state = std::make_shared<State>();
     state->address = address;
     state->failed = !pages.contains(address);
-    state->text = pages.value(address);
+    const Answer answer = pages.value(address);
+    state->text = answer.text;
+    state->status = state->failed ? 0 : answer.status;
+    state->statusText = answer.statusText;
+    state->failure = failures.value(address, QStringLiteral("host not found"));
     if (heldAddresses.contains(address)) {
         held[address].push_back(state);
     } else {

@@ -15,6 +15,10 @@ class ScriptedTransfer final : public InternetTransfer
 {
 public:
     void setPage(const QString &address, const QString &text);
+    // The page answers `status` with `text` as its body.
+    void setAnswer(const QString &address, int status, const QString &statusText, const QString &text);
+    // The fetch of the page fails for `reason`.
+    void setFailure(const QString &address, const QString &reason);
     void holdPage(const QString &address);
     void release(const QString &address);
 
@@ -39,10 +43,20 @@ public:
         bool consumed = false;
         bool waited = false;
         bool failed = false;
+        int status = 0;
+        QString statusText;
+        QString failure;
     };
 
 private:
-    QHash<QString, QString> pages;
+    struct Answer
+    {
+        int status = 200;
+        QString statusText;
+        QString text;
+    };
+    QHash<QString, Answer> pages;
+    QHash<QString, QString> failures;
     QStringList heldAddresses;
     QHash<QString, std::vector<std::weak_ptr<State>>> held;
 };

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+// What the check found for one page it fetched.
+struct PageVerdict
+{
+    bool broken = false;
+    // Why the page counts as broken, in words a user reads: "HTTP 404 Not Found", "host not found",
+    // "the text shows \"404\"". Empty for a page that is fine.
+    QString reason;
+    // The status of the final answer, after redirects; 0 when no answer arrived.
+    int httpStatus = 0;
+};
+
+// The verdicts of the pages the last check fetched, by address. Each run starts it afresh, New
+// empties it; a page the check has not reached has no verdict.
+class CheckResults final
+{
+public:
+    void clear() { verdicts.clear(); }
+    void record(const QString &address, const PageVerdict &verdict) { verdicts.insert(address, verdict); }
+    // The verdict of `address`, or null when it was not checked.
+    const PageVerdict *find(const QString &address) const
+    {
+        const auto found = verdicts.constFind(address);
+        return found == verdicts.cend() ? nullptr : &*found;
+    }
+    qsizetype size() const { return verdicts.size(); }
+
+private:
+    QHash<QString, PageVerdict> verdicts;
+};

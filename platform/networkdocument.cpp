@@ -1,12 +1,17 @@
 #include "networkdocument.h"
 
+#include "httpclient.h"
 #include "networkhtmldocument.h"
 #include "pagedownload.h"
 
-#include <QNetworkAccessManager>
-
 NetworkDocumentService::NetworkDocumentService(std::chrono::milliseconds limit, qint64 cap)
-    : manager(PageDownload::createManager())
+    : NetworkDocumentService(HttpClient::create(), limit, cap)
+{
+}
+
+NetworkDocumentService::NetworkDocumentService(std::shared_ptr<HttpClient> sharedClient,
+                                               std::chrono::milliseconds limit, qint64 cap)
+    : client(std::move(sharedClient))
     , loadLimit(limit)
     , bodyCap(cap)
 {
@@ -16,7 +21,9 @@ NetworkDocumentService::~NetworkDocumentService() = default;
 
 std::unique_ptr<HtmlDocument> NetworkDocumentService::createDocumentFromUrl(const QString &address)
 {
+    // The crawl reads the links of whatever page comes back: a busy server's answer is not waited
+    // out.
     return std::make_unique<NetworkHtmlDocument>(std::make_unique<PageDownload>(
-            manager, address, PageDownload::Limits {loadLimit, bodyCap},
+            client, address, PageDownload::Limits {loadLimit, bodyCap, false},
             PageDownload::Accept::HtmlOnly));
 }

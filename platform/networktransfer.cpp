@@ -1,12 +1,17 @@
 #include "networktransfer.h"
 
+#include "httpclient.h"
 #include "networkpagefetch.h"
 #include "pagedownload.h"
 
-#include <QNetworkAccessManager>
-
 NetworkTransfer::NetworkTransfer(std::chrono::milliseconds limit, qint64 cap)
-    : manager(PageDownload::createManager())
+    : NetworkTransfer(HttpClient::create(), limit, cap)
+{
+}
+
+NetworkTransfer::NetworkTransfer(std::shared_ptr<HttpClient> sharedClient,
+                                 std::chrono::milliseconds limit, qint64 cap)
+    : client(std::move(sharedClient))
     , timeLimit(limit)
     , bodyCap(cap)
 {
@@ -17,6 +22,6 @@ NetworkTransfer::~NetworkTransfer() = default;
 std::unique_ptr<PageFetch> NetworkTransfer::openUrl(const QString &address)
 {
     return std::make_unique<NetworkPageFetch>(std::make_unique<PageDownload>(
-            manager, address, PageDownload::Limits {timeLimit, bodyCap},
+            client, address, PageDownload::Limits {timeLimit, bodyCap, true},
             PageDownload::Accept::AnyContent));
 }

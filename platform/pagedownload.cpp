@@ -1,244 +1,297 @@
 #include "pagedownload.h"
 
 #include "htmldecoding.h"
+#include "httpclient.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <curl/curl.h>
 
 namespace {
 
-// The most body the manager holds for a download before it is read.
-constexpr qint64 readBuffer = 256 * 1024;
+constexpr long MaxRedirects = 20;
+// The longest wait an answer of 429 or 503 may ask for and still be tried again.
+constexpr std::chrono::seconds LongestRetryWait(10);
 
 bool isWebScheme(const QString &scheme)
 {
     return scheme == u"http" || scheme == u"https";
 }
 
-// Whether the reply ended without a whole response. A status of 400 and above also ends a reply
-// with an error, but the response and its body are whole.
-bool brokeOff(const QNetworkReply &reply)
+bool startsWithNoCase(QByteArrayView line, QByteArrayView prefix)
 {
-    if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        return true;
-    switch (reply.error()) {
-    case QNetworkReply::NoError:
-    case QNetworkReply::ContentAccessDenied:
-    case QNetworkReply::ContentOperationNotPermittedError:
-    case QNetworkReply::ContentNotFoundError:
-    case QNetworkReply::AuthenticationRequiredError:
-    case QNetworkReply::ContentConflictError:
-    case QNetworkReply::ContentGoneError:
-    case QNetworkReply::UnknownContentError:
-    case QNetworkReply::ProtocolInvalidOperationError:
-    case QNetworkReply::ProxyAuthenticationRequiredError:
-    case QNetworkReply::InternalServerError:
-    case QNetworkReply::OperationNotImplementedError:
-    case QNetworkReply::ServiceUnavailableError:
-    case QNetworkReply::UnknownServerError:
-        return false;
-    default:
-        return true;
-    }
+    return line.size() >= prefix.size() && line.first(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
 }
 
-// Whether the body is shorter than the Content-Length the response announced. Qt now and then
-// finishes a reply whose connection was reset in the middle of the body as if the body were whole.
-// A compressed body is not compared (its length is that of the compressed bytes), nor a chunked
-// one (its chunks say how long it is), nor a response that has no body whatever its headers say.
-bool cutShort(const QNetworkReply &reply, qint64 bodySize)
+// The value of the header `name` when `line` is that header, or nothing.
+std::optional<QByteArray> headerValue(QByteArrayView line, QByteArrayView name)
 {
-    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray encoding = reply.rawHeader("Content-Encoding").trimmed().toLower();
-    if ((!encoding.isEmpty() && encoding != "identity") || reply.hasRawHeader("Transfer-Encoding")
-        || status == 204 || status == 304)
-        return false;
-    bool announced = false;
-    const qint64 length = reply.rawHeader("Content-Length").trimmed().toLongLong(&announced);
-    return announced && bodySize < length;
-}
-
-// Where the response sends the browser, when it is a redirect a browser follows.
-std::optional<QUrl> redirectTargetOf(const QNetworkReply &reply)
-{
-    switch (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()) {
-    case 301:
-    case 302:
-    case 303:
-    case 307:
-    case 308:
-        break;
-    default:
+    if (!startsWithNoCase(line, name) || line.size() == name.size() || line[name.size()] != ':')
         return std::nullopt;
-    }
-    const QUrl target = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-    if (!target.isValid())
-        return std::nullopt;
-    return reply.url().resolved(target);
+    return line.sliced(name.size() + 1).trimmed().toByteArray();
 }
 
-QString failureOf(const QNetworkReply &reply)
+// The reason phrase of the common statuses, for answers that carry none (HTTP/2 has no phrase).
+QString standardReasonPhrase(int status)
 {
-    switch (reply.error()) {
-    case QNetworkReply::HostNotFoundError:
-        return QStringLiteral("host not found");
-    case QNetworkReply::ConnectionRefusedError:
-        return QStringLiteral("connection refused");
-    case QNetworkReply::RemoteHostClosedError:
-        return QStringLiteral("connection reset");
-    case QNetworkReply::TooManyRedirectsError:
-        return QStringLiteral("too many redirects");
-    default:
-        return QStringLiteral("could not be fetched");
+    switch (status) {
+    case 400: return QStringLiteral("Bad Request");
+    case 401: return QStringLiteral("Unauthorized");
+    case 402: return QStringLiteral("Payment Required");
+    case 403: return QStringLiteral("Forbidden");
+    case 404: return QStringLiteral("Not Found");
+    case 405: return QStringLiteral("Method Not Allowed");
+    case 406: return QStringLiteral("Not Acceptable");
+    case 408: return QStringLiteral("Request Timeout");
+    case 409: return QStringLiteral("Conflict");
+    case 410: return QStringLiteral("Gone");
+    case 414: return QStringLiteral("URI Too Long");
+    case 429: return QStringLiteral("Too Many Requests");
+    case 451: return QStringLiteral("Unavailable For Legal Reasons");
+    case 500: return QStringLiteral("Internal Server Error");
+    case 501: return QStringLiteral("Not Implemented");
+    case 502: return QStringLiteral("Bad Gateway");
+    case 503: return QStringLiteral("Service Unavailable");
+    case 504: return QStringLiteral("Gateway Timeout");
+    default: return {};
     }
+}
+
+QString secondsText(std::chrono::milliseconds time)
+{
+    return QString::number(double(time.count()) / 1000.0);
 }
 
 } // namespace
 
-std::shared_ptr<QNetworkAccessManager> PageDownload::createManager()
-{
-    auto manager = std::make_shared<QNetworkAccessManager>();
-    manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    return manager;
-}
-
-PageDownload::PageDownload(std::shared_ptr<QNetworkAccessManager> sharedManager,
-                           const QString &address, const Limits &downloadLimits, Accept accepted)
-    : manager(std::move(sharedManager))
+PageDownload::PageDownload(std::shared_ptr<HttpClient> sharedClient, const QString &address,
+                           const Limits &downloadLimits, Accept accepted)
+    : client(std::move(sharedClient))
     , limits(downloadLimits)
     , accept(accepted)
     , location(address, QUrl::TolerantMode)
 {
     if (address.isEmpty() || !location.isValid() || !isWebScheme(location.scheme())
         || location.host().isEmpty()) {
-        failure = QStringLiteral("not a web address");
         result = Outcome::Failed;
+        failure = QStringLiteral("not a web address");
         return;
     }
+    encodedAddress = location.toEncoded();
 
-    // A limit in all, not for inactivity: a server dripping bytes cannot hold a download longer.
-    timeLimit.setSingleShot(true);
-    timeLimit.setTimerType(Qt::PreciseTimer);
-    connect(&timeLimit, &QTimer::timeout, this, [this] {
-        failure = QStringLiteral("no answer within %1 s").arg(limits.time.count() / 1000.0);
-        end(Outcome::TimedOut);
+    easy = curl_easy_init();
+    curl_easy_setopt(easy, CURLOPT_URL, encodedAddress.constData());
+    // The address is asked for as it stands, dot segments and all.
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+    // No CURLOPT_PIPEWAIT: over HTTP/1.1 it holds a page back while another one drips on the
+    // connection it waits to share. HTTP/2 connections are shared all the same once they are up.
+    // Every encoding libcurl can decode; the cap applies to the decoded body.
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Skarnel");
+    static curl_slist *const acceptHeader =
+            curl_slist_append(nullptr, "Accept: text/html,application/xhtml+xml,*/*;q=0.8");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, acceptHeader);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &PageDownload::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &PageDownload::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    if (client->options().unresolvable) {
+        curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &PageDownload::onResolverStart);
+        curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);
+    }
+
+    retryWait.setSingleShot(true);
+    connect(&retryWait, &QTimer::timeout, this, [this] {
+        begin(limits.time - std::chrono::milliseconds(sinceStart.elapsed()));
     });
-    timeLimit.start(limits.time);
-    request(location);
+    sinceStart.start();
+    begin(limits.time);
 }
 
 PageDownload::~PageDownload()
 {
-    if (reply) {
-        reply->disconnect(this);
-        reply->abort();
-        delete reply;
-    }
-    delete retired;
+    if (!easy)
+        return;
+    client->stop(easy);
+    curl_easy_cleanup(easy);
 }
 
-void PageDownload::request(const QUrl &address)
+void PageDownload::begin(std::chrono::milliseconds timeLeft)
 {
-    QNetworkRequest request(address);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Skarnel"));
-    request.setRawHeader("Accept", QByteArrayLiteral("text/html,application/xhtml+xml,*/*;q=0.8"));
-    // A compressed body is read like any other, up to the cap on what it inflates to. The manager's
-    // own guard against bodies that inflate too far is off: it gives such a page an empty body, or,
-    // with the read buffer bounded, stalls it until the time limit.
-    request.setDecompressedSafetyCheckThreshold(-1);
-    reply = manager->get(request);
-    // Without a bound the manager's network thread reads as fast as the server sends, whether or
-    // not the body is taken: a fast endless body would fill memory before the cap is seen.
-    reply->setReadBufferSize(qMin(limits.bodyCap, readBuffer));
-    redirectTarget.reset();
-    connect(reply, &QNetworkReply::metaDataChanged, this, &PageDownload::checkHeaders);
-    connect(reply, &QNetworkReply::readyRead, this, &PageDownload::readBody);
-    connect(reply, &QNetworkReply::finished, this, &PageDownload::finishReply);
+    // A limit in all, not for inactivity: a server dripping bytes cannot hold a download longer.
+    const long left = std::max<long>(1, long(timeLeft.count()));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, left);
+    client->start(easy, [this](int code) { transferEnded(code); });
 }
 
-void PageDownload::checkHeaders()
+size_t PageDownload::onHeader(char *data, size_t size, size_t count, void *download)
 {
-    redirectTarget = redirectTargetOf(*reply);
-    if (redirectTarget)
-        return;
-    type = reply->rawHeader("Content-Type");
-    if (accept == Accept::HtmlOnly && !type.isEmpty() && !isHtmlContentType(type)) {
-        end(Outcome::NotHtml);
-        return;
-    }
-    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    if (length > 0)
-        received.reserve(qMin(length, limits.bodyCap));
+    return static_cast<PageDownload *>(download)->readHeader(QByteArrayView(data, qsizetype(size * count)));
 }
 
-void PageDownload::readBody()
+size_t PageDownload::onBody(char *data, size_t size, size_t count, void *download)
 {
-    if (redirectTarget) {
-        // Read to the end all the same, so that the connection can carry the next request.
-        reply->skip(reply->bytesAvailable());
-        return;
-    }
-    const qint64 wanted = qMin(reply->bytesAvailable(), limits.bodyCap - received.size());
-    if (wanted > 0) {
-        const qsizetype start = received.size();
-        received.resize(start + wanted);
-        const qint64 got = reply->read(received.data() + start, wanted);
-        received.resize(start + qMax<qint64>(got, 0));
-    }
-    if (received.size() >= limits.bodyCap)
-        end(Outcome::Capped);
+    return static_cast<PageDownload *>(download)->readBody(QByteArrayView(data, qsizetype(size * count)));
 }
 
-void PageDownload::finishReply()
+int PageDownload::onResolverStart(void *, void *, void *download)
 {
-    readBody();
-    if (result != Outcome::Running)
-        return;
-    if (brokeOff(*reply)) {
-        failure = failureOf(*reply);
-        end(Outcome::Failed);
-        return;
+    auto &self = *static_cast<PageDownload *>(download);
+    char *address = nullptr;
+    curl_easy_getinfo(self.easy, CURLINFO_EFFECTIVE_URL, &address);
+    const QString host = QUrl::fromEncoded(QByteArray(address ? address : "")).host();
+    self.hostRefused = self.client->options().unresolvable(host);
+    return self.hostRefused ? 1 : 0;
+}
+
+// Headers arrive a line at a time, for every answer of the redirect chain: each status line starts
+// the headers of another answer.
+size_t PageDownload::readHeader(QByteArrayView line)
+{
+    const size_t taken = size_t(line.size());
+    if (startsWithNoCase(line, "HTTP/")) {
+        const QList<QByteArray> parts = line.trimmed().toByteArray().split(' ');
+        statusCode = parts.size() > 1 ? parts[1].toInt() : 0;
+        const qsizetype phraseAt = line.indexOf(' ', line.indexOf(' ') + 1);
+        reasonPhrase = phraseAt > 0 ? QString::fromLatin1(line.sliced(phraseAt + 1).trimmed()) : QString();
+        type.clear();
+        redirectLocation.clear();
+        askedToRetry = false;
+        return taken;
     }
-    if (!redirectTarget && cutShort(*reply, received.size())) {
-        failure = QStringLiteral("body cut short");
-        end(Outcome::Failed);
-        return;
+    if (line.trimmed().isEmpty()) {
+        // The end of an answer's headers. One that libcurl follows to another address is not read.
+        const bool followed = statusCode >= 300 && statusCode < 400 && !redirectLocation.isEmpty();
+        if (!followed && accept == Accept::HtmlOnly && !type.isEmpty() && !isHtmlContentType(type)) {
+            notHtml = true;
+            return 0;
+        }
+        return taken;
     }
-    if (redirectTarget) {
-        if (!isWebScheme(redirectTarget->scheme()) || redirectsLeft-- == 0) {
-            failure = isWebScheme(redirectTarget->scheme()) ? QStringLiteral("too many redirects")
-                                                            : QStringLiteral("redirect to a non-web address");
-            end(Outcome::Failed);
+    if (auto value = headerValue(line, "Content-Type"))
+        type = std::move(*value);
+    else if (auto target = headerValue(line, "Location"))
+        redirectLocation = std::move(*target);
+    else if (headerValue(line, "Retry-After"))
+        askedToRetry = true;
+    return taken;
+}
+
+size_t PageDownload::readBody(QByteArrayView data)
+{
+    const qint64 room = limits.bodyCap - received.size();
+    if (data.size() >= room) {
+        received.append(data.first(qMax<qint64>(room, 0)));
+        capReached = true;
+        return 0;
+    }
+    if (received.isEmpty()) {
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
+            received.reserve(qsizetype(qMin<qint64>(length, limits.bodyCap)));
+    }
+    received.append(data);
+    return size_t(data.size());
+}
+
+void PageDownload::transferEnded(int code)
+{
+    char *effective = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        location = QUrl::fromEncoded(QByteArray(effective));
+    if (reasonPhrase.isEmpty())
+        reasonPhrase = standardReasonPhrase(statusCode);
+
+    switch (CURLcode(code)) {
+    case CURLE_OK:
+        if (retryIfAsked())
+            return;
+        end(Outcome::Complete);
+        return;
+    case CURLE_WRITE_ERROR:
+        if (capReached) {
+            end(Outcome::Capped);
             return;
         }
-        // In the finished signal of `reply`: it may not be deleted yet, the one before may.
-        reply->disconnect(this);
-        delete retired;
-        retired = reply;
-        location = *redirectTarget;
-        request(location);
+        if (notHtml) {
+            end(Outcome::NotHtml);
+            return;
+        }
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        end(Outcome::TimedOut, QStringLiteral("no answer within %1 s").arg(secondsText(limits.time)));
         return;
+    default:
+        break;
     }
-    statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-    if (type.isEmpty())
-        type = reply->rawHeader("Content-Type");
-    const bool notHtml = accept == Accept::HtmlOnly && !type.isEmpty() && !isHtmlContentType(type);
-    end(notHtml ? Outcome::NotHtml : Outcome::Complete);
+    end(Outcome::Failed, [&] {
+        switch (CURLcode(code)) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return QStringLiteral("host not found");
+        case CURLE_ABORTED_BY_CALLBACK:
+            return hostRefused ? QStringLiteral("host not found") : QStringLiteral("stopped");
+        case CURLE_COULDNT_CONNECT:
+            return QStringLiteral("connection refused");
+        case CURLE_TOO_MANY_REDIRECTS:
+            return QStringLiteral("too many redirects");
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            // The first address was a web address: only a redirect can lead elsewhere.
+            return redirectLocation.isEmpty() ? QStringLiteral("malformed answer")
+                                              : QStringLiteral("redirect to a non-web address");
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+            return QStringLiteral("connection reset");
+        case CURLE_PARTIAL_FILE:
+            return QStringLiteral("body cut short");
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_BAD_CONTENT_ENCODING:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return QStringLiteral("malformed answer");
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+            return QStringLiteral("TLS failure");
+        default:
+            return QString::fromUtf8(curl_easy_strerror(CURLcode(code))).toLower();
+        }
+    }());
 }
 
-void PageDownload::end(Outcome outcome)
+// A busy server may ask to be asked again shortly (429 Too Many Requests, 503 Service
+// Unavailable): it is, once, after the wait it asked for, if that ends within the time limit.
+bool PageDownload::retryIfAsked()
 {
-    timeLimit.stop();
+    if (!limits.retryWhenAsked || retried || !askedToRetry || (statusCode != 429 && statusCode != 503))
+        return false;
+    curl_off_t wait = -1;
+    if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &wait) != CURLE_OK || wait < 0
+        || wait > LongestRetryWait.count())
+        return false;
+    const std::chrono::milliseconds waitFor = std::chrono::seconds(wait);
+    if (std::chrono::milliseconds(sinceStart.elapsed()) + waitFor >= limits.time)
+        return false;
+    retried = true;
+    received.clear();
+    statusCode = 0;
+    reasonPhrase.clear();
+    retryWait.start(waitFor);
+    return true;
+}
+
+void PageDownload::end(Outcome outcome, const QString &reason)
+{
     result = outcome;
-    location = reply->url();
-    // Nothing more may reach this download, not even the signals abort() emits on its way. The
-    // reply itself is deleted with the download, never inside one of its own signals.
-    reply->disconnect(this);
-    reply->abort();
+    failure = reason;
     if (outcome == Outcome::Failed || outcome == Outcome::NotHtml)
         received.clear();
     emit ended();

@@ -1,27 +1,24 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <memory>
-#include <optional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class HttpClient;
+using CURL = void;
 
 // One GET of a page for the document service and the transfer, kept within bounds whatever the
 // server does: redirects are followed only to http and https, at most 20 of them; the whole
 // download ends within its time limit however slowly the bytes arrive; no more body than the cap
-// is read. The download advances, and its outcome changes, only in slots run by network and timer
-// events on the thread that created it. Destroying an unfinished download aborts it and closes its
+// is read, after decompression. The download advances, and its outcome changes, only in the event
+// loop of the thread that created it. Destroying an unfinished download aborts it and closes its
 // connection.
-//
-// Redirects are followed here, one request per hop, and not by the manager: with Qt 6.4's
-// UserVerifiedRedirectPolicy a redirected reply now and then finishes with an empty body and no
-// error, and crashes in the decompressor when the responses are compressed.
 class PageDownload final : public QObject
 {
     Q_OBJECT
@@ -31,6 +28,9 @@ public:
     {
         std::chrono::milliseconds time = std::chrono::seconds(60);
         qint64 bodyCap = 16 * 1024 * 1024;
+        // An answer of 429 or 503 that asks to be tried again within 10 s is asked once more after
+        // that wait, if the time limit allows.
+        bool retryWhenAsked = false;
     };
 
     enum class Accept {
@@ -56,13 +56,9 @@ public:
         Failed,
     };
 
-    // A manager set up for page downloads. Every download of a service shares one, so that
-    // connections are kept alive between pages; each download holds a reference to it.
-    static std::shared_ptr<QNetworkAccessManager> createManager();
-
     // Starts downloading `address`, used as given.
-    PageDownload(std::shared_ptr<QNetworkAccessManager> sharedManager, const QString &address,
-                 const Limits &downloadLimits, Accept accepted);
+    PageDownload(std::shared_ptr<HttpClient> client, const QString &address, const Limits &limits,
+                 Accept accepted);
     ~PageDownload() override;
 
     Outcome outcome() const { return result; }
@@ -75,7 +71,7 @@ public:
     // The status of the final answer and its reason phrase; 0 and empty when none arrived.
     int status() const { return statusCode; }
     const QString &statusText() const { return reasonPhrase; }
-    // Why the download failed or ran out of time, in words a user reads.
+    // Why the download failed or ran out of time, in words a user reads; empty otherwise.
     const QString &failureReason() const { return failure; }
 
 signals:
@@ -84,27 +80,39 @@ signals:
     void ended();
 
 private:
-    void request(const QUrl &address);
-    void checkHeaders();
-    void readBody();
-    void finishReply();
-    void end(Outcome outcome);
+    static size_t onHeader(char *data, size_t size, size_t count, void *download);
+    static size_t onBody(char *data, size_t size, size_t count, void *download);
+    static int onResolverStart(void *, void *, void *download);
 
-    std::shared_ptr<QNetworkAccessManager> manager;
-    QNetworkReply *reply = nullptr;
-    // The reply of the hop before, kept until it is surely out of its own signals.
-    QNetworkReply *retired = nullptr;
-    int redirectsLeft = 20;
-    // Where the current response redirects to, when it is a redirect to follow.
-    std::optional<QUrl> redirectTarget;
-    QTimer timeLimit;
+    void begin(std::chrono::milliseconds timeLeft);
+    size_t readHeader(QByteArrayView line);
+    size_t readBody(QByteArrayView data);
+    void transferEnded(int code);
+    bool retryIfAsked();
+    void end(Outcome outcome, const QString &reason = {});
+
+    std::shared_ptr<HttpClient> client;
+    CURL *easy = nullptr;
     Limits limits;
     Accept accept = Accept::AnyContent;
     Outcome result = Outcome::Running;
     QUrl location;
+    QByteArray encodedAddress;
     QByteArray type;
     QByteArray received;
     int statusCode = 0;
     QString reasonPhrase;
     QString failure;
+
+    // What the headers of the latest answer said.
+    QByteArray redirectLocation;
+    bool askedToRetry = false;
+    // Set by the body callback when it stopped the transfer, and why.
+    bool capReached = false;
+    bool notHtml = false;
+    bool hostRefused = false;
+
+    bool retried = false;
+    QElapsedTimer sinceStart;
+    QTimer retryWait;
 };

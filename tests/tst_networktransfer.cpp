@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <support/loopbackserver.h>
+#include <support/networkwindow.h>
 
 #include <chrono>
 
@@ -37,6 +38,9 @@ private slots:
     void fetch_redirectFollowed();
     void fetch_failures_data();
     void fetch_failures();
+    void fetch_tellsStatusOfFinalAnswer();
+    void fetch_busyAnswerAskedAgainOnce_data();
+    void fetch_busyAnswerAskedAgainOnce();
     void fetch_unfetchableAddressFailsAtOnce_data();
     void fetch_unfetchableAddressFailsAtOnce();
     void fetch_trickleFailsAtTimeLimit();
@@ -102,26 +106,87 @@ void NetworkTransferTest::fetch_redirectFollowed()
 void NetworkTransferTest::fetch_failures_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("redirect to a file") << "/to-file";
-    QTest::newRow("redirect to file transfer") << "/to-ftp";
-    QTest::newRow("endless redirects") << "/loop";
-    QTest::newRow("refused connection") << "";
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("redirect to a file") << "/to-file" << "redirect to a non-web address";
+    QTest::newRow("redirect to file transfer") << "/to-ftp" << "redirect to a non-web address";
+    QTest::newRow("endless redirects") << "/loop" << "too many redirects";
+    QTest::newRow("refused connection") << "refused" << "connection refused";
+    QTest::newRow("host that does not resolve") << "http://dead.test/" << "host not found";
+    QTest::newRow("redirect to such a host") << "/to-dead" << "host not found";
 }
 
 void NetworkTransferTest::fetch_failures()
 {
     QFETCH(QString, path);
+    QFETCH(QString, reason);
     LoopbackServer server;
     server.redirect("/to-file", "file:///etc/passwd");
     server.redirect("/to-ftp", "ftp://127.0.0.1/");
     server.redirect("/loop", "/loop");
-    NetworkTransfer transfer;
+    server.redirect("/to-dead", "http://dead.test/");
+    NetworkTransfer transfer(loopbackOnlyClient(), 10s, 1 << 20);
 
-    const auto fetch =
-            transfer.openUrl(path.isEmpty() ? LoopbackServer::refusedUrl() : server.url(path));
+    const QString address = path == "refused" ? LoopbackServer::refusedUrl()
+                            : path.startsWith('/') ? server.url(path)
+                                                   : path;
+    const auto fetch = transfer.openUrl(address);
     QVERIFY(finishes(*fetch));
     QVERIFY(fetch->failed());
     QCOMPARE(fetch->text(), QString());
+    QCOMPARE(fetch->failureReason(), reason);
+}
+
+// The status is that of the answer at the end of the redirects, with its body: an error page is
+// fetched like any other.
+void NetworkTransferTest::fetch_tellsStatusOfFinalAnswer()
+{
+    LoopbackServer server;
+    server.redirect("/moved", "/gone");
+    server.page("/gone", "Sorry, nothing here", "text/html", 404);
+    NetworkTransfer transfer;
+
+    const auto fetch = transfer.openUrl(server.url("/moved"));
+    QVERIFY(finishes(*fetch));
+    QVERIFY(!fetch->failed());
+    QCOMPARE(fetch->httpStatus(), 404);
+    QCOMPARE(fetch->statusText(), "Not Found");
+    QCOMPARE(fetch->text(), "Sorry, nothing here");
+    QCOMPARE(fetch->failureReason(), QString());
+}
+
+void NetworkTransferTest::fetch_busyAnswerAskedAgainOnce_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("retryAfter");
+    QTest::addColumn<int>("timesBusy");
+    QTest::addColumn<int>("finalStatus");
+    QTest::addColumn<int>("requests");
+    QTest::newRow("429, then the page") << 429 << QByteArray("1") << 1 << 200 << 2;
+    QTest::newRow("503, then the page") << 503 << QByteArray("0") << 1 << 200 << 2;
+    QTest::newRow("busy twice: asked once more only") << 429 << QByteArray("0") << 2 << 429 << 2;
+    QTest::newRow("a wait longer than 10 s") << 503 << QByteArray("30") << 1 << 503 << 1;
+    QTest::newRow("a wait beyond the time limit") << 429 << QByteArray("5") << 1 << 429 << 1;
+    QTest::newRow("500 is not asked again") << 500 << QByteArray("0") << 1 << 500 << 1;
+}
+
+void NetworkTransferTest::fetch_busyAnswerAskedAgainOnce()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, retryAfter);
+    QFETCH(int, timesBusy);
+    QFETCH(int, finalStatus);
+    QFETCH(int, requests);
+    LoopbackServer server;
+    server.page("/page", "the page");
+    server.busy("/page", timesBusy, status, retryAfter);
+    NetworkTransfer transfer(4s);
+
+    const auto fetch = transfer.openUrl(server.url("/page"));
+    QVERIFY(finishes(*fetch));
+    QCOMPARE(fetch->httpStatus(), finalStatus);
+    QCOMPARE(server.hits("/page"), requests);
+    if (finalStatus == 200)
+        QCOMPARE(fetch->text(), "the page");
 }
 
 void NetworkTransferTest::fetch_unfetchableAddressFailsAtOnce_data()

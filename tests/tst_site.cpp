@@ -3,6 +3,8 @@
 #include "support/loopbackserver.h"
 #include "support/networkwindow.h"
 
+using namespace std::chrono_literals;
+
 namespace {
 
 QByteArray links(const QStringList &hrefs)
@@ -26,6 +28,7 @@ private slots:
     void forceStop_endsWaitOnStalledPageAndClosesIt();
     void closeBox_duringStalledPage_endsCrawl();
     void check_findsNotFoundPagesByTheirText();
+    void check_deadHostsFailAtOnceOnEveryRun();
     void search_findsPagesLinkingToAddress();
 };
 
@@ -147,6 +150,32 @@ void SiteTest::check_findsNotFoundPagesByTheirText()
     QCOMPARE(h.caption("lblBroken"), "Broken links: 5");
     // The last page could not be fetched: no other page's text stands for it.
     QCOMPARE(h.get<MultiLineTextBox>("txtHTML")->toPlainText(), QString());
+}
+
+// Hosts that do not resolve fail at once, however many links lead to them and however often the
+// check runs, in a new window or again in the same: none waits out the time limit.
+void SiteTest::check_deadHostsFailAtOnceOnEveryRun()
+{
+    LoopbackServer site;
+    QStringList dead;
+    for (int i = 0; i < 50; ++i)
+        dead.append(QStringLiteral("http://host-%1.dead.test/page-%2.html").arg(i % 10).arg(i));
+    site.page("/", links(dead));
+    for (int window = 0; window < 3; ++window) {
+        NetworkWindow h(60s);
+        h.crawl(site.url("/"));
+        QCOMPARE(h.entries("lstExternal"), dead);
+        for (int run = 0; run < 2; ++run) {
+            QElapsedTimer took;
+            took.start();
+            h.check();
+            // A hang detector, not a speed target: one wait of the limit would pass a minute.
+            QVERIFY2(took.elapsed() < 30'000, qPrintable(QString::number(took.elapsed())));
+            QCOMPARE(h.lines("txtBroken"), dead);
+            for (const QString &address : dead)
+                QCOMPARE(h.window.results().find(address)->reason, "host not found");
+        }
+    }
 }
 
 void SiteTest::search_findsPagesLinkingToAddress()

@@ -29,6 +29,10 @@ struct Answer
     std::string body;
     std::string contentType;
     std::string location;
+    // Answered first this many times with `busyStatus` and a Retry-After of `retryAfter`.
+    int busyFor = 0;
+    int busyStatus = 429;
+    std::string retryAfter;
 };
 
 std::string toStd(const QByteArray &bytes)
@@ -75,6 +79,13 @@ struct LoopbackServer::Server
             const auto found = answers.find(request.path);
             if (found == answers.end()) {
                 response.status = 404;
+                return;
+            }
+            if (found->second.busyFor > 0) {
+                --found->second.busyFor;
+                response.status = found->second.busyStatus;
+                response.set_header("Retry-After", found->second.retryAfter);
+                response.set_content("busy", "text/plain");
                 return;
             }
             answer = found->second;
@@ -172,6 +183,15 @@ void LoopbackServer::page(const QString &path, const QByteArray &body,
                           const QByteArray &contentType, int status)
 {
     server->set(path, {Answer::Kind::Page, status, toStd(body), toStd(contentType), {}});
+}
+
+void LoopbackServer::busy(const QString &path, int times, int status, const QByteArray &retryAfter)
+{
+    const std::lock_guard lock(server->mutex);
+    Answer &answer = server->answers[path.toStdString()];
+    answer.busyFor = times;
+    answer.busyStatus = status;
+    answer.retryAfter = toStd(retryAfter);
 }
 
 void LoopbackServer::redirect(const QString &path, const QString &target, int status)

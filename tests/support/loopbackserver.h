@@ -22,6 +22,9 @@ public:
     void page(const QString &path, const QByteArray &body,
               const QByteArray &contentType = QByteArrayLiteral("text/html; charset=utf-8"),
               int status = 200);
+    // Answers `path` the next `times` times with `status` and `Retry-After: retryAfter` before its
+    // page (set after the page).
+    void busy(const QString &path, int times, int status, const QByteArray &retryAfter);
     // Answers `path` with a redirect to `target`, a path on this server or a whole address.
     void redirect(const QString &path, const QString &target, int status = 302);
     // Answers `path` with its headers and `head`, then trickles one more space every 20 ms and

@@ -3,6 +3,7 @@
 #include "windowharness.h"
 
 #include <app/mainwindow.h>
+#include <platform/httpclient.h>
 #include <platform/listbox.h>
 #include <platform/networkdocument.h>
 #include <platform/networktransfer.h>
@@ -17,17 +18,34 @@
 
 #include <malloc.h>
 
-// The real window over the real network services, each load and fetch held to `limit` and
-// `bodyCap`.
+// Whether `host` names this machine: a test reaches no other, and never asks the machine's
+// resolver.
+inline bool isLoopbackHost(const QString &host)
+{
+    return host.startsWith(QLatin1String("127.")) || host == QLatin1String("localhost")
+           || host == QLatin1String("[::1]") || host == QLatin1String("::1");
+}
+
+// A client for tests: every host but a loopback address is taken not to resolve.
+inline std::shared_ptr<HttpClient> loopbackOnlyClient()
+{
+    HttpClient::Options options;
+    options.unresolvable = [](const QString &host) { return !isLoopbackHost(host); };
+    return HttpClient::create(std::move(options));
+}
+
+// The real window over the real network services, sharing one client as the program's do, each
+// load and fetch held to `limit` and `bodyCap`. Only loopback hosts resolve.
 struct NetworkWindow : WindowControls<NetworkWindow>
 {
     NetworkWindow(std::chrono::milliseconds limit = std::chrono::seconds(60),
                   qint64 bodyCap = 16 * 1024 * 1024)
-        : documents(limit, bodyCap)
-        , transfer(limit, bodyCap)
+        : documents(client, limit, bodyCap)
+        , transfer(client, limit, bodyCap)
     {
     }
 
+    std::shared_ptr<HttpClient> client = loopbackOnlyClient();
     NetworkDocumentService documents;
     NetworkTransfer transfer;
     RecordingShell shell;

@@ -4,6 +4,7 @@
 //   skarnel_bench --size P [--delay MS] [--links L] [--runs N]
 //                 [--anchors wget,curl,linkchecker] [--no-check] [--work DIR]
 //   skarnel_bench --idle [--work DIR]
+//   skarnel_bench --dead-hosts N [--work DIR]
 //
 // Prints one "key=value" a line; bench/run gathers them into its table. Each size runs in a
 // process of its own, so that peak memory is that size's. With --runs N the crawl and check run N
@@ -13,6 +14,7 @@
 #include "tools.h"
 
 #include <app/mainwindow.h>
+#include <platform/httpclient.h>
 #include <platform/listbox.h>
 #include <platform/networkdocument.h>
 #include <platform/networktransfer.h>
@@ -53,6 +55,7 @@ struct Arguments
     int links = 50;
     int delayMs = 0;
     bool idle = false;
+    int deadHosts = 0;
     bool check = true;
     int runs = 1;
     std::vector<std::string> anchors;
@@ -63,7 +66,8 @@ struct Arguments
 {
     std::fprintf(stderr, "usage: skarnel_bench --size PAGES [--delay MS] [--links N] [--runs N] "
                          "[--anchors wget,curl,linkchecker] [--no-check] [--work DIR]\n"
-                         "       skarnel_bench --idle [--work DIR]\n");
+                         "       skarnel_bench --idle [--work DIR]\n"
+                         "       skarnel_bench --dead-hosts N [--work DIR]\n");
     std::exit(2);
 }
 
@@ -85,6 +89,8 @@ Arguments parse(int argc, char **argv)
             a.delayMs = std::stoi(value());
         else if (arg == "--idle")
             a.idle = true;
+        else if (arg == "--dead-hosts")
+            a.deadHosts = std::stoi(value());
         else if (arg == "--no-check")
             a.check = false;
         else if (arg == "--work")
@@ -238,8 +244,14 @@ public:
 // The program as main() puts it together, with ways to reach the controls by their names.
 struct Program
 {
-    NetworkDocumentService documents;
-    NetworkTransfer transfer;
+    explicit Program(HttpClient::Options options = {})
+        : client(HttpClient::create(std::move(options)))
+    {
+    }
+
+    std::shared_ptr<HttpClient> client;
+    NetworkDocumentService documents{client, 60s, 16 * 1024 * 1024};
+    NetworkTransfer transfer{client, 60s, 16 * 1024 * 1024};
     SilentShell shell;
     MainWindow window{documents, transfer, shell};
 
@@ -492,6 +504,34 @@ int runIdle(SiteServers &servers)
     return 0;
 }
 
+// A check of addresses on hosts that do not resolve, as when the machine is offline: each must
+// fail at once. The hosts are made not to resolve by the client's own option, so that the figure
+// does not depend on how the machine's resolver answers.
+int runDeadHosts(const Arguments &a, SiteServers &servers)
+{
+    std::vector<std::string> dead;
+    for (int i = 0; i < a.deadHosts; ++i)
+        dead.push_back("http://host-" + std::to_string(i % 50) + ".dead.test/page-" + std::to_string(i) + ".html");
+    writeListPage(a.work + "/list.html", dead);
+
+    HttpClient::Options options;
+    options.unresolvable = [](const QString &host) { return host.endsWith(QLatin1String(".dead.test")); };
+    Program program(std::move(options));
+    showWindow(program);
+    program.get<QLineEdit>("txtAddress")->setText(QString::fromStdString(servers.shape().internalOrigin + "/list.html"));
+    program.get<QPushButton>("cmdCrawl")->click();
+    program.get<QAction>("mnuCheckBroken")->trigger();
+    const Sample checkStart;
+    program.get<QPushButton>("cmdCheckBroken")->click();
+    const Sample checkEnd;
+    const Span check = between(checkStart, checkEnd);
+    put("dead_hosts_addresses", program.counter("lblExternal"));
+    put("dead_hosts_broken", program.counter("lblBroken"));
+    putSeconds("dead_hosts_check_s", check.wall);
+    putSeconds("dead_hosts_check_cpu_s", check.cpu);
+    return 0;
+}
+
 // The offscreen platform says on every resize that it cannot pass size hints on; nothing else
 // is kept from the benchmark's output.
 void quietMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
@@ -509,7 +549,7 @@ int main(int argc, char **argv)
 
     // The servers fork, so they start before any thread does.
     SiteServers::Options options;
-    options.pages = a.idle ? 20 : a.pages;
+    options.pages = a.idle || a.deadHosts > 0 ? 20 : a.pages;
     options.linksPerPage = a.links;
     options.delay = std::chrono::milliseconds(a.delayMs);
     options.stallPage = a.idle ? 3 : 0;
@@ -527,5 +567,7 @@ int main(int argc, char **argv)
     }
     qInstallMessageHandler(quietMessages);
     QApplication app(argc, argv);
+    if (a.deadHosts > 0)
+        return runDeadHosts(a, servers);
     return a.idle ? runIdle(servers) : runSize(a, servers);
 }

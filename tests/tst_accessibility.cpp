@@ -2,6 +2,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+
+#include <private/qguiapplication_p.h>
 
 namespace {
 
@@ -35,6 +39,72 @@ QList<int> selectedChildren(QAccessibleInterface *list)
     return selected;
 }
 
+// What screen readers are told, in order: where the focus went and which lists changed, one line
+// each, such as "Focus lstErrors[2]" for the third entry of lstErrors.
+QStringList told;
+
+QString describe(QAccessibleEvent *event)
+{
+    QObject *object = event->object();
+    QString name = object->objectName().isEmpty()
+                           ? QString::fromLatin1(object->metaObject()->className())
+                           : object->objectName();
+    if (event->type() == QAccessible::TableModelChanged) {
+        const auto *change = static_cast<QAccessibleTableModelChangeEvent *>(event);
+        const char *kind =
+                change->modelChangeType() == QAccessibleTableModelChangeEvent::RowsInserted
+                        ? "RowsInserted"
+                : change->modelChangeType() == QAccessibleTableModelChangeEvent::RowsRemoved
+                        ? "RowsRemoved"
+                : change->modelChangeType() == QAccessibleTableModelChangeEvent::ModelReset
+                        ? "ModelReset"
+                        : "TableModelChanged";
+        QString text = QStringLiteral("%1 %2").arg(QLatin1String(kind), name);
+        if (change->firstRow() >= 0)
+            text += QStringLiteral(" %1-%2").arg(change->firstRow()).arg(change->lastRow());
+        return text;
+    }
+    if (event->child() >= 0)
+        name += QStringLiteral("[%1]").arg(event->child());
+    return QLatin1String(event->type() == QAccessible::Focus ? "Focus " : "Selection ") + name;
+}
+
+void record(QAccessibleEvent *event)
+{
+    if (event->type() == QAccessible::Focus || event->type() == QAccessible::Selection
+        || event->type() == QAccessible::TableModelChanged)
+        told.append(describe(event));
+}
+
+// Whether the widgets take a screen reader to be attached. On the desktop the platform's bridge
+// to the readers says so; offscreen there is none, and the tests say so themselves.
+void setReaderAttached(bool attached)
+{
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(attached);
+}
+
+// A screen reader attached while it lives, recording in `told` what the widgets tell it.
+struct ReaderAttached
+{
+    ReaderAttached()
+    {
+        told.clear();
+        QAccessible::installUpdateHandler(record);
+        setReaderAttached(true);
+    }
+    ~ReaderAttached()
+    {
+        setReaderAttached(false);
+        QAccessible::installUpdateHandler(nullptr);
+    }
+};
+
+void showActive(QWidget &window)
+{
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+}
+
 } // namespace
 
 class AccessibilityTest final : public QObject
@@ -51,6 +121,7 @@ private slots:
     void listBox_childrenFollowEntriesAddedAndRemoved();
     void listBox_childAtFindsEntryUnderPoint();
     void listBox_windowListsReadTheirLinks();
+    void listBox_tellsReadersOfChangedRowsAndCurrentEntry();
 };
 
 void AccessibilityTest::names_controlsNamedByTheirLabelsOrCaptions_data()
@@ -237,6 +308,47 @@ void AccessibilityTest::listBox_windowListsReadTheirLinks()
     QCOMPARE(childNames(accessible(h.get("lstErrors"))), QStringList({"404", "page not found"}));
     // The crawl leaves the last page it read selected.
     QCOMPARE(selectedChildren(accessible(h.get("lstInternal"))), QList<int>({1}));
+}
+
+// A reader that keeps its own copy of a list is told of every change of its rows, and of the
+// entry the crawl or check is on while the list has the focus; without the focus, only of the
+// selection, as of Qt's own lists.
+void AccessibilityTest::listBox_tellsReadersOfChangedRowsAndCurrentEntry()
+{
+    QWidget window;
+    auto *list = new ListBox(&window);
+    list->setObjectName(QStringLiteral("list"));
+    auto *elsewhere = new QLineEdit(&window);
+    elsewhere->setObjectName(QStringLiteral("elsewhere"));
+    elsewhere->move(0, list->sizeHint().height() + 10);
+    showActive(window);
+    elsewhere->setFocus();
+    ReaderAttached reader;
+
+    list->addItem(QStringLiteral("a"));
+    list->addItem(QStringLiteral("b"));
+    list->addItem(QStringLiteral("c"));
+    list->setCurrentIndex(1);
+    list->removeItem(0);
+    list->clear();
+    QCOMPARE(told,
+             QStringList({"RowsInserted list 0-0", "RowsInserted list 1-1", "RowsInserted list 2-2",
+                          "Selection list[1]", "RowsRemoved list 0-0", "ModelReset list"}));
+
+    for (const char *entry : {"a", "b", "c"})
+        list->addItem(QLatin1String(entry));
+    list->setCurrentIndex(1);
+    told.clear();
+    // Gaining the focus, the list announces its current entry after itself.
+    list->setFocus();
+    QCoreApplication::processEvents();
+    QCOMPARE(told, QStringList({"Focus list", "Focus list[1]"}));
+    told.clear();
+    QTest::keyClick(list, Qt::Key_Down);
+    list->addItem(QStringLiteral("d"));
+    QCOMPARE(told, QStringList({"Selection list[2]", "Focus list[2]", "RowsInserted list 3-3"}));
+    // The selected state is still the current entry's alone.
+    QCOMPARE(selectedChildren(accessible(list)), QList<int>({2}));
 }
 
 QTEST_MAIN(AccessibilityTest)

@@ -18,6 +18,7 @@
 #include <referrers/referrersearch.h>
 #include <referrers/referrerwindow.h>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -74,6 +75,11 @@ QGroupBox *makePanel(QWidget *parent, const char *name, const QString &caption)
     panel->setAutoFillBackground(true);
     panel->hide();
     return panel;
+}
+
+bool canTakeFocus(const QWidget &control)
+{
+    return control.isVisible() && control.isEnabled() && control.focusPolicy() != Qt::NoFocus;
 }
 
 QIcon programIcon()
@@ -321,11 +327,41 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+// A focus inside a panel goes back to the control that had it before the panel took it, when that
+// can still take it; and before the panel hides, so that it does not pass on the way through the
+// control that Qt would give it to.
 void MainWindow::hideframes()
 {
+    QWidget *focus = QApplication::focusWidget();
+    QWidget *previous = std::exchange(focusBeforePanel, nullptr);
+    const bool focusInPanel =
+            focus
+            && (fraSettings->isAncestorOf(focus) || fraLinksToPage->isAncestorOf(focus)
+                || fraBroken->isAncestorOf(focus));
+    if (focusInPanel && previous && canTakeFocus(*previous))
+        previous->setFocus(Qt::OtherFocusReason);
     fraSettings->hide();
     fraLinksToPage->hide();
     fraBroken->hide();
+}
+
+// A panel shown from its menu takes the focus, on its first control in tab order, and hiding it
+// gives the focus back to the control that had it.
+void MainWindow::showPanel(QGroupBox &panel)
+{
+    hideframes();
+    QWidget *focus = QApplication::focusWidget();
+    panel.show();
+    // The tab order starts at the address box.
+    for (QWidget *control = txtAddress->nextInFocusChain(); control != txtAddress;
+         control = control->nextInFocusChain()) {
+        if (panel.isAncestorOf(control) && canTakeFocus(*control)
+            && (control->focusPolicy() & Qt::TabFocus)) {
+            focusBeforePanel = focus;
+            control->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 void MainWindow::OpenURL(const QString &address)
@@ -399,20 +435,17 @@ void MainWindow::removeErrorText()
 
 void MainWindow::showSettings()
 {
-    hideframes();
-    fraSettings->show();
+    showPanel(*fraSettings);
 }
 
 void MainWindow::showBrokenLinks()
 {
-    hideframes();
-    fraBroken->show();
+    showPanel(*fraBroken);
 }
 
 void MainWindow::showLinksToPage()
 {
-    hideframes();
-    fraLinksToPage->show();
+    showPanel(*fraLinksToPage);
 }
 
 // New empties the lists and the page texts for another site. The counters start again from

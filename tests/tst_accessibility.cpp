@@ -76,6 +76,15 @@ void record(QAccessibleEvent *event)
         told.append(describe(event));
 }
 
+// The last control or entry that screen readers were told has the focus.
+QString lastFocus()
+{
+    for (qsizetype i = told.size() - 1; i >= 0; --i)
+        if (told.at(i).startsWith(QLatin1String("Focus ")))
+            return told.at(i).mid(6);
+    return {};
+}
+
 // Whether the widgets take a screen reader to be attached. On the desktop the platform's bridge
 // to the readers says so; offscreen there is none, and the tests say so themselves.
 void setReaderAttached(bool attached)
@@ -98,6 +107,12 @@ struct ReaderAttached
         QAccessible::installUpdateHandler(nullptr);
     }
 };
+
+QString focusName()
+{
+    QWidget *focus = QApplication::focusWidget();
+    return focus ? focus->objectName() : QStringLiteral("(none)");
+}
 
 void showActive(QWidget &window)
 {
@@ -122,6 +137,8 @@ private slots:
     void listBox_childAtFindsEntryUnderPoint();
     void listBox_windowListsReadTheirLinks();
     void listBox_tellsReadersOfChangedRowsAndCurrentEntry();
+
+    void panels_takeTheFocusAndGiveItBack();
 };
 
 void AccessibilityTest::names_controlsNamedByTheirLabelsOrCaptions_data()
@@ -349,6 +366,46 @@ void AccessibilityTest::listBox_tellsReadersOfChangedRowsAndCurrentEntry()
     QCOMPARE(told, QStringList({"Selection list[2]", "Focus list[2]", "RowsInserted list 3-3"}));
     // The selected state is still the current entry's alone.
     QCOMPARE(selectedChildren(accessible(list)), QList<int>({2}));
+}
+
+// Showing a panel from its menu entry puts the focus on the panel's first control; hiding it
+// gives the focus back to the control that had it, unless that can no longer take it.
+void AccessibilityTest::panels_takeTheFocusAndGiveItBack()
+{
+    WindowHarness h;
+    showActive(h.window);
+    ReaderAttached reader;
+    const std::tuple<const char *, const char *, const char *> panels[] = {
+            {"mnuSettings", "lstErrors", "cmdSettingsDone"},
+            {"mnuCheckBroken", "txtBroken", "cmdBrokenHide"},
+            {"mnuLinksToPage", "txtBrokenLink", "cmdLinksHide"},
+    };
+    for (const auto &[entry, first, hide] : panels) {
+        h.get("lstInternal")->setFocus();
+        h.trigger(entry);
+        QCOMPARE(focusName(), first);
+        QCOMPARE(lastFocus(), first);
+        h.get(hide)->setFocus();
+        h.click(hide);
+        QCOMPARE(focusName(), "lstInternal");
+        QCOMPARE(lastFocus(), "lstInternal");
+    }
+
+    // Showing another panel hides the first one: the focus goes back where it was before either.
+    h.get("cmdCrawl")->setFocus();
+    h.trigger("mnuSettings");
+    h.trigger("mnuLinksToPage");
+    QCOMPARE(focusName(), "txtBrokenLink");
+    h.click("cmdLinksHide");
+    QCOMPARE(focusName(), "cmdCrawl");
+
+    // A control that was disabled meanwhile does not get it back.
+    h.trigger("mnuSettings");
+    h.button("cmdCrawl")->setEnabled(false);
+    h.click("cmdSettingsDone");
+    QVERIFY(QApplication::focusWidget());
+    QVERIFY(QApplication::focusWidget() != h.get("cmdCrawl"));
+    QVERIFY(QApplication::focusWidget()->isVisible());
 }
 
 QTEST_MAIN(AccessibilityTest)

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "clickablelabel.h"
+#include "menukeys.h"
 #include "twips.h"
 #include "windowlayout.h"
 
@@ -24,7 +25,6 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -254,12 +254,7 @@ void MainWindow::createMenus()
     // The entries have no access keys or shortcuts. F10 opens the first menu with its first
     // entry chosen; from there the arrow keys reach every entry and Enter runs it. A lone Alt
     // press, where the style takes it, is the menu bar's own.
-    auto *openMenus = new QShortcut(QKeySequence(Qt::Key_F10), this);
-    openMenus->setObjectName(QStringLiteral("openMenus"));
-    connect(openMenus, &QShortcut::activated, this, [this] {
-        menuBar()->setActiveAction(mnuFile->menuAction());
-        mnuFile->setActiveAction(mnuNew);
-    });
+    new MenuKeys(*this, *menuBar());
 }
 
 // The keyboard visits the controls in the order of their tab indexes; labels and panels take

@@ -2,6 +2,8 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
 
@@ -139,6 +141,7 @@ private slots:
     void listBox_tellsReadersOfChangedRowsAndCurrentEntry();
 
     void panels_takeTheFocusAndGiveItBack();
+    void menus_f10ArrowsMoveBetweenMenusAndReadersFollow();
 };
 
 void AccessibilityTest::names_controlsNamedByTheirLabelsOrCaptions_data()
@@ -406,6 +409,56 @@ void AccessibilityTest::panels_takeTheFocusAndGiveItBack()
     QVERIFY(QApplication::focusWidget());
     QVERIFY(QApplication::focusWidget() != h.get("cmdCrawl"));
     QVERIFY(QApplication::focusWidget()->isVisible());
+}
+
+// After F10 as after a lone Alt, Left and Right open the neighbouring menus with their first
+// entry chosen, and the reader is told of that entry; closing the menus gives the focus back.
+void AccessibilityTest::menus_f10ArrowsMoveBetweenMenusAndReadersFollow()
+{
+    WindowHarness h;
+    showActive(h.window);
+    ReaderAttached reader;
+    auto menu = [] { return qobject_cast<QMenu *>(QApplication::activePopupWidget()); };
+    auto chosen = [&] {
+        return menu() && menu()->activeAction() ? menu()->activeAction()->objectName() : QString();
+    };
+
+    h.get("txtAddress")->setFocus();
+    QTest::keyClick(h.get("txtAddress"), Qt::Key_F10);
+    QCOMPARE(chosen(), "mnuNew");
+    QCOMPARE(lastFocus(), "mnuFile[0]");
+    const std::tuple<Qt::Key, const char *, const char *> moves[] = {
+            {Qt::Key_Right, "mnuSettings", "mnuCrawlSetup[0]"},
+            {Qt::Key_Right, "mnuCrawl", "mnuToos[0]"},
+            {Qt::Key_Right, "mnuNew", "mnuFile[0]"},
+            {Qt::Key_Left, "mnuCrawl", "mnuToos[0]"},
+            {Qt::Key_Left, "mnuSettings", "mnuCrawlSetup[0]"},
+    };
+    for (const auto &[key, entry, focus] : moves) {
+        told.clear();
+        QTest::keyClick(menu(), key);
+        QCOMPARE(chosen(), entry);
+        QCOMPARE(lastFocus(), focus);
+        // No control is announced between the menus.
+        QCOMPARE(told.filter(QStringLiteral("Focus txtAddress")), QStringList());
+    }
+
+    // Escape closes the menu, then leaves the menu bar.
+    QTest::keyClick(menu(), Qt::Key_Escape);
+    QVERIFY(!menu());
+    if (h.window.menuBar()->activeAction())
+        QTest::keyClick(h.window.menuBar(), Qt::Key_Escape);
+    QCOMPARE(focusName(), "txtAddress");
+    QCOMPARE(lastFocus(), "txtAddress");
+
+    // An entry run from there finds the focus back where it was: Settings takes it into its panel.
+    QTest::keyClick(h.get("txtAddress"), Qt::Key_F10);
+    QTest::keyClick(menu(), Qt::Key_Right);
+    QTest::keyClick(menu(), Qt::Key_Return);
+    QVERIFY(!menu());
+    QCOMPARE(focusName(), "lstErrors");
+    h.click("cmdSettingsDone");
+    QCOMPARE(focusName(), "txtAddress");
 }
 
 QTEST_MAIN(AccessibilityTest)

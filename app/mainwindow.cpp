@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "clickablelabel.h"
+#include "menukeys.h"
 #include "twips.h"
 #include "windowlayout.h"
 
@@ -18,12 +19,12 @@
 #include <referrers/referrersearch.h>
 #include <referrers/referrerwindow.h>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -74,6 +75,11 @@ QGroupBox *makePanel(QWidget *parent, const char *name, const QString &caption)
     panel->setAutoFillBackground(true);
     panel->hide();
     return panel;
+}
+
+bool canTakeFocus(const QWidget &control)
+{
+    return control.isVisible() && control.isEnabled() && control.focusPolicy() != Qt::NoFocus;
 }
 
 QIcon programIcon()
@@ -253,12 +259,7 @@ void MainWindow::createMenus()
     // The entries have no access keys or shortcuts. F10 opens the first menu with its first
     // entry chosen; from there the arrow keys reach every entry and Enter runs it. A lone Alt
     // press, where the style takes it, is the menu bar's own.
-    auto *openMenus = new QShortcut(QKeySequence(Qt::Key_F10), this);
-    openMenus->setObjectName(QStringLiteral("openMenus"));
-    connect(openMenus, &QShortcut::activated, this, [this] {
-        menuBar()->setActiveAction(mnuFile->menuAction());
-        mnuFile->setActiveAction(mnuNew);
-    });
+    new MenuKeys(*this, *menuBar());
 }
 
 // The keyboard visits the controls in the order of their tab indexes; labels and panels take
@@ -326,11 +327,41 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+// A focus inside a panel goes back to the control that had it before the panel took it, when that
+// can still take it; and before the panel hides, so that it does not pass on the way through the
+// control that Qt would give it to.
 void MainWindow::hideframes()
 {
+    QWidget *focus = QApplication::focusWidget();
+    QWidget *previous = std::exchange(focusBeforePanel, nullptr);
+    const bool focusInPanel =
+            focus
+            && (fraSettings->isAncestorOf(focus) || fraLinksToPage->isAncestorOf(focus)
+                || fraBroken->isAncestorOf(focus));
+    if (focusInPanel && previous && canTakeFocus(*previous))
+        previous->setFocus(Qt::OtherFocusReason);
     fraSettings->hide();
     fraLinksToPage->hide();
     fraBroken->hide();
+}
+
+// A panel shown from its menu takes the focus, on its first control in tab order, and hiding it
+// gives the focus back to the control that had it.
+void MainWindow::showPanel(QGroupBox &panel)
+{
+    hideframes();
+    QWidget *focus = QApplication::focusWidget();
+    panel.show();
+    // The tab order starts at the address box.
+    for (QWidget *control = txtAddress->nextInFocusChain(); control != txtAddress;
+         control = control->nextInFocusChain()) {
+        if (panel.isAncestorOf(control) && canTakeFocus(*control)
+            && (control->focusPolicy() & Qt::TabFocus)) {
+            focusBeforePanel = focus;
+            control->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 void MainWindow::OpenURL(const QString &address)
@@ -404,20 +435,17 @@ void MainWindow::removeErrorText()
 
 void MainWindow::showSettings()
 {
-    hideframes();
-    fraSettings->show();
+    showPanel(*fraSettings);
 }
 
 void MainWindow::showBrokenLinks()
 {
-    hideframes();
-    fraBroken->show();
+    showPanel(*fraBroken);
 }
 
 void MainWindow::showLinksToPage()
 {
-    hideframes();
-    fraLinksToPage->show();
+    showPanel(*fraLinksToPage);
 }
 
 // New empties the lists and the page texts for another site. The counters start again from

@@ -4,6 +4,7 @@
 #include <platform/labelledcounter.h>
 
 #include <QMainWindow>
+#include <QPointer>
 
 class ClickableLabel;
 class DesktopShell;
@@ -78,6 +79,7 @@ private:
     void nameControls();
     void fitCaptions();
     void load();
+    void showPanel(QGroupBox &panel);
 
     void CrawlPage(const QString &pageAddress);
     void ScanPageForLink(const QString &pageAddress);
@@ -92,6 +94,8 @@ private:
     qint16 StopRequested = 0;
     CheckResults checkResults;
     bool loadAhead = true;
+    // The control that had the focus when a panel took it, to have it back when the panel hides.
+    QPointer<QWidget> focusBeforePanel;
 
     QWidget *client = nullptr;
     QLabel *Label1 = nullptr;

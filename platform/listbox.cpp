@@ -149,6 +149,21 @@ private:
     mutable QHash<int, QAccessible::Id> entries;
 };
 
+// Screen readers that keep their own copy of a list learn from this which of its rows changed;
+// -1 rows for a change of the whole list. Told only while one is attached, so that a crawl
+// appending thousands of entries costs nothing more without one.
+void announceRows(ListBox *list, QAccessibleTableModelChangeEvent::ModelChangeType change,
+                  qsizetype first = -1, qsizetype last = -1)
+{
+    if (!QAccessible::isActive())
+        return;
+    constexpr qsizetype Largest = std::numeric_limits<int>::max();
+    QAccessibleTableModelChangeEvent event(list, change);
+    event.setFirstRow(int(std::min(first, Largest)));
+    event.setLastRow(int(std::min(last, Largest)));
+    QAccessible::updateAccessibility(&event);
+}
+
 QAccessibleInterface *accessibleListBox(const QString &className, QObject *object)
 {
     if (className == QLatin1String(ListBox::staticMetaObject.className()))
@@ -208,6 +223,8 @@ void ListBox::addItem(const QString &text)
     ++occurrences[text];
     updateScrollRange();
     updateRow(items.size() - 1);
+    announceRows(this, QAccessibleTableModelChangeEvent::RowsInserted, items.size() - 1,
+                 items.size() - 1);
 }
 
 void ListBox::removeItem(qsizetype index)
@@ -220,6 +237,7 @@ void ListBox::removeItem(qsizetype index)
     setCurrent(-1);
     updateScrollRange();
     viewport()->update();
+    announceRows(this, QAccessibleTableModelChangeEvent::RowsRemoved, index, index);
 }
 
 void ListBox::clear()
@@ -229,6 +247,7 @@ void ListBox::clear()
     setCurrent(-1);
     updateScrollRange();
     viewport()->update();
+    announceRows(this, QAccessibleTableModelChangeEvent::ModelReset);
 }
 
 QSize ListBox::sizeHint() const
@@ -286,16 +305,22 @@ void ListBox::setCurrent(qsizetype index)
     updateRow(previous);
     updateRow(current);
     emit currentIndexChanged(current);
+    // The selection is told whether or not the list has the focus, as Qt's own lists do; the
+    // focus, told last, is what a screen reader reads out.
     if (current >= 0 && QAccessible::isActive()) {
-        if (hasFocus()) {
-            QAccessibleEvent focus(this, QAccessible::Focus);
-            focus.setChild(int(current));
-            QAccessible::updateAccessibility(&focus);
-        }
         QAccessibleEvent selection(this, QAccessible::Selection);
         selection.setChild(int(current));
         QAccessible::updateAccessibility(&selection);
+        if (hasFocus())
+            announceCurrent();
     }
+}
+
+void ListBox::announceCurrent()
+{
+    QAccessibleEvent focus(this, QAccessible::Focus);
+    focus.setChild(int(current));
+    QAccessible::updateAccessibility(&focus);
 }
 
 void ListBox::paintEvent(QPaintEvent *event)
@@ -351,6 +376,22 @@ void ListBox::keyPressEvent(QKeyEvent *event)
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     setCurrentIndex(to);
+}
+
+// The reader is told that the list itself has the focus only after this returns; the current
+// entry, the one a crawl or check is working on, is announced after that so that it is read.
+void ListBox::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    if (!QAccessible::isActive() || current < 0)
+        return;
+    QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (hasFocus() && current >= 0 && QAccessible::isActive())
+                    announceCurrent();
+            },
+            Qt::QueuedConnection);
 }
 
 void ListBox::resizeEvent(QResizeEvent *event)

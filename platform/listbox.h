@@ -12,7 +12,8 @@
 // index of the texts answers contains() just as fast.
 //
 // Screen readers see a list whose children are the entries, each with its text and whether it is
-// the selected one.
+// the selected one. They are told of entries added and removed, and, while the list has the
+// focus, of its current entry: when it changes and when the list gains the focus.
 class ListBox final : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -50,6 +51,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
 
@@ -61,6 +63,7 @@ private:
     void scrollIntoView(qsizetype index);
     void updateRow(qsizetype index);
     void setCurrent(qsizetype index);
+    void announceCurrent();
 
     QStringList items;
     QHash<QString, int> occurrences;

@@ -2,6 +2,12 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+
+#include <private/qguiapplication_p.h>
 
 namespace {
 
@@ -35,6 +41,87 @@ QList<int> selectedChildren(QAccessibleInterface *list)
     return selected;
 }
 
+// What screen readers are told, in order: where the focus went and which lists changed, one line
+// each, such as "Focus lstErrors[2]" for the third entry of lstErrors.
+QStringList told;
+
+QString describe(QAccessibleEvent *event)
+{
+    QObject *object = event->object();
+    QString name = object->objectName().isEmpty()
+                           ? QString::fromLatin1(object->metaObject()->className())
+                           : object->objectName();
+    if (event->type() == QAccessible::TableModelChanged) {
+        const auto *change = static_cast<QAccessibleTableModelChangeEvent *>(event);
+        const char *kind =
+                change->modelChangeType() == QAccessibleTableModelChangeEvent::RowsInserted
+                        ? "RowsInserted"
+                : change->modelChangeType() == QAccessibleTableModelChangeEvent::RowsRemoved
+                        ? "RowsRemoved"
+                : change->modelChangeType() == QAccessibleTableModelChangeEvent::ModelReset
+                        ? "ModelReset"
+                        : "TableModelChanged";
+        QString text = QStringLiteral("%1 %2").arg(QLatin1String(kind), name);
+        if (change->firstRow() >= 0)
+            text += QStringLiteral(" %1-%2").arg(change->firstRow()).arg(change->lastRow());
+        return text;
+    }
+    if (event->child() >= 0)
+        name += QStringLiteral("[%1]").arg(event->child());
+    return QLatin1String(event->type() == QAccessible::Focus ? "Focus " : "Selection ") + name;
+}
+
+void record(QAccessibleEvent *event)
+{
+    if (event->type() == QAccessible::Focus || event->type() == QAccessible::Selection
+        || event->type() == QAccessible::TableModelChanged)
+        told.append(describe(event));
+}
+
+// The last control or entry that screen readers were told has the focus.
+QString lastFocus()
+{
+    for (qsizetype i = told.size() - 1; i >= 0; --i)
+        if (told.at(i).startsWith(QLatin1String("Focus ")))
+            return told.at(i).mid(6);
+    return {};
+}
+
+// Whether the widgets take a screen reader to be attached. On the desktop the platform's bridge
+// to the readers says so; offscreen there is none, and the tests say so themselves.
+void setReaderAttached(bool attached)
+{
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(attached);
+}
+
+// A screen reader attached while it lives, recording in `told` what the widgets tell it.
+struct ReaderAttached
+{
+    ReaderAttached()
+    {
+        told.clear();
+        QAccessible::installUpdateHandler(record);
+        setReaderAttached(true);
+    }
+    ~ReaderAttached()
+    {
+        setReaderAttached(false);
+        QAccessible::installUpdateHandler(nullptr);
+    }
+};
+
+QString focusName()
+{
+    QWidget *focus = QApplication::focusWidget();
+    return focus ? focus->objectName() : QStringLiteral("(none)");
+}
+
+void showActive(QWidget &window)
+{
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+}
+
 } // namespace
 
 class AccessibilityTest final : public QObject
@@ -51,6 +138,10 @@ private slots:
     void listBox_childrenFollowEntriesAddedAndRemoved();
     void listBox_childAtFindsEntryUnderPoint();
     void listBox_windowListsReadTheirLinks();
+    void listBox_tellsReadersOfChangedRowsAndCurrentEntry();
+
+    void panels_takeTheFocusAndGiveItBack();
+    void menus_f10ArrowsMoveBetweenMenusAndReadersFollow();
 };
 
 void AccessibilityTest::names_controlsNamedByTheirLabelsOrCaptions_data()
@@ -237,6 +328,137 @@ void AccessibilityTest::listBox_windowListsReadTheirLinks()
     QCOMPARE(childNames(accessible(h.get("lstErrors"))), QStringList({"404", "page not found"}));
     // The crawl leaves the last page it read selected.
     QCOMPARE(selectedChildren(accessible(h.get("lstInternal"))), QList<int>({1}));
+}
+
+// A reader that keeps its own copy of a list is told of every change of its rows, and of the
+// entry the crawl or check is on while the list has the focus; without the focus, only of the
+// selection, as of Qt's own lists.
+void AccessibilityTest::listBox_tellsReadersOfChangedRowsAndCurrentEntry()
+{
+    QWidget window;
+    auto *list = new ListBox(&window);
+    list->setObjectName(QStringLiteral("list"));
+    auto *elsewhere = new QLineEdit(&window);
+    elsewhere->setObjectName(QStringLiteral("elsewhere"));
+    elsewhere->move(0, list->sizeHint().height() + 10);
+    showActive(window);
+    elsewhere->setFocus();
+    ReaderAttached reader;
+
+    list->addItem(QStringLiteral("a"));
+    list->addItem(QStringLiteral("b"));
+    list->addItem(QStringLiteral("c"));
+    list->setCurrentIndex(1);
+    list->removeItem(0);
+    list->clear();
+    QCOMPARE(told,
+             QStringList({"RowsInserted list 0-0", "RowsInserted list 1-1", "RowsInserted list 2-2",
+                          "Selection list[1]", "RowsRemoved list 0-0", "ModelReset list"}));
+
+    for (const char *entry : {"a", "b", "c"})
+        list->addItem(QLatin1String(entry));
+    list->setCurrentIndex(1);
+    told.clear();
+    // Gaining the focus, the list announces its current entry after itself.
+    list->setFocus();
+    QCoreApplication::processEvents();
+    QCOMPARE(told, QStringList({"Focus list", "Focus list[1]"}));
+    told.clear();
+    QTest::keyClick(list, Qt::Key_Down);
+    list->addItem(QStringLiteral("d"));
+    QCOMPARE(told, QStringList({"Selection list[2]", "Focus list[2]", "RowsInserted list 3-3"}));
+    // The selected state is still the current entry's alone.
+    QCOMPARE(selectedChildren(accessible(list)), QList<int>({2}));
+}
+
+// Showing a panel from its menu entry puts the focus on the panel's first control; hiding it
+// gives the focus back to the control that had it, unless that can no longer take it.
+void AccessibilityTest::panels_takeTheFocusAndGiveItBack()
+{
+    WindowHarness h;
+    showActive(h.window);
+    ReaderAttached reader;
+    const std::tuple<const char *, const char *, const char *> panels[] = {
+            {"mnuSettings", "lstErrors", "cmdSettingsDone"},
+            {"mnuCheckBroken", "txtBroken", "cmdBrokenHide"},
+            {"mnuLinksToPage", "txtBrokenLink", "cmdLinksHide"},
+    };
+    for (const auto &[entry, first, hide] : panels) {
+        h.get("lstInternal")->setFocus();
+        h.trigger(entry);
+        QCOMPARE(focusName(), first);
+        QCOMPARE(lastFocus(), first);
+        h.get(hide)->setFocus();
+        h.click(hide);
+        QCOMPARE(focusName(), "lstInternal");
+        QCOMPARE(lastFocus(), "lstInternal");
+    }
+
+    // Showing another panel hides the first one: the focus goes back where it was before either.
+    h.get("cmdCrawl")->setFocus();
+    h.trigger("mnuSettings");
+    h.trigger("mnuLinksToPage");
+    QCOMPARE(focusName(), "txtBrokenLink");
+    h.click("cmdLinksHide");
+    QCOMPARE(focusName(), "cmdCrawl");
+
+    // A control that was disabled meanwhile does not get it back.
+    h.trigger("mnuSettings");
+    h.button("cmdCrawl")->setEnabled(false);
+    h.click("cmdSettingsDone");
+    QVERIFY(QApplication::focusWidget());
+    QVERIFY(QApplication::focusWidget() != h.get("cmdCrawl"));
+    QVERIFY(QApplication::focusWidget()->isVisible());
+}
+
+// After F10 as after a lone Alt, Left and Right open the neighbouring menus with their first
+// entry chosen, and the reader is told of that entry; closing the menus gives the focus back.
+void AccessibilityTest::menus_f10ArrowsMoveBetweenMenusAndReadersFollow()
+{
+    WindowHarness h;
+    showActive(h.window);
+    ReaderAttached reader;
+    auto menu = [] { return qobject_cast<QMenu *>(QApplication::activePopupWidget()); };
+    auto chosen = [&] {
+        return menu() && menu()->activeAction() ? menu()->activeAction()->objectName() : QString();
+    };
+
+    h.get("txtAddress")->setFocus();
+    QTest::keyClick(h.get("txtAddress"), Qt::Key_F10);
+    QCOMPARE(chosen(), "mnuNew");
+    QCOMPARE(lastFocus(), "mnuFile[0]");
+    const std::tuple<Qt::Key, const char *, const char *> moves[] = {
+            {Qt::Key_Right, "mnuSettings", "mnuCrawlSetup[0]"},
+            {Qt::Key_Right, "mnuCrawl", "mnuToos[0]"},
+            {Qt::Key_Right, "mnuNew", "mnuFile[0]"},
+            {Qt::Key_Left, "mnuCrawl", "mnuToos[0]"},
+            {Qt::Key_Left, "mnuSettings", "mnuCrawlSetup[0]"},
+    };
+    for (const auto &[key, entry, focus] : moves) {
+        told.clear();
+        QTest::keyClick(menu(), key);
+        QCOMPARE(chosen(), entry);
+        QCOMPARE(lastFocus(), focus);
+        // No control is announced between the menus.
+        QCOMPARE(told.filter(QStringLiteral("Focus txtAddress")), QStringList());
+    }
+
+    // Escape closes the menu, then leaves the menu bar.
+    QTest::keyClick(menu(), Qt::Key_Escape);
+    QVERIFY(!menu());
+    if (h.window.menuBar()->activeAction())
+        QTest::keyClick(h.window.menuBar(), Qt::Key_Escape);
+    QCOMPARE(focusName(), "txtAddress");
+    QCOMPARE(lastFocus(), "txtAddress");
+
+    // An entry run from there finds the focus back where it was: Settings takes it into its panel.
+    QTest::keyClick(h.get("txtAddress"), Qt::Key_F10);
+    QTest::keyClick(menu(), Qt::Key_Right);
+    QTest::keyClick(menu(), Qt::Key_Return);
+    QVERIFY(!menu());
+    QCOMPARE(focusName(), "lstErrors");
+    h.click("cmdSettingsDone");
+    QCOMPARE(focusName(), "txtAddress");
 }
 
 QTEST_MAIN(AccessibilityTest)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <check/checkresults.h>
+#include <crawl/linkorigins.h>
 #include <platform/labelledcounter.h>
 
 #include <QMainWindow>
@@ -17,6 +18,8 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSettings;
+struct Report;
 struct CheckWindow;
 struct CrawlWindow;
 struct ReferrerWindow;
@@ -43,6 +46,21 @@ public:
     // What the last check found for each page it fetched.
     const CheckResults &results() const { return checkResults; }
 
+    // The pages on which the crawls found each listed address.
+    const LinkOrigins &origins() const { return linkOrigins; }
+
+    // What the window shows now, with each page's verdict and the pages it was found on.
+    Report report() const;
+    // Writes report() to `path`, in the format its suffix asks for (CSV unless .html, .htm or
+    // .json). On failure returns false with the reason in `error`; nothing else changes.
+    bool saveReport(const QString &path, QString *error = nullptr) const;
+
+    // Shows the error texts that `store` keeps, when it keeps any, and keeps each change of the
+    // list there from now on. Without a store nothing is kept. The store outlives the window.
+    void keepErrorTexts(QSettings &store);
+    // Replaces the error texts shown, without keeping them.
+    void useErrorTexts(const QStringList &texts);
+
     // 0, or -1 while a stop is requested.
     qint16 stopRequested() const { return StopRequested; }
 
@@ -68,6 +86,7 @@ private slots:
     void showBrokenLinks();
     void showLinksToPage();
     void newSite();
+    void saveReportAs();
     void exitProgram();
 
 private:
@@ -84,6 +103,9 @@ private:
     CrawlWindow crawlWindow();
     CheckWindow checkWindow();
     ReferrerWindow referrerWindow();
+    // Shows in the title what a long command does, until endProgress().
+    void showProgress(const QString &doing);
+    void endProgress();
 
     HtmlDocumentService &documents;
     InternetTransfer &transfer;
@@ -91,6 +113,8 @@ private:
 
     qint16 StopRequested = 0;
     CheckResults checkResults;
+    LinkOrigins linkOrigins;
+    QSettings *errorTextStore = nullptr;
     bool loadAhead = true;
 
     QWidget *client = nullptr;
@@ -132,6 +156,7 @@ private:
 
     QMenu *mnuFile = nullptr;
     QAction *mnuNew = nullptr;
+    QAction *mnuSaveReport = nullptr;
     QAction *mnuExit = nullptr;
     QMenu *mnuCrawlSetup = nullptr;
     QAction *mnuSettings = nullptr;

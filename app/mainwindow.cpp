@@ -18,13 +18,19 @@
 #include <platform/textbox.h>
 #include <referrers/referrersearch.h>
 #include <referrers/referrerwindow.h>
+#include <report/report.h>
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -214,10 +220,23 @@ void MainWindow::createPanels()
     fraBroken = makePanel(client, "fraBroken", QStringLiteral("Broken links"));
     Label5 = makeLabel(fraBroken, "Label5", QStringLiteral("Broken links"), rectFromTwips(480, 480, 2055, 255));
     txtBroken = place(new MultiLineTextBox(fraBroken), "txtBroken", rectFromTwips(120, 720, 7335, 4095));
-    // Each line is a broken page; the mouse over it tells why the page counts as broken.
+    // Each line is a broken page; the mouse over it tells why the page counts as broken, and on
+    // which pages the link was found.
     txtBroken->setLineToolTip([this](const QString &line) {
         const PageVerdict *verdict = checkResults.find(line);
-        return verdict && verdict->broken ? verdict->reason : QString();
+        if (!verdict || !verdict->broken)
+            return QString();
+        QString tip = verdict->reason;
+        if (const LinkOrigins::Origins *found = linkOrigins.find(line)) {
+            constexpr qsizetype shown = 5;
+            tip += QStringLiteral("\nFound on:");
+            for (const QString &page : found->pages.first(std::min(shown, found->pages.size())))
+                tip += QStringLiteral("\n") + page;
+            if (const qint64 more = found->count - std::min<qint64>(shown, found->pages.size());
+                more > 0)
+                tip += QStringLiteral("\nand %1 more").arg(more);
+        }
+        return tip;
     });
     cmdCheckBroken = makeButton(fraBroken, "cmdCheckBroken", QStringLiteral("Check broken links"), rectFromTwips(4920, 240, 2415, 375));
     cmdCheckBroken->setEnabled(false);
@@ -247,6 +266,8 @@ void MainWindow::createMenus()
 
     mnuFile = addMenu("mnuFile", QStringLiteral("File"));
     mnuNew = addEntry(mnuFile, "mnuNew", QStringLiteral("New"), &MainWindow::newSite);
+    mnuSaveReport = addEntry(mnuFile, "mnuSaveReport", QStringLiteral("Save Report\u2026"),
+                             &MainWindow::saveReportAs);
     mnuExit = addEntry(mnuFile, "mnuExit", QStringLiteral("Exit"), &MainWindow::exitProgram);
     mnuCrawlSetup = addMenu("mnuCrawlSetup", QStringLiteral("Crawl Setup"));
     mnuSettings = addEntry(mnuCrawlSetup, "mnuSettings", QStringLiteral("Settings"), &MainWindow::showSettings);
@@ -371,9 +392,9 @@ void MainWindow::OpenURL(const QString &address)
 
 CrawlWindow MainWindow::crawlWindow()
 {
-    return {*this,        *txtAddress,   *cmdCrawl,      *cmdForceStop, *cmdCheckBroken,
-            *lstInternal, *lstExternal,  *InternalCount, *ExternalCount, *TotalCount,
-            StopRequested, documents,      loadAhead};
+    return {*this,         *txtAddress,  *cmdCrawl,      *cmdForceStop,  *cmdCheckBroken,
+            *lstInternal,  *lstExternal, *InternalCount, *ExternalCount, *TotalCount,
+            StopRequested, documents,    linkOrigins,    loadAhead};
 }
 
 CheckWindow MainWindow::checkWindow()
@@ -387,10 +408,22 @@ ReferrerWindow MainWindow::referrerWindow()
     return {*lstInternal, *txtBrokenLink, *txtLinksToPage, StopRequested, documents, loadAhead};
 }
 
+void MainWindow::showProgress(const QString &doing)
+{
+    setWindowTitle(QStringLiteral("Skarnel \u2013 ") + doing);
+}
+
+void MainWindow::endProgress()
+{
+    setWindowTitle(QStringLiteral("Skarnel"));
+}
+
 void MainWindow::crawl()
 {
     CrawlWindow w = crawlWindow();
+    w.progress = [this](const QString &doing) { showProgress(doing); };
     runCrawl(w);
+    endProgress();
 }
 
 void MainWindow::CrawlPage(const QString &pageAddress)
@@ -408,13 +441,17 @@ void MainWindow::forceStop()
 void MainWindow::checkBrokenLinks()
 {
     CheckWindow w = checkWindow();
+    w.progress = [this](const QString &doing) { showProgress(doing); };
     runBrokenLinkCheck(w);
+    endProgress();
 }
 
 void MainWindow::findLinks()
 {
     ReferrerWindow w = referrerWindow();
+    w.progress = [this](const QString &doing) { showProgress(doing); };
     findReferringPages(w);
+    endProgress();
 }
 
 void MainWindow::ScanPageForLink(const QString &pageAddress)
@@ -426,11 +463,15 @@ void MainWindow::ScanPageForLink(const QString &pageAddress)
 void MainWindow::addErrorText()
 {
     ::addErrorText(this, *lstErrors);
+    if (errorTextStore)
+        saveErrorTexts(*lstErrors, *errorTextStore);
 }
 
 void MainWindow::removeErrorText()
 {
     removeCurrentErrorText(*lstErrors);
+    if (errorTextStore)
+        saveErrorTexts(*lstErrors, *errorTextStore);
 }
 
 void MainWindow::showSettings()
@@ -460,6 +501,7 @@ void MainWindow::newSite()
     txtBroken->clear();
     txtHTML->clear();
     checkResults.clear();
+    linkOrigins.clear();
     cmdCrawl->setEnabled(true);
     cmdCheckBroken->setEnabled(false);
     cmdForceStop->setEnabled(false);
@@ -473,4 +515,49 @@ void MainWindow::exitProgram()
     StopRequested = -1;
     yieldToEventLoop();
     close();
+}
+
+Report MainWindow::report() const
+{
+    const ReportCounts counts {InternalCount->value(), ExternalCount->value(), TotalCount->value(),
+                               BrokenCount->value()};
+    return buildReport(txtAddress->text(), QDateTime::currentDateTime(), counts,
+                       lstInternal->entries(), lstExternal->entries(), checkResults, linkOrigins);
+}
+
+bool MainWindow::saveReport(const QString &path, QString *error) const
+{
+    const Report now = report();
+    return writeReport(now, reportFormatForFile(path), path, error);
+}
+
+// A name without a suffix is given ".csv"; any suffix but .html, .htm and .json gets CSV.
+void MainWindow::saveReportAs()
+{
+    QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Save Report"),
+            QDir::home().filePath(QStringLiteral("skarnel-report.csv")),
+            QStringLiteral("CSV (*.csv);;Web page (*.html *.htm);;JSON (*.json);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
+    QString error;
+    if (!saveReport(path, &error))
+        QMessageBox::warning(this, QStringLiteral("Save Report"),
+                             QStringLiteral("The report could not be saved to %1:\n%2")
+                                     .arg(QDir::toNativeSeparators(path), error));
+}
+
+void MainWindow::keepErrorTexts(QSettings &store)
+{
+    errorTextStore = &store;
+    loadErrorTexts(*lstErrors, store);
+}
+
+void MainWindow::useErrorTexts(const QStringList &texts)
+{
+    lstErrors->clear();
+    for (const QString &text : texts)
+        lstErrors->addItem(text);
 }

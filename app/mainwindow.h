@@ -1,6 +1,7 @@
 #pragma once
 
 #include <check/checkresults.h>
+#include <crawl/linkorigins.h>
 #include <platform/labelledcounter.h>
 
 #include <QMainWindow>
@@ -18,6 +19,8 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSettings;
+struct Report;
 struct CheckWindow;
 struct CrawlWindow;
 struct ReferrerWindow;
@@ -44,6 +47,21 @@ public:
     // What the last check found for each page it fetched.
     const CheckResults &results() const { return checkResults; }
 
+    // The pages on which the crawls found each listed address.
+    const LinkOrigins &origins() const { return linkOrigins; }
+
+    // What the window shows now, with each page's verdict and the pages it was found on.
+    Report report() const;
+    // Writes report() to `path`, in the format its suffix asks for (CSV unless .html, .htm or
+    // .json). On failure returns false with the reason in `error`; nothing else changes.
+    bool saveReport(const QString &path, QString *error = nullptr) const;
+
+    // Shows the error texts that `store` keeps, when it keeps any, and keeps each change of the
+    // list there from now on. Without a store nothing is kept. The store outlives the window.
+    void keepErrorTexts(QSettings &store);
+    // Replaces the error texts shown, without keeping them.
+    void useErrorTexts(const QStringList &texts);
+
     // 0, or -1 while a stop is requested.
     qint16 stopRequested() const { return StopRequested; }
 
@@ -69,6 +87,7 @@ private slots:
     void showBrokenLinks();
     void showLinksToPage();
     void newSite();
+    void saveReportAs();
     void exitProgram();
 
 private:
@@ -86,6 +105,9 @@ private:
     CrawlWindow crawlWindow();
     CheckWindow checkWindow();
     ReferrerWindow referrerWindow();
+    // Shows in the title what a long command does, until endProgress().
+    void showProgress(const QString &doing);
+    void endProgress();
 
     HtmlDocumentService &documents;
     InternetTransfer &transfer;
@@ -93,6 +115,8 @@ private:
 
     qint16 StopRequested = 0;
     CheckResults checkResults;
+    LinkOrigins linkOrigins;
+    QSettings *errorTextStore = nullptr;
     bool loadAhead = true;
     // The control that had the focus when a panel took it, to have it back when the panel hides.
     QPointer<QWidget> focusBeforePanel;
@@ -136,6 +160,7 @@ private:
 
     QMenu *mnuFile = nullptr;
     QAction *mnuNew = nullptr;
+    QAction *mnuSaveReport = nullptr;
     QAction *mnuExit = nullptr;
     QMenu *mnuCrawlSetup = nullptr;
     QAction *mnuSettings = nullptr;

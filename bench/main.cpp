@@ -2,7 +2,7 @@
 // buttons over a generated site on loopback, timed against other tools fetching the same pages.
 //
 //   skarnel_bench --size P [--delay MS] [--links L] [--runs N]
-//                 [--anchors wget,curl,linkchecker] [--no-check] [--work DIR]
+//                 [--anchors wget,curl,linkchecker,cli] [--no-check] [--work DIR]
 //   skarnel_bench --idle [--work DIR]
 //   skarnel_bench --dead-hosts N [--work DIR]
 //
@@ -319,7 +319,7 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
 {
     const std::string work = a.work;
     for (const std::string &anchor : a.anchors) {
-        if (!toolInstalled(anchor)) {
+        if (anchor != "cli" && !toolInstalled(anchor)) {
             put((anchor + "_missing").c_str(), 1);
             continue;
         }
@@ -346,6 +346,16 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
             command = {"linkchecker", "--config", config, "--no-warnings", "--no-status",
                        "--no-robots", "-r", "1", "--check-extern",
                        servers.shape().internalOrigin + "/list.html"};
+        } else if (anchor == "cli") {
+            // The program's own command line: the window's crawl and check, its report as CSV,
+            // with settings of its own so that the error texts are the two it starts with.
+            command = {"env",
+                       "XDG_CONFIG_HOME=" + work + "/cli-config",
+                       SKARNEL_PROGRAM,
+                       "--check",
+                       servers.startAddress(),
+                       "--format",
+                       "csv"};
         } else {
             put((anchor + "_unknown").c_str(), 1);
             continue;
@@ -364,7 +374,10 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
         put((anchor + "_exit").c_str(), run.exitCode);
         putCounts(anchor.c_str(), counts);
         // wget exits 8 when some page answered an error status; none of the pages it loads does.
-        if (!run.started || (run.exitCode != 0 && anchor != "linkchecker"))
+        // The command line exits 1 when it finds broken links, as it does here.
+        if (!run.started
+            || (run.exitCode != 0 && anchor != "linkchecker"
+                && !(anchor == "cli" && run.exitCode == 1)))
             std::cerr << anchor << " exited " << run.exitCode << ":\n" << lastLines(output, 5);
     }
 }

@@ -164,7 +164,8 @@ PageVerdict judge(const Fetched &fetched, ListBox &errors)
     return verdict;
 }
 
-void checkPages(CheckWindow &w, ListBox &list)
+// `before` pages of the check's `all` came before this list.
+void checkPages(CheckWindow &w, ListBox &list, qsizetype before, qsizetype all)
 {
     // The bound is fixed here: entries added while the phase runs are not visited.
     const qsizetype pages = list.count();
@@ -173,6 +174,8 @@ void checkPages(CheckWindow &w, ListBox &list)
         if (!list.setCurrentIndex(i) || w.stopRequested == -1)
             return;
         ahead.fill(list, i, pages);
+        if (w.progress)
+            w.progress(QStringLiteral("checking %1 of %2").arg(before + i + 1).arg(all));
         yieldToEventLoop();
 
         const QString address = list.currentText();
@@ -201,7 +204,9 @@ void runBrokenLinkCheck(CheckWindow &w)
     w.results.clear();
     w.brokenPages.clear();
 
-    checkPages(w, w.internal);
+    const qsizetype internalPages = w.internal.count();
+    const qsizetype all = internalPages + w.external.count();
+    checkPages(w, w.internal, 0, all);
     // After a stop in the internal phase the external phase selects its first entry and ends.
-    checkPages(w, w.external);
+    checkPages(w, w.external, internalPages, all);
 }

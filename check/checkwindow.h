@@ -2,6 +2,10 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
+class QString;
+
 class CheckResults;
 class InternetTransfer;
 class LabelledCounter;
@@ -21,4 +25,6 @@ struct CheckWindow
     qint16 &stopRequested;
     InternetTransfer &transfer;
     bool loadAhead = true;
+    // Told what the check does and how far it is ("checking 123 of 864"), once a page.
+    std::function<void(const QString &doing)> progress = {};
 };

@@ -3,6 +3,15 @@
 #include <platform/listbox.h>
 
 #include <QInputDialog>
+#include <QSettings>
+
+namespace {
+
+// An array, not one string list: a text may hold commas, and the list may be empty.
+const QString StoreKey = QStringLiteral("errorTexts");
+const QString TextKey = QStringLiteral("text");
+
+} // namespace
 
 void fillInitialErrorTexts(ListBox &errors)
 {
@@ -20,4 +29,33 @@ void addErrorText(QWidget *owner, ListBox &errors)
 void removeCurrentErrorText(ListBox &errors)
 {
     errors.removeItem(errors.currentIndex());
+}
+
+bool loadErrorTexts(ListBox &errors, QSettings &store)
+{
+    if (!store.contains(StoreKey + QStringLiteral("/size")))
+        return false;
+    const int size = store.beginReadArray(StoreKey);
+    QStringList texts;
+    for (int i = 0; i < size; ++i) {
+        store.setArrayIndex(i);
+        texts.append(store.value(TextKey).toString());
+    }
+    store.endArray();
+    errors.clear();
+    for (const QString &text : texts)
+        errors.addItem(text);
+    return true;
+}
+
+void saveErrorTexts(const ListBox &errors, QSettings &store)
+{
+    store.remove(StoreKey);
+    store.beginWriteArray(StoreKey, int(errors.count()));
+    for (qsizetype i = 0; i < errors.count(); ++i) {
+        store.setArrayIndex(int(i));
+        store.setValue(TextKey, errors.text(i));
+    }
+    store.endArray();
+    store.sync();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 class ListBox;
+class QSettings;
 class QWidget;
 
 // The error texts whose presence marks a page as broken. The list starts with these two.
@@ -12,3 +13,9 @@ void addErrorText(QWidget *owner, ListBox &errors);
 
 // Remove: deletes the current entry. With no entry current the list stays as it is.
 void removeCurrentErrorText(ListBox &errors);
+
+// The list as `store` keeps it, in place of the one shown; false, changing nothing, when the
+// store keeps none (a first start).
+bool loadErrorTexts(ListBox &errors, QSettings &store);
+// Keeps the list in `store` and writes it out at once.
+void saveErrorTexts(const ListBox &errors, QSettings &store);

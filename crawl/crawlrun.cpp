@@ -31,6 +31,8 @@ void runCrawl(CrawlWindow &w)
     w.forceStop.setEnabled(true);
     w.address.setEnabled(false);
 
+    if (w.progress)
+        w.progress(QStringLiteral("crawling the start page"));
     crawlPage(w, w.documents, w.address.text());
 
     // The bound is fixed here: pages that the internal pages add are recorded, not loaded.
@@ -41,6 +43,8 @@ void runCrawl(CrawlWindow &w)
         if (!w.internal.setCurrentIndex(i) || w.stopRequested == -1)
             break;
         ahead.fill(w.internal, i, pages);
+        if (w.progress)
+            w.progress(QStringLiteral("crawling %1 of %2").arg(i + 2).arg(pages + 1));
         yieldToEventLoop();
         // The current entry, not entry i: the user may have selected another one meanwhile.
         crawlPage(w, ahead, w.internal.currentText());

@@ -2,8 +2,11 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
 class HtmlDocumentService;
 class LabelledCounter;
+class LinkOrigins;
 class ListBox;
 class QLineEdit;
 class QPushButton;
@@ -25,5 +28,8 @@ struct CrawlWindow
     LabelledCounter &totalCount;
     qint16 &stopRequested;
     HtmlDocumentService &documents;
+    LinkOrigins &origins; // where each link was found, for the report and the tooltips
     bool loadAhead = true;
+    // Told what the crawl does and how far it is ("crawling 12 of 40"), at most once a page.
+    std::function<void(const QString &doing)> progress = {};
 };

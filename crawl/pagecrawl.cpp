@@ -2,6 +2,7 @@
 
 #include "crawlwindow.h"
 #include "linkfilter.h"
+#include "linkorigins.h"
 
 #include <platform/eventloop.h>
 #include <platform/htmldocument.h>
@@ -59,8 +60,11 @@ void crawlPage(CrawlWindow &w, HtmlDocumentService &documents, const QString &pa
         waitForDocument(*document, w.stopRequested);
         const QStringList links = document->links();
         for (const QString &address : links) {
-            if (passesLinkFilter(address))
-                recordLink(w, address);
+            if (!passesLinkFilter(address))
+                continue;
+            // Noted before the link is recorded: recording yields, and New may clear the notes.
+            w.origins.note(address, pageAddress);
+            recordLink(w, address);
         }
     }
 

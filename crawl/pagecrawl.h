@@ -6,7 +6,8 @@ class HtmlDocumentService;
 struct CrawlWindow;
 
 // Loads one page and records its links: each address that passes the link filter enters the
-// internal or the external list unless that list holds it already, and raises the counters.
+// internal or the external list unless that list holds it already, and raises the counters. Each
+// such link, listed before or not, is noted as found on `pageAddress`.
 // Yields to the event loop while the page loads and once after each recorded link.
 //
 // A page that begins while a stop is requested is skipped untouched. A stop requested while the

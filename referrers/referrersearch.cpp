@@ -20,6 +20,8 @@ void findReferringPages(ReferrerWindow &w)
         if (!w.internal.setCurrentIndex(i) || w.stopRequested == -1)
             break;
         ahead.fill(w.internal, i, pages);
+        if (w.progress)
+            w.progress(QStringLiteral("searching %1 of %2").arg(i + 1).arg(pages));
         scanPageForLink(w, ahead, w.internal.currentText());
     }
 }

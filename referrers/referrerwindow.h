@@ -2,6 +2,10 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
+class QString;
+
 class HtmlDocumentService;
 class ListBox;
 class QLineEdit;
@@ -16,4 +20,6 @@ struct ReferrerWindow
     qint16 &stopRequested;
     HtmlDocumentService &documents;
     bool loadAhead = true;
+    // Told what the search does and how far it is ("searching 5 of 40"), once a page.
+    std::function<void(const QString &doing)> progress = {};
 };

@@ -272,8 +272,8 @@ void CheckTest::brokenList_tooltipTellsWhyTheLineUnderTheMouseIsBroken()
     QHelpEvent event(QEvent::ToolTip, lineCentre(0), box->viewport()->mapToGlobal(lineCentre(0)));
     QCoreApplication::sendEvent(box->viewport(), &event);
     QVERIFY(QToolTip::isVisible());
-    QCOMPARE(QToolTip::text(), "HTTP 410 Gone");
-    QCOMPARE(box->lineToolTipAt(lineCentre(1)), "the text shows \"404\"");
+    QCOMPARE(QToolTip::text(), "HTTP 410 Gone\nFound on:\n" + Start);
+    QCOMPARE(box->lineToolTipAt(lineCentre(1)), "the text shows \"404\"\nFound on:\n" + Start);
     QCOMPARE(box->lineToolTipAt(QPoint(5, box->viewport()->height() - 2)), QString());
 }
 

@@ -5,6 +5,8 @@
 #include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -56,6 +58,8 @@ private slots:
     void errorTexts_addAppendsTypedText();
     void errorTexts_cancelAppendsEmptyText();
     void errorTexts_removeDeletesCurrentOnly();
+    void errorTexts_keptFromOneStartToTheNext();
+    void title_tellsWhatRunsAndHowFar();
 };
 
 void MainWindowTest::start_controlsInTheirInitialState()
@@ -105,9 +109,10 @@ void MainWindowTest::start_menusInTheirOrder()
         }
     }
     QCOMPARE(menus, QStringList({"mnuFile=File", "mnuCrawlSetup=Crawl Setup", "mnuToos=Tools"}));
-    QCOMPARE(entries, QStringList({"mnuNew=New", "mnuExit=Exit", "mnuSettings=Settings",
-                                   "mnuForceStop=Force Stop", "mnuCrawl=Start Crawl",
-                                   "mnuCheckBroken=Check broken links", "mnuLinksToPage=Links to page"}));
+    QCOMPARE(entries,
+             QStringList({"mnuNew=New", "mnuSaveReport=Save Report\u2026", "mnuExit=Exit",
+                          "mnuSettings=Settings", "mnuForceStop=Force Stop", "mnuCrawl=Start Crawl",
+                          "mnuCheckBroken=Check broken links", "mnuLinksToPage=Links to page"}));
 }
 
 void MainWindowTest::start_panelsShareOnePlace()
@@ -293,6 +298,74 @@ void MainWindowTest::errorTexts_removeDeletesCurrentOnly()
     QCOMPARE(errors->count(), 0);
     h.click("cmdSettingsRemove");
     QCOMPARE(errors->count(), 0);
+}
+
+// Each change is kept at once; a window started later shows the list as it was left, and a first
+// start shows the two texts the list starts with.
+void MainWindowTest::errorTexts_keptFromOneStartToTheNext()
+{
+    QTemporaryDir profile;
+    const QString file = profile.filePath("Skarnel.conf");
+    const auto shownAtStart = [&] {
+        QSettings store(file, QSettings::IniFormat);
+        WindowHarness h;
+        h.window.keepErrorTexts(store);
+        return h.entries("lstErrors");
+    };
+    QSettings store(file, QSettings::IniFormat);
+    WindowHarness h;
+    h.window.keepErrorTexts(store);
+    QCOMPARE(h.entries("lstErrors"), QStringList({"404", "page not found"}));
+
+    answerInputBox(QStringLiteral("gone, \"for\" good \u00e9"));
+    h.click("cmdSettingsAdd");
+    QCOMPARE(shownAtStart(), QStringList({"404", "page not found", "gone, \"for\" good \u00e9"}));
+    h.list("lstErrors")->setCurrentIndex(0);
+    h.click("cmdSettingsRemove");
+    QCOMPARE(shownAtStart(), QStringList({"page not found", "gone, \"for\" good \u00e9"}));
+    for (int i = 0; i < 2; ++i) {
+        h.list("lstErrors")->setCurrentIndex(0);
+        h.click("cmdSettingsRemove");
+    }
+    QCOMPARE(shownAtStart(), QStringList());
+
+    // A window given no store keeps nothing and starts as ever.
+    WindowHarness other;
+    QCOMPARE(other.entries("lstErrors"), QStringList({"404", "page not found"}));
+}
+
+void MainWindowTest::title_tellsWhatRunsAndHowFar()
+{
+    WindowHarness h;
+    h.documents.setPage("http://site.test/",
+                        {"http://site.test/a", "http://site.test/b", "http://other.test/x"});
+    QStringList titles;
+    const auto noteTitle = [&](const QString &) { titles.append(h.window.windowTitle()); };
+    h.documents.onWait = noteTitle;
+    h.transfer.onWait = noteTitle;
+
+    h.crawl("http://site.test/");
+    QCOMPARE(h.window.windowTitle(), "Skarnel");
+    h.check();
+    QCOMPARE(h.window.windowTitle(), "Skarnel");
+    h.findLinks("http://other.test/x");
+    QCOMPARE(h.window.windowTitle(), "Skarnel");
+
+    QCOMPARE(
+            titles,
+            QStringList({"Skarnel \u2013 crawling the start page", "Skarnel \u2013 crawling 2 of 3",
+                         "Skarnel \u2013 crawling 3 of 3", "Skarnel \u2013 checking 1 of 3",
+                         "Skarnel \u2013 checking 2 of 3", "Skarnel \u2013 checking 3 of 3",
+                         "Skarnel \u2013 searching 1 of 2", "Skarnel \u2013 searching 2 of 2"}));
+
+    // A stopped check gives the title back too.
+    h.transfer.onWait = [&](const QString &) {
+        titles = {h.window.windowTitle()};
+        soon([&] { h.trigger("mnuForceStop"); });
+    };
+    h.check();
+    QCOMPARE(titles, QStringList({"Skarnel \u2013 checking 1 of 3"}));
+    QCOMPARE(h.window.windowTitle(), "Skarnel");
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,0 +1,319 @@
+#include "commandline.h"
+
+#include "mainwindow.h"
+
+#include <platform/eventloop.h>
+#include <platform/transfer.h>
+#include <report/report.h>
+
+#include <QAction>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <optional>
+
+namespace {
+
+const QStringList OurOptions = {
+        QStringLiteral("check"),      QStringLiteral("format"),  QStringLiteral("output"),
+        QStringLiteral("error-text"), QStringLiteral("crawls"),  QStringLiteral("help"),
+        QStringLiteral("h"),          QStringLiteral("version"), QStringLiteral("v")};
+
+// More crawls than this would go deeper than any site a check is meant for.
+constexpr int MostCrawls = 100;
+
+struct Options
+{
+    QString start;
+    ReportFormat format = ReportFormat::Text;
+    QString output;
+    std::optional<QStringList> errorTexts;
+    int crawls = 1;
+};
+
+void put(QIODevice &device, const QString &text)
+{
+    device.write(text.toUtf8());
+}
+
+// SIGINT and SIGTERM, while it lives, write to a pipe that the event loop watches: a handler
+// may do nothing else safely. The first signal resets its handler, so a second one ends the
+// process even if the run no longer answers.
+class InterruptWatch final
+{
+public:
+    explicit InterruptWatch(std::function<void()> onInterrupt)
+    {
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        writeFd = fds[1];
+        notifier.emplace(fds[0], QSocketNotifier::Read);
+        QObject::connect(&*notifier, &QSocketNotifier::activated, [this, onInterrupt] {
+            char drained[16];
+            while (::read(fds[0], drained, sizeof drained) > 0) { }
+            onInterrupt();
+        });
+        struct sigaction action = {};
+        action.sa_handler = &InterruptWatch::handle;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND | SA_RESTART;
+        sigaction(SIGINT, &action, &oldInt);
+        sigaction(SIGTERM, &action, &oldTerm);
+    }
+    ~InterruptWatch()
+    {
+        if (writeFd < 0)
+            return;
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGTERM, &oldTerm, nullptr);
+        writeFd = -1;
+        notifier.reset();
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+
+private:
+    static void handle(int)
+    {
+        // Installed only once the pipe is open.
+        const int saved = errno;
+        [[maybe_unused]] const ssize_t written = ::write(writeFd, "!", 1);
+        errno = saved;
+    }
+
+    static inline volatile sig_atomic_t writeFd = -1;
+    int fds[2] = {-1, -1};
+    std::optional<QSocketNotifier> notifier;
+    struct sigaction oldInt = {};
+    struct sigaction oldTerm = {};
+};
+
+// Shows on a terminal what the window's title says, on one line rewritten in place, at most ten
+// times a second.
+class TerminalProgress final
+{
+public:
+    TerminalProgress(MainWindow &window, QIODevice &err, bool enabled)
+        : err(err)
+    {
+        if (!enabled)
+            return;
+        clock.start();
+        QObject::connect(&window, &QWidget::windowTitleChanged, &window,
+                         [this](const QString &title) {
+                             const qsizetype dash = title.indexOf(QChar(0x2013));
+                             if (dash < 0 || (shown && clock.elapsed() < 100))
+                                 return;
+                             clock.restart();
+                             shown = true;
+                             put(this->err, QStringLiteral("\r\x1b[K") + title.mid(dash + 2));
+                         });
+    }
+    ~TerminalProgress()
+    {
+        if (shown)
+            put(err, QStringLiteral("\r\x1b[K"));
+    }
+
+private:
+    QIODevice &err;
+    QElapsedTimer clock;
+    bool shown = false;
+};
+
+template<typename Control>
+Control *control(MainWindow &window, const char *name)
+{
+    auto *found = window.findChild<Control *>(QLatin1String(name));
+    Q_ASSERT(found);
+    return found;
+}
+
+// Whether the page at `address` answers, as the check would fetch it; the reason when not.
+std::optional<QString> startPageFailure(InternetTransfer &transfer, const QString &address,
+                                        const bool &interrupted)
+{
+    const std::unique_ptr<PageFetch> fetch = transfer.openUrl(address);
+    while (!fetch->isFinished() && !interrupted)
+        sleepUntilNextEvent();
+    if (!fetch->isFinished())
+        return std::nullopt;
+    if (fetch->failed())
+        return fetch->failureReason().isEmpty() ? QStringLiteral("could not be fetched")
+                                                : fetch->failureReason();
+    if (fetch->httpStatus() >= 400)
+        return QStringLiteral("HTTP %1 %2")
+                .arg(fetch->httpStatus())
+                .arg(fetch->statusText())
+                .trimmed();
+    return std::nullopt;
+}
+
+// The options, or the exit status when the run ends here.
+std::variant<Options, int> parse(const QStringList &arguments, const CommandLineServices &io)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+            "Checks one web site for broken links and prints a report.\n\n"
+            "Exit status: 0 when nothing is broken, 1 when a page is broken, 2 for bad "
+            "usage, a start page that cannot be loaded or a report that cannot be "
+            "written, 130 when interrupted (the report holds what was found so far)."));
+    const QCommandLineOption check(
+            QStringLiteral("check"),
+            QStringLiteral("Crawl the site at <url> and check every page listed."),
+            QStringLiteral("url"));
+    const QCommandLineOption format(
+            QStringLiteral("format"),
+            QStringLiteral("Report as text (the default), csv, json or html."),
+            QStringLiteral("format"));
+    const QCommandLineOption output(
+            QStringLiteral("output"),
+            QStringLiteral("Write the report to <file> instead of standard output; "
+                           "without --format its suffix (.csv, .json, .html) picks the format."),
+            QStringLiteral("file"));
+    const QCommandLineOption errorText(
+            QStringLiteral("error-text"),
+            QStringLiteral("A text that marks a page as broken, in place of the "
+                           "kept ones; may be given more than once."),
+            QStringLiteral("text"));
+    const QCommandLineOption crawls(
+            QStringLiteral("crawls"),
+            QStringLiteral(
+                    "Crawl <n> times before the check, one level deeper each time (default 1)."),
+            QStringLiteral("n"), QStringLiteral("1"));
+    parser.addOptions({check, format, output, errorText, crawls});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+
+    auto usageError = [&](const QString &message) {
+        put(io.err, QStringLiteral("skarnel: %1\nTry 'skarnel --help'.\n").arg(message));
+        return int(BadUsage);
+    };
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        put(io.out, parser.helpText());
+        return int(NothingBroken);
+    }
+    if (parser.isSet(version)) {
+        put(io.out, QStringLiteral("skarnel %1\n").arg(QCoreApplication::applicationVersion()));
+        return int(NothingBroken);
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'")
+                                  .arg(parser.positionalArguments().constFirst()));
+    if (!parser.isSet(check))
+        return usageError(QStringLiteral("--check URL is missing"));
+
+    Options options;
+    options.start = parser.value(check);
+    if (options.start.trimmed().isEmpty())
+        return usageError(QStringLiteral("--check needs the address of the start page"));
+
+    options.output = parser.value(output);
+    if (parser.isSet(output) && options.output.isEmpty())
+        return usageError(QStringLiteral("--output needs a file name"));
+    const QString formatName = parser.value(format).toLower();
+    if (formatName == u"text")
+        options.format = ReportFormat::Text;
+    else if (formatName == u"csv")
+        options.format = ReportFormat::Csv;
+    else if (formatName == u"json")
+        options.format = ReportFormat::Json;
+    else if (formatName == u"html")
+        options.format = ReportFormat::Html;
+    else if (parser.isSet(format))
+        return usageError(QStringLiteral("unknown format '%1' (text, csv, json or html)")
+                                  .arg(parser.value(format)));
+    else if (!options.output.isEmpty() && !QFileInfo(options.output).suffix().isEmpty())
+        options.format = reportFormatForFile(options.output);
+
+    if (parser.isSet(errorText))
+        options.errorTexts = parser.values(errorText);
+
+    bool number = false;
+    options.crawls = parser.value(crawls).toInt(&number);
+    if (!number || options.crawls < 1 || options.crawls > MostCrawls)
+        return usageError(QStringLiteral("--crawls takes a number from 1 to %1").arg(MostCrawls));
+    return options;
+}
+
+int run(const Options &options, const CommandLineServices &io)
+{
+    MainWindow window(io.documents, io.transfer, io.shell);
+    if (options.errorTexts)
+        window.useErrorTexts(*options.errorTexts);
+    else if (io.errorTexts)
+        window.keepErrorTexts(*io.errorTexts);
+
+    bool interrupted = false;
+    InterruptWatch watch([&] {
+        interrupted = true;
+        control<QAction>(window, "mnuForceStop")->trigger();
+    });
+    TerminalProgress progress(window, io.err, io.errIsTerminal);
+
+    if (const std::optional<QString> failure =
+                startPageFailure(io.transfer, options.start, interrupted)) {
+        put(io.err, QStringLiteral("skarnel: the start page %1 cannot be loaded: %2\n")
+                            .arg(options.start, *failure));
+        return BadUsage;
+    }
+
+    control<QLineEdit>(window, "txtAddress")->setText(options.start);
+    for (int i = 0; i < options.crawls && !interrupted; ++i)
+        control<QAction>(window, "mnuCrawl")->trigger();
+    if (!interrupted)
+        control<QPushButton>(window, "cmdCheckBroken")->click();
+
+    const Report report = window.report();
+    if (options.output.isEmpty()) {
+        io.out.write(formatReport(report, options.format));
+    } else {
+        QString error;
+        if (!writeReport(report, options.format, options.output, &error)) {
+            put(io.err,
+                QStringLiteral("skarnel: cannot write %1: %2\n").arg(options.output, error));
+            return BadUsage;
+        }
+    }
+    if (interrupted)
+        return Interrupted;
+    return report.counts.broken > 0 ? SomethingBroken : NothingBroken;
+}
+
+} // namespace
+
+bool isCommandLineRun(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        QString name = arguments.at(i);
+        if (!name.startsWith(QLatin1Char('-')))
+            continue;
+        name = name.mid(name.startsWith(QStringLiteral("--")) ? 2 : 1)
+                       .section(QLatin1Char('='), 0, 0);
+        if (OurOptions.contains(name))
+            return true;
+    }
+    return false;
+}
+
+int runCommandLine(const QStringList &arguments, const CommandLineServices &services)
+{
+    const std::variant<Options, int> parsed = parse(arguments, services);
+    if (const int *status = std::get_if<int>(&parsed))
+        return *status;
+    return run(std::get<Options>(parsed), services);
+}

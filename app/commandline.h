@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QStringList>
+
+class DesktopShell;
+class HtmlDocumentService;
+class InternetTransfer;
+class QIODevice;
+class QSettings;
+
+// skarnel --check URL: the window's crawl and check on a window that is never shown, then the
+// report. The window's own commands do the work, driven through its controls as a user would.
+
+// Whether `arguments` (the program first) ask for the command line rather than the window: any
+// of its options is given.
+bool isCommandLineRun(const QStringList &arguments);
+
+// The exit statuses of a run.
+enum CommandLineStatus : int {
+    NothingBroken = 0,
+    SomethingBroken = 1,
+    BadUsage = 2,      // and a start page that cannot be loaded, or a report that cannot be written
+    Interrupted = 130, // Ctrl+C or a termination request: the report holds what was found so far
+};
+
+struct CommandLineServices
+{
+    HtmlDocumentService &documents;
+    InternetTransfer &transfer;
+    DesktopShell &shell;
+    // The error texts the window keeps; null: the two it starts with.
+    QSettings *errorTexts = nullptr;
+    QIODevice &out;
+    QIODevice &err;
+    // Whether `err` is a terminal, where the run shows how far it is.
+    bool errIsTerminal = false;
+};
+
+// Runs the command line `arguments` (the program first) to its end and returns the exit status.
+// A QApplication exists. While it runs, SIGINT and SIGTERM stop it as Force Stop does; a second
+// one ends the process.
+int runCommandLine(const QStringList &arguments, const CommandLineServices &services);

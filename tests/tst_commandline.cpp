@@ -1,0 +1,275 @@
+// skarnel --check: the command line over loopback sites, in this process and as the real program.
+#include "support/loopbackserver.h"
+#include "support/networkwindow.h"
+
+#include <app/commandline.h>
+
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// The command line in this process, over the real network services.
+Run runHere(const QStringList &options)
+{
+    NetworkDocumentService documents;
+    NetworkTransfer transfer;
+    RecordingShell shell;
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    Run run;
+    run.status = runCommandLine(QStringList {"skarnel"} + options,
+                                {documents, transfer, shell, nullptr, out, err});
+    run.out = out.data();
+    run.err = err.data();
+    return run;
+}
+
+// The program itself, with no display and a settings folder of its own.
+Run runProgram(const QStringList &arguments, const QString &configFolder)
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(name);
+    environment.insert("XDG_CONFIG_HOME", configFolder);
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(SKARNEL_PROGRAM), arguments);
+    Run run;
+    if (!program.waitForFinished(120000)) {
+        program.kill();
+        program.waitForFinished();
+        return run;
+    }
+    run.status = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    run.out = program.readAllStandardOutput();
+    run.err = program.readAllStandardError();
+    return run;
+}
+
+// The sample site: fine pages, two broken by their status, one by its text, one refused.
+struct Site
+{
+    Site()
+    {
+        site.page("/", linksPage({"/ok.html", "/missing.html", "/soft.html", other.url("/ext.html"),
+                                  other.url("/gone.html"), LoopbackServer::refusedUrl("/x.html")}));
+        site.page("/ok.html", linksPage({"/deeper.html", "/missing.html"}));
+        site.page("/deeper.html", linksPage({"/deepest.html"}));
+        site.page("/leaf.html", linksPage({}));
+        site.page("/missing.html", "<h1>Not here</h1>", "text/html", 404);
+        site.page("/soft.html", "<h1>Sorry, Page Not Found</h1>");
+        other.page("/ext.html", "Fine");
+        other.page("/gone.html", "", "text/html", 410);
+    }
+    QString start() const { return site.url("/"); }
+
+    LoopbackServer site;
+    LoopbackServer other {QStringLiteral("127.0.0.2")};
+};
+
+QStringList addressesOf(const QJsonArray &pages, const QString &field, const QString &value)
+{
+    QStringList addresses;
+    for (const QJsonValue &page : pages) {
+        if (page.toObject().value(field).toString() == value)
+            addresses.append(page.toObject().value("address").toString());
+    }
+    return addresses;
+}
+
+} // namespace
+
+class CommandLineTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void check_findsWhatTheWindowFinds();
+    void exitStatus_data();
+    void exitStatus();
+    void errorText_replacesTheTextsForTheRun();
+    void output_writesTheFileInItsFormat();
+    void interrupt_stopsAndStillWritesWhatWasFound();
+    void program_runsWithoutDisplayAndKeptTexts();
+};
+
+void CommandLineTest::check_findsWhatTheWindowFinds()
+{
+    Site site;
+    NetworkWindow h;
+    h.setAddress(site.start());
+    h.trigger("mnuCrawl");
+    h.trigger("mnuCrawl");
+    h.check();
+
+    const Run run = runHere({"--check", site.start(), "--crawls", "2", "--format", "json"});
+
+    QCOMPARE(run.status, int(SomethingBroken));
+    const QJsonObject report = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(report.value("start").toString(), site.start());
+    const QJsonArray pages = report.value("pages").toArray();
+    QCOMPARE(addressesOf(pages, "list", "internal"), h.entries("lstInternal"));
+    QCOMPARE(addressesOf(pages, "list", "external"), h.entries("lstExternal"));
+    QCOMPARE(addressesOf(pages, "result", "broken"), h.lines("txtBroken"));
+    QVERIFY(h.entries("lstInternal").contains(site.site.url("/deepest.html"))); // two crawls deep
+    const QJsonObject counts = report.value("counts").toObject();
+    QCOMPARE("Internal links: " + QString::number(counts.value("internal").toInt()),
+             h.caption("lblInternal"));
+    QCOMPARE("External links: " + QString::number(counts.value("external").toInt()),
+             h.caption("lblExternal"));
+    QCOMPARE("Total links: " + QString::number(counts.value("total").toInt()),
+             h.caption("lblTotal"));
+    QCOMPARE("Broken links: " + QString::number(counts.value("broken").toInt()),
+             h.caption("lblBroken"));
+    QCOMPARE(counts.value("broken").toInt(), 5);
+}
+
+void CommandLineTest::exitStatus_data()
+{
+    QTest::addColumn<QStringList>("options"); // "START" stands for the start page
+    QTest::addColumn<int>("status");
+    QTest::newRow("nothing broken") << QStringList {"--check", "START/leaf.html"} << 0;
+    QTest::newRow("something broken") << QStringList {"--check", "START/"} << 1;
+    QTest::newRow("start page refused")
+            << QStringList {"--check", LoopbackServer::refusedUrl()} << 2;
+    QTest::newRow("start page missing") << QStringList {"--check", "START/missing.html"} << 2;
+    QTest::newRow("not a web address") << QStringList {"--check", "site.test"} << 2;
+    QTest::newRow("no --check") << QStringList {"--format", "csv"} << 2;
+    QTest::newRow("empty address") << QStringList {"--check", " "} << 2;
+    QTest::newRow("unknown format") << QStringList {"--check", "START/", "--format", "pdf"} << 2;
+    QTest::newRow("no crawl") << QStringList {"--check", "START/", "--crawls", "0"} << 2;
+    QTest::newRow("crawls not a number")
+            << QStringList {"--check", "START/", "--crawls", "two"} << 2;
+    QTest::newRow("unknown option") << QStringList {"--check", "START/", "--deep"} << 2;
+    QTest::newRow("stray argument") << QStringList {"--check", "START/", "more"} << 2;
+    QTest::newRow("help") << QStringList {"--help"} << 0;
+}
+
+void CommandLineTest::exitStatus()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    Site site;
+    options.replaceInStrings("START/", site.start());
+
+    const Run run = runHere(options);
+
+    QCOMPARE(run.status, status);
+    // Bad usage says why on standard error and reports nothing.
+    QCOMPARE(run.err.isEmpty(), status != 2);
+    if (status == 2)
+        QVERIFY(run.out.isEmpty());
+}
+
+void CommandLineTest::errorText_replacesTheTextsForTheRun()
+{
+    LoopbackServer site;
+    site.page("/", linksPage({"/a.html", "/b.html"}));
+    site.page("/a.html", "Error 404 is a number here");
+    site.page("/b.html", "Oops, this is gone");
+
+    const Run run =
+            runHere({"--check", site.url("/"), "--error-text", "oops", "--error-text", "nothing"});
+
+    QCOMPARE(run.status, int(SomethingBroken));
+    QCOMPARE(
+            QString::fromUtf8(run.out).split('\n'),
+            QStringList(
+                    {site.url("/b.html") + "\tthe text shows \"oops\"\tfound on " + site.url("/"),
+                     "Internal links: 2  External links: 0  Total links: 2  Broken links: 1", ""}));
+}
+
+void CommandLineTest::output_writesTheFileInItsFormat()
+{
+    Site site;
+    QTemporaryDir folder;
+
+    const Run run = runHere({"--check", site.start(), "--output", folder.filePath("report.csv")});
+    const Run unwritable =
+            runHere({"--check", site.start(), "--output", folder.filePath("none/report.csv")});
+
+    QCOMPARE(run.status, int(SomethingBroken));
+    QVERIFY(run.out.isEmpty());
+    QFile csv(folder.filePath("report.csv"));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QVERIFY(csv.readLine().startsWith("address,list,result,reason,http_status,found_on"));
+    QCOMPARE(unwritable.status, int(BadUsage));
+    QVERIFY(unwritable.err.contains("report.csv"));
+}
+
+void CommandLineTest::interrupt_stopsAndStillWritesWhatWasFound()
+{
+    LoopbackServer site;
+    site.page("/", linksPage({"/stalled.html", "/a.html"}));
+    site.page("/a.html", linksPage({"/from-a.html"}));
+    site.stall("/stalled.html");
+    Run run;
+
+    const InterruptedRun interrupted = interruptWhen(
+            [&] { return site.trickling("/stalled.html") > 0; }, [] { std::raise(SIGINT); },
+            [&] {
+                run = runHere({"--check", site.url("/"), "--format", "csv"});
+            });
+
+    QVERIFY(interrupted.happened);
+    QCOMPARE(run.status, int(Interrupted));
+    const QString csv = QString::fromUtf8(run.out);
+    QVERIFY(csv.startsWith("address,"));
+    QVERIFY(csv.contains(site.url("/a.html") + ",internal,not checked," + ",," + site.url("/")));
+    QVERIFY(!csv.contains("from-a")); // the crawl ended at the stalled page
+    QTRY_COMPARE(site.abandoned("/stalled.html"), 1);
+}
+
+void CommandLineTest::program_runsWithoutDisplayAndKeptTexts()
+{
+    Site site;
+    QTemporaryDir config;
+
+    const Run help = runProgram({"--help"}, config.path());
+    const Run version = runProgram({"--version"}, config.path());
+    const Run check = runProgram({"--check", site.start()}, config.path());
+    const Run refused = runProgram({"--check", LoopbackServer::refusedUrl()}, config.path());
+    {
+        QSettings kept(config.filePath("Skarnel/Skarnel.conf"), QSettings::IniFormat);
+        kept.beginWriteArray("errorTexts", 1);
+        kept.setArrayIndex(0);
+        kept.setValue("text", "fine");
+        kept.endArray();
+    }
+    const Run keptTexts = runProgram({"--check", site.start(), "--format", "csv"}, config.path());
+
+    QCOMPARE(help.status, 0);
+    QVERIFY(help.out.contains("--check <url>"));
+    QCOMPARE(version.status, 0);
+    QCOMPARE(version.out, "skarnel " SKARNEL_VERSION "\n");
+    QCOMPARE(check.status, 1);
+    QVERIFY2(check.err.isEmpty(), check.err.constData()); // no progress when not a terminal
+    QVERIFY(check.out.contains(site.site.url("/soft.html").toUtf8()
+                               + "\tthe text shows \"page not found\""));
+    QCOMPARE(refused.status, 2);
+    QVERIFY2(refused.err.contains("connection refused"), refused.err.constData());
+    QCOMPARE(keptTexts.status, 1);
+    QVERIFY(keptTexts.out.contains(site.other.url("/ext.html").toUtf8()
+                                   + ",external,broken,\"the text shows \"\"fine\"\"\""));
+    QVERIFY(!keptTexts.out.contains("page not found"));
+}
+
+QTEST_MAIN(CommandLineTest)
+#include "tst_commandline.moc"

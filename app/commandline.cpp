@@ -2,8 +2,8 @@
 
 #include "mainwindow.h"
 
-#include <platform/eventloop.h>
-#include <platform/transfer.h>
+#include <walk/eventloop.h>
+#include <net/internettransfer.h>
 #include <report/report.h>
 
 #include <QAction>

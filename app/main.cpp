@@ -1,9 +1,9 @@
 #include <app/commandline.h>
 #include <app/mainwindow.h>
-#include <platform/httpclient.h>
-#include <platform/networkdocument.h>
-#include <platform/networktransfer.h>
-#include <platform/shell.h>
+#include <net/httpclient.h>
+#include <net/networkdocumentservice.h>
+#include <net/networktransfer.h>
+#include <widgets/desktopshell.h>
 
 #include <QApplication>
 #include <QFile>

@@ -11,11 +11,11 @@
 #include <crawl/crawlrun.h>
 #include <crawl/crawlwindow.h>
 #include <crawl/pagecrawl.h>
-#include <platform/eventloop.h>
-#include <platform/listbox.h>
-#include <platform/repaintpacer.h>
-#include <platform/shell.h>
-#include <platform/textbox.h>
+#include <walk/eventloop.h>
+#include <widgets/listbox.h>
+#include <widgets/repaintpacer.h>
+#include <widgets/desktopshell.h>
+#include <widgets/multilinetextbox.h>
 #include <referrers/referrersearch.h>
 #include <referrers/referrerwindow.h>
 #include <report/report.h>

@@ -2,7 +2,7 @@
 
 #include <check/checkresults.h>
 #include <crawl/linkorigins.h>
-#include <platform/labelledcounter.h>
+#include <widgets/labelledcounter.h>
 
 #include <QMainWindow>
 #include <QPointer>

@@ -14,11 +14,11 @@
 #include "tools.h"
 
 #include <app/mainwindow.h>
-#include <platform/httpclient.h>
-#include <platform/listbox.h>
-#include <platform/networkdocument.h>
-#include <platform/networktransfer.h>
-#include <platform/shell.h>
+#include <net/httpclient.h>
+#include <widgets/listbox.h>
+#include <net/networkdocumentservice.h>
+#include <net/networktransfer.h>
+#include <widgets/desktopshell.h>
 
 #include <QAction>
 #include <QApplication>

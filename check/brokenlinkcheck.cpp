@@ -3,12 +3,12 @@
 #include "checkresults.h"
 #include "checkwindow.h"
 
-#include <platform/ahead.h>
-#include <platform/eventloop.h>
-#include <platform/labelledcounter.h>
-#include <platform/listbox.h>
-#include <platform/textbox.h>
-#include <platform/transfer.h>
+#include <walk/ahead.h>
+#include <walk/eventloop.h>
+#include <widgets/labelledcounter.h>
+#include <widgets/listbox.h>
+#include <widgets/multilinetextbox.h>
+#include <net/internettransfer.h>
 
 #include <iterator>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "errortexts.h"
 
-#include <platform/listbox.h>
+#include <widgets/listbox.h>
 
 #include <QInputDialog>
 #include <QSettings>

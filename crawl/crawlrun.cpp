@@ -3,9 +3,9 @@
 #include "crawlwindow.h"
 #include "pagecrawl.h"
 
-#include <platform/ahead.h>
-#include <platform/eventloop.h>
-#include <platform/listbox.h>
+#include <walk/ahead.h>
+#include <walk/eventloop.h>
+#include <widgets/listbox.h>
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -4,10 +4,10 @@
 #include "linkfilter.h"
 #include "linkorigins.h"
 
-#include <platform/eventloop.h>
-#include <platform/htmldocument.h>
-#include <platform/labelledcounter.h>
-#include <platform/listbox.h>
+#include <walk/eventloop.h>
+#include <net/htmldocument.h>
+#include <widgets/labelledcounter.h>
+#include <widgets/listbox.h>
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -5,9 +5,9 @@
 // the real window over the real network services, and saves the window as it then looks. Run it
 // with QT_QPA_PLATFORM=offscreen to need no display; scripts/screenshot does.
 #include <app/mainwindow.h>
-#include <platform/networkdocument.h>
-#include <platform/networktransfer.h>
-#include <platform/shell.h>
+#include <net/networkdocumentservice.h>
+#include <net/networktransfer.h>
+#include <widgets/desktopshell.h>
 
 #include <QApplication>
 #include <QLineEdit>

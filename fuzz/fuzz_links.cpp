@@ -5,8 +5,8 @@
 // body. A missing line is empty.
 
 #include <crawl/linkfilter.h>
-#include <platform/htmldecoding.h>
-#include <platform/htmllinks.h>
+#include <html/htmldecoding.h>
+#include <html/htmllinks.h>
 
 #include <QByteArray>
 #include <QUrl>

@@ -2,11 +2,11 @@
 
 #include "referrerwindow.h"
 
-#include <platform/ahead.h>
-#include <platform/eventloop.h>
-#include <platform/htmldocument.h>
-#include <platform/listbox.h>
-#include <platform/textbox.h>
+#include <walk/ahead.h>
+#include <walk/eventloop.h>
+#include <net/htmldocument.h>
+#include <widgets/listbox.h>
+#include <widgets/multilinetextbox.h>
 
 #include <QLineEdit>
 

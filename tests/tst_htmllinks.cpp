@@ -1,5 +1,5 @@
-#include <platform/htmldecoding.h>
-#include <platform/htmllinks.h>
+#include <html/htmldecoding.h>
+#include <html/htmllinks.h>
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include <platform/networkdocument.h>
+#include <net/networkdocumentservice.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include <platform/networktransfer.h>
+#include <net/networktransfer.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

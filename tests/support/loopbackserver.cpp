@@ -182,7 +182,11 @@ LoopbackServer::~LoopbackServer()
 void LoopbackServer::page(const QString &path, const QByteArray &body,
                           const QByteArray &contentType, int status)
 {
-    server->set(path, {Answer::Kind::Page, status, toStd(body), toStd(contentType), {}});
+    Answer answer;
+    answer.status = status;
+    answer.body = toStd(body);
+    answer.contentType = toStd(contentType);
+    server->set(path, std::move(answer));
 }
 
 void LoopbackServer::busy(const QString &path, int times, int status, const QByteArray &retryAfter)
@@ -196,13 +200,21 @@ void LoopbackServer::busy(const QString &path, int times, int status, const QByt
 
 void LoopbackServer::redirect(const QString &path, const QString &target, int status)
 {
-    server->set(path, {Answer::Kind::Redirect, status, {}, {}, target.toStdString()});
+    Answer answer;
+    answer.kind = Answer::Kind::Redirect;
+    answer.status = status;
+    answer.location = target.toStdString();
+    server->set(path, std::move(answer));
 }
 
 void LoopbackServer::stall(const QString &path, const QByteArray &head,
                            const QByteArray &contentType)
 {
-    server->set(path, {Answer::Kind::Stall, 200, toStd(head), toStd(contentType), {}});
+    Answer answer;
+    answer.kind = Answer::Kind::Stall;
+    answer.body = toStd(head);
+    answer.contentType = toStd(contentType);
+    server->set(path, std::move(answer));
 }
 
 QString LoopbackServer::url(const QString &path) const

@@ -3,11 +3,11 @@
 #include "windowharness.h"
 
 #include <app/mainwindow.h>
-#include <platform/httpclient.h>
-#include <platform/listbox.h>
-#include <platform/networkdocument.h>
-#include <platform/networktransfer.h>
-#include <platform/textbox.h>
+#include <net/httpclient.h>
+#include <widgets/listbox.h>
+#include <net/networkdocumentservice.h>
+#include <net/networktransfer.h>
+#include <widgets/multilinetextbox.h>
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <platform/htmldocument.h>
+#include <net/htmldocument.h>
 
 #include <QHash>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <platform/transfer.h>
+#include <net/internettransfer.h>
 
 #include <QHash>
 #include <QStringList>

@@ -4,9 +4,9 @@
 #include "scriptedtransfer.h"
 
 #include <app/mainwindow.h>
-#include <platform/listbox.h>
-#include <platform/shell.h>
-#include <platform/textbox.h>
+#include <widgets/listbox.h>
+#include <widgets/desktopshell.h>
+#include <widgets/multilinetextbox.h>
 
 #include <QAction>
 #include <QLabel>

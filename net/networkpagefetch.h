@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer.h"
+#include <net/internettransfer.h>
 
 #include <memory>
 #include <optional>

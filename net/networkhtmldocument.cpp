@@ -1,7 +1,7 @@
 #include "networkhtmldocument.h"
 
-#include "htmllinks.h"
-#include "pagedownload.h"
+#include <html/htmllinks.h>
+#include <net/pagedownload.h>
 
 #include <QCoreApplication>
 #include <QEvent>

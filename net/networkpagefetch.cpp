@@ -1,7 +1,7 @@
 #include "networkpagefetch.h"
 
-#include "htmldecoding.h"
-#include "pagedownload.h"
+#include <html/htmldecoding.h>
+#include <net/pagedownload.h>
 
 NetworkPageFetch::NetworkPageFetch(std::unique_ptr<PageDownload> pageDownload)
     : download(std::move(pageDownload))

@@ -1,4 +1,4 @@
-#include "shell.h"
+#include "desktopshell.h"
 
 #include <QDesktopServices>
 #include <QUrl>

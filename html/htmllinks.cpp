@@ -1,6 +1,6 @@
 #include "htmllinks.h"
 
-#include "htmldecoding.h"
+#include <html/htmldecoding.h>
 
 #include <QDeadlineTimer>
 #include <QHash>

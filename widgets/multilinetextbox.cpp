@@ -1,4 +1,4 @@
-#include "textbox.h"
+#include "multilinetextbox.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QHelpEvent>

@@ -1,7 +1,7 @@
 #include "pagedownload.h"
 
-#include "htmldecoding.h"
-#include "httpclient.h"
+#include <html/htmldecoding.h>
+#include <net/httpclient.h>
 
 #include <curl/curl.h>
 

@@ -1,6 +1,6 @@
 #include "ahead.h"
 
-#include "listbox.h"
+#include <widgets/listbox.h>
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "htmldocument.h"
+#include <net/htmldocument.h>
 
 #include <memory>
 

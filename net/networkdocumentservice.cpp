@@ -1,8 +1,8 @@
-#include "networkdocument.h"
+#include "networkdocumentservice.h"
 
-#include "httpclient.h"
-#include "networkhtmldocument.h"
-#include "pagedownload.h"
+#include <net/httpclient.h>
+#include <net/networkhtmldocument.h>
+#include <net/pagedownload.h>
 
 NetworkDocumentService::NetworkDocumentService(std::chrono::milliseconds limit, qint64 cap)
     : NetworkDocumentService(HttpClient::create(), limit, cap)

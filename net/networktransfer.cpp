@@ -1,8 +1,8 @@
 #include "networktransfer.h"
 
-#include "httpclient.h"
-#include "networkpagefetch.h"
-#include "pagedownload.h"
+#include <net/httpclient.h>
+#include <net/networkpagefetch.h>
+#include <net/pagedownload.h>
 
 NetworkTransfer::NetworkTransfer(std::chrono::milliseconds limit, qint64 cap)
     : NetworkTransfer(HttpClient::create(), limit, cap)

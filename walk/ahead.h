@@ -1,8 +1,8 @@
 #pragma once
 
-#include "htmldocument.h"
-#include "loadsahead.h"
-#include "transfer.h"
+#include <net/htmldocument.h>
+#include <walk/loadsahead.h>
+#include <net/internettransfer.h>
 
 class ListBox;
 

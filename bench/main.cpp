@@ -2,7 +2,7 @@
 // buttons over a generated site on loopback, timed against other tools fetching the same pages.
 //
 //   skarnel_bench --size P [--delay MS] [--links L] [--runs N]
-//                 [--anchors wget,curl,linkchecker,cli] [--no-check] [--work DIR]
+//                 [--anchors wget,curl,cli] [--no-check] [--work DIR]
 //   skarnel_bench --idle [--work DIR]
 //   skarnel_bench --dead-hosts N [--work DIR]
 //
@@ -65,7 +65,7 @@ struct Arguments
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: skarnel_bench --size PAGES [--delay MS] [--links N] [--runs N] "
-                         "[--anchors wget,curl,linkchecker] [--no-check] [--work DIR]\n"
+                         "[--anchors wget,curl,cli] [--no-check] [--work DIR]\n"
                          "       skarnel_bench --idle [--work DIR]\n"
                          "       skarnel_bench --dead-hosts N [--work DIR]\n");
     std::exit(2);
@@ -336,26 +336,6 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
             for (const std::string &address : checked)
                 file << "url = \"" << address << "\"\noutput = \"/dev/null\"\n";
             command = {"curl", "--silent", "--config", config};
-        } else if (anchor == "linkchecker") {
-            // One page that links to every address the check fetches: each is checked once, none
-            // is recursed into, robots.txt is not asked for. Its ten threads are its default; its
-            // own limit of ten requests a second to a host (three on average) is lifted, as the
-            // servers allow, so that what is timed is the checking and not the politeness.
-            const std::string config = work + "/linkcheckerrc";
-            std::ofstream(config) << "[checking]\nmaxrequestspersecond=100000\n";
-            command = {"linkchecker", "--config", config, "--no-warnings", "--no-status",
-                       "--no-robots", "-r", "1", "--check-extern",
-                       servers.shape().internalOrigin + "/list.html"};
-        } else if (anchor == "cli") {
-            // The program's own command line: the window's crawl and check, its report as CSV,
-            // with settings of its own so that the error texts are the two it starts with.
-            command = {"env",
-                       "XDG_CONFIG_HOME=" + work + "/cli-config",
-                       SKARNEL_PROGRAM,
-                       "--check",
-                       servers.startAddress(),
-                       "--format",
-                       "csv"};
         } else {
             put((anchor + "_unknown").c_str(), 1);
             continue;
@@ -376,8 +356,7 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
         // wget exits 8 when some page answered an error status; none of the pages it loads does.
         // The command line exits 1 when it finds broken links, as it does here.
         if (!run.started
-            || (run.exitCode != 0 && anchor != "linkchecker"
-                && !(anchor == "cli" && run.exitCode == 1)))
+            || (run.exitCode != 0 && !(anchor == "cli" && run.exitCode == 1)))
             std::cerr << anchor << " exited " << run.exitCode << ":\n" << lastLines(output, 5);
     }
 }

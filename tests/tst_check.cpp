@@ -5,6 +5,8 @@
 #include <QTextBlock>
 #include <QToolTip>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 const QString Start = QStringLiteral("http://site.test");
@@ -192,7 +194,7 @@ void CheckTest::pageText_scrollsOverTheWholePageOnceFocused()
     h.window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&h.window));
     box->setFocus();
-    QTRY_VERIFY(box->hasFocus());
+    QTRY_VERIFY_WITH_TIMEOUT(box->hasFocus(), hangBoundMs(5s));
     QVERIFY(seen.verticalScrollBar()->maximum() > 0);
     QCOMPARE(box->verticalScrollBar()->maximum(), seen.verticalScrollBar()->maximum());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hangbound.h"
 #include "scripteddocuments.h"
 #include "scriptedtransfer.h"
 

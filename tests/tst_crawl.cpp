@@ -6,12 +6,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString Start = QStringLiteral("http://site.test");
-QString at(const QString &path)
-{
-    return Start + path;
-}
-
 // The text of a label each time it is drawn.
 class PaintedCaptions final : public QObject
 {

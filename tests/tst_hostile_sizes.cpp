@@ -16,8 +16,9 @@ namespace {
 constexpr auto Limit = 60s;
 constexpr qint64 Cap = 16 << 20;
 constexpr qint64 MemoryCeiling = qint64(512) << 20;
-// A command still running this long after a stop is hung.
-const qint64 HangMs = hangBoundMs(5s);
+// A command still running this long after a stop is hung. The page's links are still all recorded
+// after a stop, which for 200,000 of them takes several seconds on a loaded machine.
+const qint64 HangMs = hangBoundMs(15s);
 // The window's event loop going this long without a turn is frozen.
 const qint64 FreezeMs = hangBoundMs(2s);
 

@@ -110,18 +110,6 @@ struct ReaderAttached
     }
 };
 
-QString focusName()
-{
-    QWidget *focus = QApplication::focusWidget();
-    return focus ? focus->objectName() : QStringLiteral("(none)");
-}
-
-void showActive(QWidget &window)
-{
-    window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-}
-
 } // namespace
 
 class AccessibilityTest final : public QObject

@@ -14,6 +14,8 @@
 
 #include <csignal>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 struct Run
@@ -52,7 +54,7 @@ Run runProgram(const QStringList &arguments, const QString &configFolder)
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(SKARNEL_PROGRAM), arguments);
     Run run;
-    if (!program.waitForFinished(120000)) {
+    if (!program.waitForFinished(hangBoundMs(60s))) {
         program.kill();
         program.waitForFinished();
         return run;
@@ -234,7 +236,7 @@ void CommandLineTest::interrupt_stopsAndStillWritesWhatWasFound()
     QVERIFY(csv.startsWith("address,"));
     QVERIFY(csv.contains(site.url("/a.html") + ",internal,not checked," + ",," + site.url("/")));
     QVERIFY(!csv.contains("from-a")); // the crawl ended at the stalled page
-    QTRY_COMPARE(site.abandoned("/stalled.html"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(site.abandoned("/stalled.html"), 1, hangBoundMs(5s));
 }
 
 void CommandLineTest::program_runsWithoutDisplayAndKeptTexts()

@@ -8,12 +8,6 @@
 
 namespace {
 
-QString focusName()
-{
-    QWidget *focus = QApplication::focusWidget();
-    return focus ? focus->objectName() : QStringLiteral("(none)");
-}
-
 // Gives `start` the focus, then presses `key` until the focus comes back to it or has moved
 // 40 times. Returns the names of the controls that had the focus, `start` first.
 QStringList focusCycle(const WindowHarness &h, const char *start,
@@ -51,12 +45,6 @@ void closeMenus(const WindowHarness &h)
         QTest::keyClick(openMenu(), Qt::Key_Escape);
     for (int i = 0; i < 2 && h.window.menuBar()->activeAction(); ++i)
         QTest::keyClick(h.window.menuBar(), Qt::Key_Escape);
-}
-
-void showActive(WindowHarness &h)
-{
-    h.window.show();
-    QVERIFY(QTest::qWaitForWindowActive(&h.window));
 }
 
 const QStringList NoPanel = {"txtAddress", "cmdCrawl", "lstInternal", "lstExternal", "txtHTML"};
@@ -108,7 +96,7 @@ void KeyboardTest::tab_visitsControlsInOrder()
     QFETCH(QString, menuEntry);
     QFETCH(QStringList, order);
     WindowHarness h;
-    showActive(h);
+    showActive(h.window);
     if (!menuEntry.isEmpty())
         h.trigger(menuEntry.toLatin1().constData());
     QCOMPARE(focusCycle(h, "txtAddress"), order);
@@ -131,7 +119,7 @@ void KeyboardTest::tab_skipsDisabledControlsAndVisitsEnabledOnes()
             h.documents.release(start);
         });
     };
-    showActive(h);
+    showActive(h.window);
     h.trigger("mnuCheckBroken");
     h.crawl(start);
     QCOMPARE(whileCrawling, QStringList({"lstInternal", "lstExternal", "cmdForceStop", "txtHTML",
@@ -145,7 +133,7 @@ void KeyboardTest::tab_skipsDisabledControlsAndVisitsEnabledOnes()
 void KeyboardTest::shiftTab_visitsControlsInReverseOrder()
 {
     WindowHarness h;
-    showActive(h);
+    showActive(h.window);
     h.trigger("mnuLinksToPage");
     QCOMPARE(focusCycle(h, "txtAddress", Qt::ShiftModifier),
              QStringList({"txtAddress", "cmdLinksHide", "txtLinksToPage", "cmdBrokenLinkCrawl",
@@ -156,7 +144,7 @@ void KeyboardTest::shiftTab_visitsControlsInReverseOrder()
 void KeyboardTest::menus_f10OpensFileMenuWithFirstEntryChosen()
 {
     WindowHarness h;
-    showActive(h);
+    showActive(h.window);
     h.get("txtAddress")->setFocus();
     QTest::keyClick(h.get("txtAddress"), Qt::Key_F10);
     QVERIFY(openMenu());
@@ -176,7 +164,7 @@ void KeyboardTest::menus_f10OpensFileMenuWithFirstEntryChosen()
 void KeyboardTest::menus_arrowKeysReachEveryEntry()
 {
     WindowHarness h;
-    showActive(h);
+    showActive(h.window);
     const QList<QAction *> menus = h.window.menuBar()->actions();
     QCOMPARE(menus.size(), 3);
     int reached = 0;
@@ -210,7 +198,7 @@ void KeyboardTest::menus_enterRunsChosenEntry()
 {
     WindowHarness h;
     h.documents.setPage("http://site.test/", {"http://site.test/a", "http://other.test/"});
-    showActive(h);
+    showActive(h.window);
     h.setAddress("http://site.test/");
     h.get("txtAddress")->setFocus();
 
@@ -234,7 +222,7 @@ void KeyboardTest::menus_enterRunsChosenEntry()
 void KeyboardTest::menus_loneAltChoosesMenuBar()
 {
     WindowHarness h;
-    showActive(h);
+    showActive(h.window);
     if (!h.window.style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr,
                                      h.window.menuBar()))
         QSKIP("this style leaves a lone Alt press to the desktop");
@@ -254,7 +242,7 @@ void KeyboardTest::buttons_spacePressesFocusedButton()
     WindowHarness h;
     h.documents.setPage("http://site.test/", {"http://site.test/a", "http://other.test/"});
     h.documents.setPage("http://site.test/a", {"http://site.test/b"});
-    showActive(h);
+    showActive(h.window);
     h.setAddress("http://site.test/");
     QTest::keyClick(h.get("txtAddress"), Qt::Key_Tab);
     QCOMPARE(focusName(), "cmdCrawl");
@@ -285,7 +273,7 @@ void KeyboardTest::buttons_spaceOnForceStopStopsTheCrawl()
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         });
     };
-    showActive(h);
+    showActive(h.window);
     h.get("lstExternal")->setFocus();
     h.crawl(start);
     QCOMPARE(h.window.stopRequested(), -1);
@@ -299,7 +287,7 @@ void KeyboardTest::lists_arrowKeysMoveTheSelection()
     WindowHarness h;
     h.documents.setPage("http://site.test/",
                         {"http://one.test/", "http://two.test/", "http://three.test/"});
-    showActive(h);
+    showActive(h.window);
     h.crawl("http://site.test/");
     ListBox *external = h.list("lstExternal");
     QCOMPARE(external->count(), 3);

@@ -2,7 +2,6 @@
 
 namespace {
 
-const QString Start = QStringLiteral("http://site.test");
 QString page(int i)
 {
     return Start + QStringLiteral("/p") + QString::number(i);

@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 // Answers the next input box with `answer`, or cancels it when `answer` is null.
@@ -131,7 +133,7 @@ void MainWindowTest::resize_keepsOuterHeightAndFollowsWidth()
     QCOMPARE(h.window.frameGeometry().height(), 461);
 
     h.window.resize(700, 900);
-    QTRY_COMPARE(h.window.frameGeometry().height(), 461);
+    QTRY_COMPARE_WITH_TIMEOUT(h.window.frameGeometry().height(), 461, hangBoundMs(5s));
     const int outerWidth = h.window.frameGeometry().width();
     QCOMPARE(outerWidth, 700 + h.window.frameGeometry().width() - h.window.width());
     for (const char *name : {"fraBroken", "fraLinksToPage", "fraSettings", "lstInternal", "lstExternal"})
@@ -140,7 +142,7 @@ void MainWindowTest::resize_keepsOuterHeightAndFollowsWidth()
         QCOMPARE(h.get(name)->width(), outerWidth - 48);
 
     h.window.resize(400, 461);
-    QTRY_COMPARE(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24);
+    QTRY_COMPARE_WITH_TIMEOUT(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24, hangBoundMs(5s));
     QCOMPARE(h.get("txtBroken")->width(), h.window.frameGeometry().width() - 48);
 }
 
@@ -154,7 +156,7 @@ void MainWindowTest::resize_leavesFixedControlsInPlace()
     for (const char *name : fixed)
         before.append(h.get(name)->geometry());
     h.window.resize(800, 461);
-    QTRY_COMPARE(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24);
+    QTRY_COMPARE_WITH_TIMEOUT(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24, hangBoundMs(5s));
     for (std::size_t i = 0; i < std::size(fixed); ++i)
         QCOMPARE(h.get(fixed[i])->geometry(), before.at(int(i)));
     QCOMPARE(h.get("txtAddress")->geometry(), QRect(96, 24, 225, 19));

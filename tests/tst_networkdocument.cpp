@@ -1,10 +1,8 @@
 #include <net/networkdocumentservice.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTest>
-#include <QTimer>
 
+#include <support/hangbound.h>
 #include <support/loopbackserver.h>
 
 #include <chrono>
@@ -14,16 +12,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Sleeps in the event loop as the callers do, woken only by events, until the document is complete
-// or `limit` has passed. A document that changed state without an event would leave it asleep.
-bool completes(const HtmlDocument &document, std::chrono::milliseconds limit = 10s)
+bool completes(const HtmlDocument &document, std::chrono::milliseconds idle = 10s)
 {
-    const QDeadlineTimer deadline(limit);
-    QTimer alarm;
-    alarm.start(limit);
-    while (document.readyState() != ReadyStateComplete && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    return document.readyState() == ReadyStateComplete;
+    return sleepUntil([&] { return document.readyState() == ReadyStateComplete; }, idle);
 }
 
 QStringList linksOnceComplete(NetworkDocumentService &service, const QString &address)
@@ -156,13 +147,13 @@ void NetworkDocumentTest::document_nonHtmlBodyNotDownloaded()
 {
     LoopbackServer server;
     server.stall("/data.txt", "<a href='/x'>x</a>", "text/plain");
-    NetworkDocumentService service(30s);
+    NetworkDocumentService service(2 * hangBound(10s));
 
     const auto document = service.createDocumentFromUrl(server.url("/data.txt"));
     // Far sooner than the load limit: the headers were enough.
     QVERIFY(completes(*document, 10s));
     QCOMPARE(document->links(), QStringList());
-    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/data.txt"), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/data.txt"), 1, hangBoundMs(10s));
 }
 
 void NetworkDocumentTest::document_refusedConnectionGivesNoLinks()
@@ -206,7 +197,7 @@ void NetworkDocumentTest::document_trickleEndsAtTimeLimitWithLinksRead()
     QCOMPARE(document->links(), QStringList());
     QVERIFY(completes(*document));
     QCOMPARE(document->links(), QStringList {server.url("/early.html")});
-    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow.html"), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow.html"), 1, hangBoundMs(10s));
 }
 
 void NetworkDocumentTest::document_bodyReadUpToCap()
@@ -230,10 +221,10 @@ void NetworkDocumentTest::document_destroyedWhileLoadingClosesConnection()
     NetworkDocumentService service;
 
     auto document = service.createDocumentFromUrl(server.url("/slow.html"));
-    QTRY_COMPARE_WITH_TIMEOUT(server.trickling("/slow.html"), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.trickling("/slow.html"), 1, hangBoundMs(10s));
     QCOMPARE(document->readyState(), ReadyStateLoading);
     document.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow.html"), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow.html"), 1, hangBoundMs(10s));
 }
 
 void NetworkDocumentTest::document_outlivesService()

@@ -1,12 +1,10 @@
 #include <net/networktransfer.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTest>
-#include <QTimer>
 
+#include <support/hangbound.h>
+#include <support/loopbackclient.h>
 #include <support/loopbackserver.h>
-#include <support/networkwindow.h>
 
 #include <chrono>
 
@@ -14,16 +12,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Sleeps in the event loop as the check does, woken only by events, until the fetch has finished
-// or `limit` has passed. A fetch that finished without an event would leave it asleep.
-bool finishes(const PageFetch &fetch, std::chrono::milliseconds limit = 10s)
+bool finishes(const PageFetch &fetch, std::chrono::milliseconds idle = 10s)
 {
-    const QDeadlineTimer deadline(limit);
-    QTimer alarm;
-    alarm.start(limit);
-    while (!fetch.isFinished() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    return fetch.isFinished();
+    return sleepUntil([&] { return fetch.isFinished(); }, idle);
 }
 
 } // namespace
@@ -222,7 +213,7 @@ void NetworkTransferTest::fetch_trickleFailsAtTimeLimit()
     QVERIFY(finishes(*fetch));
     QVERIFY(fetch->failed());
     QCOMPARE(fetch->text(), QString());
-    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow"), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow"), 1, hangBoundMs(10s));
 }
 
 void NetworkTransferTest::fetch_bodyCutAtCap()
@@ -248,10 +239,10 @@ void NetworkTransferTest::fetch_destroyedWhileRunningClosesConnection()
     NetworkTransfer transfer;
 
     auto fetch = transfer.openUrl(server.url("/slow"));
-    QTRY_COMPARE_WITH_TIMEOUT(server.trickling("/slow"), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.trickling("/slow"), 1, hangBoundMs(10s));
     QVERIFY(!fetch->isFinished());
     fetch.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow"), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.abandoned("/slow"), 1, hangBoundMs(10s));
 }
 
 QTEST_GUILESS_MAIN(NetworkTransferTest)

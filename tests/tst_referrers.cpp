@@ -2,12 +2,6 @@
 
 namespace {
 
-const QString Start = QStringLiteral("http://site.test");
-QString at(const QString &path)
-{
-    return Start + path;
-}
-
 void crawlSite(WindowHarness &h, const QStringList &paths)
 {
     QStringList links;
@@ -17,17 +11,6 @@ void crawlSite(WindowHarness &h, const QStringList &paths)
     h.crawl(Start);
     h.documents.requested.clear();
     h.documents.consumed.clear();
-}
-
-void findLinksTo(WindowHarness &h, const QString &address)
-{
-    h.get<QLineEdit>("txtBrokenLink")->setText(address);
-    h.click("cmdBrokenLinkCrawl");
-}
-
-QStringList resultLines(const WindowHarness &h)
-{
-    return h.text("txtLinksToPage").split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -54,10 +37,10 @@ void ReferrersTest::find_listsEachLinkingPageOncePerLink()
     h.documents.setPage(at("/b"), {at("/c")});
     h.documents.setPage(at("/c"), {dead});
 
-    findLinksTo(h, dead);
+    h.findLinks(dead);
 
     QCOMPARE(h.documents.consumed, QStringList({at("/a"), at("/b"), at("/c")}));
-    QCOMPARE(resultLines(h), QStringList({at("/a"), at("/a"), at("/c")}));
+    QCOMPARE(h.lines("txtLinksToPage"), QStringList({at("/a"), at("/a"), at("/c")}));
     QCOMPARE(h.list("lstInternal")->currentIndex(), 2);
     QCOMPARE(h.window.stopRequested(), 0);
 }
@@ -67,9 +50,9 @@ void ReferrersTest::find_comparesAddressesExactly()
     WindowHarness h;
     crawlSite(h, {"/a"});
     h.documents.setPage(at("/a"), {"http://other.test/Dead", "http://other.test/dead/", "http://other.test/dead "});
-    findLinksTo(h, "http://other.test/dead");
+    h.findLinks("http://other.test/dead");
     QCOMPARE(h.text("txtLinksToPage"), QString());
-    findLinksTo(h, QString());
+    h.findLinks(QString());
     QCOMPARE(h.text("txtLinksToPage"), QString());
 }
 
@@ -79,16 +62,16 @@ void ReferrersTest::find_appendsBelowEarlierResults()
     crawlSite(h, {"/a"});
     h.documents.setPage(at("/a"), {"http://other.test/x"});
     h.get<MultiLineTextBox>("txtLinksToPage")->setPlainText("typed by the user\n");
-    findLinksTo(h, "http://other.test/x");
-    findLinksTo(h, "http://other.test/x");
-    QCOMPARE(resultLines(h), QStringList({"typed by the user", at("/a"), at("/a")}));
+    h.findLinks("http://other.test/x");
+    h.findLinks("http://other.test/x");
+    QCOMPARE(h.lines("txtLinksToPage"), QStringList({"typed by the user", at("/a"), at("/a")}));
 }
 
 void ReferrersTest::find_emptyListLoadsNothing()
 {
     WindowHarness h;
     h.trigger("mnuForceStop");
-    findLinksTo(h, "http://other.test/x");
+    h.findLinks("http://other.test/x");
     QVERIFY(h.documents.requested.isEmpty());
     QCOMPARE(h.text("txtLinksToPage"), QString());
     QCOMPARE(h.window.stopRequested(), 0);
@@ -102,10 +85,10 @@ void ReferrersTest::forceStop_whilePageLoads_comparesItAndEnds()
     h.documents.holdPage(at("/a"));
     h.documents.onWait = [&](const QString &) { soon([&] { h.trigger("mnuForceStop"); }); };
 
-    findLinksTo(h, "http://other.test/x");
+    h.findLinks("http://other.test/x");
 
     QCOMPARE(h.documents.consumed, QStringList({at("/a")}));
-    QCOMPARE(resultLines(h), QStringList({at("/a")}));
+    QCOMPARE(h.lines("txtLinksToPage"), QStringList({at("/a")}));
     QCOMPARE(h.list("lstInternal")->currentIndex(), 1);
     QCOMPARE(h.documents.liveDocuments(), 0);
 
@@ -114,7 +97,7 @@ void ReferrersTest::forceStop_whilePageLoads_comparesItAndEnds()
     h.documents.release(at("/a"));
     h.documents.requested.clear();
     h.documents.consumed.clear();
-    findLinksTo(h, "http://other.test/x");
+    h.findLinks("http://other.test/x");
     QCOMPARE(h.documents.consumed, QStringList({at("/a"), at("/b"), at("/c")}));
 }
 
@@ -126,11 +109,11 @@ void ReferrersTest::new_duringSearch_endsIt()
     h.documents.holdPage(at("/a"));
     h.documents.onWait = [&](const QString &) { soon([&] { h.trigger("mnuNew"); }); };
 
-    findLinksTo(h, "http://other.test/x");
+    h.findLinks("http://other.test/x");
 
     QCOMPARE(h.documents.consumed, QStringList({at("/a")}));
     // The scanned page is recorded under its own address, though New emptied the list.
-    QCOMPARE(resultLines(h), QStringList({at("/a")}));
+    QCOMPARE(h.lines("txtLinksToPage"), QStringList({at("/a")}));
     QCOMPARE(h.window.stopRequested(), -1);
 }
 

@@ -1,60 +1,16 @@
-// The report of a check: the found-on store, the four formats read back, and File > Save Report.
-#include "support/windowharness.h"
+// The report of a check: the found-on store and the four formats read back.
+#include "support/csv.h"
 
 #include <check/checkresults.h>
 #include <crawl/linkorigins.h>
 #include <report/report.h>
 
-#include <QApplication>
-#include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMessageBox>
-#include <QTemporaryDir>
-#include <QTextBlock>
+#include <QTest>
 
 namespace {
-
-using Rows = QList<QStringList>;
-
-// Reads CSV as RFC 4180 writes it: fields in double quotes may hold commas, line breaks and
-// doubled quotes; every record ends in CRLF.
-Rows parseCsv(const QByteArray &bytes)
-{
-    const QString text = QString::fromUtf8(bytes);
-    const auto next = [&](qsizetype i) { return i + 1 < text.size() ? text.at(i + 1) : QChar(); };
-    Rows rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c == u'"' && next(i) == u'"') {
-                field += c;
-                ++i;
-            } else if (c == u'"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u',') {
-            row.append(std::exchange(field, {}));
-        } else if (c == u'\r' && next(i) == u'\n') {
-            row.append(std::exchange(field, {}));
-            rows.append(std::exchange(row, {}));
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    if (!field.isEmpty() || !row.isEmpty())
-        rows.append(row + QStringList {field}); // an unterminated last record: a fault
-    return rows;
-}
 
 ReportPage page(const QString &address, ReportPage::Result result, const QString &reason = {},
                 int status = 0, const QStringList &foundOn = {}, qint64 foundOnCount = -1)
@@ -84,38 +40,6 @@ Report sampleReport()
     return r;
 }
 
-// The address of each line of the broken list, its tooltip.
-QString toolTipOfLine(WindowHarness &h, int line)
-{
-    auto *box = h.get<MultiLineTextBox>("txtBroken");
-    return box->lineToolTipAt(
-            box->cursorRect(QTextCursor(box->document()->findBlockByNumber(line))).center());
-}
-
-// Closes the next message box once it shows, handing its text to `seen`.
-void closeMessageBoxWhenShown(QString *seen)
-{
-    QTimer::singleShot(10, [seen] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return closeMessageBoxWhenShown(seen);
-        *seen = box->text();
-        box->close();
-    });
-}
-
-// Answers the next file dialog with `path`.
-void answerFileDialog(const QString &path)
-{
-    QTimer::singleShot(10, [path] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return answerFileDialog(path);
-        dialog->selectFile(path);
-        QMetaObject::invokeMethod(dialog, "accept");
-    });
-}
-
 } // namespace
 
 class ReportTest final : public QObject
@@ -135,11 +59,6 @@ private slots:
     void formatForFile_bySuffix_data();
     void formatForFile_bySuffix();
 
-    void window_reportAfterCrawlAloneIsNotChecked();
-    void window_reportAfterStoppedCheckKeepsWhatWasChecked();
-    void window_saveReportMenuWritesTheChosenFile();
-    void window_failedSaveSaysSoAndKeepsResults();
-    void window_tooltipNamesUpToFivePagesFoundOn();
 };
 
 void ReportTest::origins_keepFirstHundredPagesAndCountAll()
@@ -326,129 +245,5 @@ void ReportTest::formatForFile_bySuffix()
     QCOMPARE(reportFormatForFile(path), format);
 }
 
-void ReportTest::window_reportAfterCrawlAloneIsNotChecked()
-{
-    WindowHarness h;
-    h.documents.setPage("http://site.test/",
-                        {"http://site.test/a", "http://other.test/x", "mailto:x@y.z"});
-    h.documents.setPage("http://site.test/a", {"http://other.test/x", "http://site.test/b"});
-    h.crawl("http://site.test/");
-
-    const Report r = h.window.report();
-
-    QCOMPARE(r.start, "http://site.test/");
-    QCOMPARE(r.counts.internal, 2);
-    QCOMPARE(r.counts.external, 1);
-    QCOMPARE(r.counts.total, 3);
-    QCOMPARE(r.counts.broken, 0);
-    QCOMPARE(r.pages.size(), 3);
-    QStringList seen;
-    for (const ReportPage &p : r.pages) {
-        QCOMPARE(p.result, ReportPage::Result::NotChecked);
-        seen.append(p.address + (p.internal ? " internal " : " external ") + p.foundOn.join(' '));
-    }
-    QCOMPARE(seen,
-             QStringList({"http://site.test/a internal http://site.test/",
-                          "http://site.test/b internal http://site.test/a",
-                          "http://other.test/x external http://site.test/ http://site.test/a"}));
-
-    h.trigger("mnuNew");
-    QVERIFY(!h.window.origins().find("http://site.test/a"));
-}
-
-void ReportTest::window_reportAfterStoppedCheckKeepsWhatWasChecked()
-{
-    WindowHarness h;
-    h.documents.setPage("http://site.test/",
-                        {"http://site.test/a", "http://site.test/b", "http://site.test/c"});
-    h.crawl("http://site.test/");
-    h.transfer.setAnswer("http://site.test/a", 404, "Not Found", "");
-    h.transfer.setPage("http://site.test/b", "fine");
-    h.transfer.setPage("http://site.test/c", "fine");
-    h.transfer.holdPage("http://site.test/b");
-    h.transfer.onWait = [&](const QString &address) {
-        if (address == "http://site.test/b")
-            soon([&] { h.trigger("mnuForceStop"); });
-    };
-    h.check();
-
-    const Report r = h.window.report();
-
-    QCOMPARE(r.pages.size(), 3);
-    QCOMPARE(r.pages[0].result, ReportPage::Result::Broken);
-    QCOMPARE(r.pages[0].reason, "HTTP 404 Not Found");
-    QCOMPARE(r.pages[0].httpStatus, 404);
-    QCOMPARE(r.pages[1].result, ReportPage::Result::NotChecked);
-    QCOMPARE(r.pages[2].result, ReportPage::Result::NotChecked);
-    QCOMPARE(r.counts.broken, 1);
-}
-
-void ReportTest::window_saveReportMenuWritesTheChosenFile()
-{
-    QTemporaryDir folder;
-    WindowHarness h;
-    h.documents.setPage("http://site.test/", {"http://site.test/a"});
-    h.crawl("http://site.test/");
-
-    answerFileDialog(folder.filePath("site.html"));
-    h.trigger("mnuSaveReport");
-    // A name that begins no other file's, so that the dialog's completion cannot pick that one.
-    answerFileDialog(folder.filePath("plain"));
-    h.trigger("mnuSaveReport");
-
-    QFile html(folder.filePath("site.html"));
-    QVERIFY(html.open(QIODevice::ReadOnly));
-    QVERIFY(html.readAll().startsWith("<!DOCTYPE html>"));
-    QFile csv(folder.filePath("plain.csv")); // no suffix: CSV, named so
-    QVERIFY(csv.open(QIODevice::ReadOnly));
-    QCOMPARE(parseCsv(csv.readAll()).value(1).value(0), "http://site.test/a");
-}
-
-void ReportTest::window_failedSaveSaysSoAndKeepsResults()
-{
-    QTemporaryDir folder;
-    WindowHarness h;
-    h.documents.setPage("http://site.test/", {"http://site.test/a"});
-    h.crawl("http://site.test/");
-    h.transfer.setAnswer("http://site.test/a", 500, "Internal Server Error", "");
-    h.check();
-    const QString unwritable = folder.filePath("no-such-folder/report.csv");
-
-    QString error;
-    QVERIFY(!h.window.saveReport(unwritable, &error));
-    QVERIFY(!error.isEmpty());
-
-    QString said;
-    closeMessageBoxWhenShown(&said);
-    answerFileDialog(unwritable);
-    h.trigger("mnuSaveReport");
-    QVERIFY2(said.contains("could not be saved") && said.contains(error), qPrintable(said));
-    QCOMPARE(h.lines("txtBroken"), QStringList({"http://site.test/a"}));
-    QVERIFY(h.window.results().find("http://site.test/a"));
-    QCOMPARE(h.entries("lstInternal"), QStringList({"http://site.test/a"}));
-}
-
-void ReportTest::window_tooltipNamesUpToFivePagesFoundOn()
-{
-    WindowHarness h;
-    QStringList pages;
-    for (int i = 0; i < 8; ++i)
-        pages.append(QStringLiteral("http://site.test/p%1").arg(i));
-    h.documents.setPage("http://site.test/", pages);
-    for (const QString &p : pages)
-        h.documents.setPage(p, {"http://other.test/dead"});
-    h.crawl("http://site.test/");
-    for (const QString &p : pages)
-        h.transfer.setPage(p, "fine");
-    h.transfer.setAnswer("http://other.test/dead", 404, "Not Found", "");
-    h.check();
-    h.window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.window));
-    h.trigger("mnuCheckBroken");
-
-    QCOMPARE(toolTipOfLine(h, 0),
-             "HTTP 404 Not Found\nFound on:\n" + pages.first(5).join('\n') + "\nand 3 more");
-}
-
-QTEST_MAIN(ReportTest)
+QTEST_GUILESS_MAIN(ReportTest)
 #include "tst_report.moc"

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "loopbackclient.h"
 #include "windowharness.h"
 
 #include <app/mainwindow.h>
-#include <net/httpclient.h>
 #include <widgets/listbox.h>
 #include <net/networkdocumentservice.h>
 #include <net/networktransfer.h>
@@ -17,22 +17,6 @@
 #include <functional>
 
 #include <malloc.h>
-
-// Whether `host` names this machine: a test reaches no other, and never asks the machine's
-// resolver.
-inline bool isLoopbackHost(const QString &host)
-{
-    return host.startsWith(QLatin1String("127.")) || host == QLatin1String("localhost")
-           || host == QLatin1String("[::1]") || host == QLatin1String("::1");
-}
-
-// A client for tests: every host but a loopback address is taken not to resolve.
-inline std::shared_ptr<HttpClient> loopbackOnlyClient()
-{
-    HttpClient::Options options;
-    options.unresolvable = [](const QString &host) { return !isLoopbackHost(host); };
-    return HttpClient::create(std::move(options));
-}
 
 // The real window over the real network services, sharing one client as the program's do, each
 // load and fetch held to `limit` and `bodyCap`. Only loopback hosts resolve.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hangbound.h"
 #include "scripteddocuments.h"
 #include "scriptedtransfer.h"
 
@@ -9,6 +10,7 @@
 #include <widgets/multilinetextbox.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,6 +28,13 @@ public:
     QStringList opened;
     bool succeed = true;
 };
+
+// The start address of the scripted sites, and the address of `path` on them.
+inline const QString Start = QStringLiteral("http://site.test");
+inline QString at(const QString &path)
+{
+    return Start + path;
+}
 
 // Ways to reach a harness's window controls by their names and to drive its commands.
 template<typename Harness>
@@ -81,6 +90,20 @@ struct WindowHarness : WindowControls<WindowHarness>
     RecordingShell shell;
     MainWindow window{documents, transfer, shell};
 };
+
+// The name of the control that has the keyboard focus.
+inline QString focusName()
+{
+    QWidget *focus = QApplication::focusWidget();
+    return focus ? focus->objectName() : QStringLiteral("(none)");
+}
+
+// Shows `window` and waits until it is the active window.
+inline void showActive(QWidget &window)
+{
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+}
 
 // Runs `action` once the event loop next turns: inside the wait or yield the command is in.
 template<typename Action>

@@ -8,6 +8,8 @@
 
 #include <gumbo.h>
 
+#include <sys/mman.h>
+
 #include <condition_variable>
 #include <csetjmp>
 #include <cstddef>
@@ -148,6 +150,41 @@ ParseMemory &parseMemory()
     return memory;
 }
 
+// Blocks of a mebibyte and more are mapped from the system and unmapped when let go. Parses on
+// different threads allocate from different malloc arenas, which keep what they are given back:
+// a parse would leave its arena holding the memory that a parse on the next thread then takes
+// again, and the process twice the budget.
+void *allocateBlock(std::size_t size)
+{
+    if (size < ParseMemory::quantum)
+        return ::operator new(size);
+    void *block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED)
+        throw std::bad_alloc();
+    return block;
+}
+
+void freeBlock(void *block, std::size_t size)
+{
+    if (size < ParseMemory::quantum)
+        ::operator delete(block);
+    else
+        ::munmap(block, size);
+}
+
+class BlockResource final : public std::pmr::memory_resource
+{
+    void *do_allocate(std::size_t size, std::size_t) override { return allocateBlock(size); }
+    void do_deallocate(void *block, std::size_t size, std::size_t) override
+    {
+        freeBlock(block, size);
+    }
+    bool do_is_equal(const std::pmr::memory_resource &other) const noexcept override
+    {
+        return this == &other;
+    }
+};
+
 // Gumbo allocates from an arena that is released as a whole when the links have been read. A tree
 // is never freed node by node (gumbo_destroy_output recurses once per level and overflows the stack
 // on a deeply nested page), and a parse that overruns its budget can be abandoned at any
@@ -161,7 +198,7 @@ struct GumboRun
     static constexpr std::size_t alignment = alignof(std::max_align_t);
 
     GumboRun(std::size_t inputSize, QDeadlineTimer deadline, const std::atomic<bool> *abandoned)
-        : smallBlocks(inputSize + largeBlock)
+        : smallBlocks(inputSize + largeBlock, &blocks)
         , deadline(deadline)
         , abandoned(abandoned)
     {
@@ -171,10 +208,11 @@ struct GumboRun
     ~GumboRun()
     {
         for (const auto &[block, size] : largeBlocks)
-            ::operator delete(block);
+            freeBlock(block, size);
         parseMemory().giveBack(drawn);
     }
 
+    BlockResource blocks;
     std::pmr::monotonic_buffer_resource smallBlocks;
     std::unordered_map<void *, std::size_t> largeBlocks; // each with its size
     // What gumbo holds: every small block it was given and the large blocks it has not freed.
@@ -210,7 +248,7 @@ void *allocateForGumbo(void *userdata, size_t size)
         run->drawn += more;
     }
     if (size >= GumboRun::largeBlock) {
-        void *block = ::operator new(size);
+        void *block = allocateBlock(size);
         run->largeBlocks.emplace(block, size);
         return block;
     }
@@ -224,7 +262,7 @@ void freeForGumbo(void *userdata, void *pointer)
     if (large == run->largeBlocks.end())
         return;
     run->held -= large->second;
-    ::operator delete(pointer);
+    freeBlock(pointer, large->second);
     run->largeBlocks.erase(large);
     // What is freed goes back to the other parses once it comes to a few quanta.
     if (run->drawn - run->held >= 4 * ParseMemory::quantum) {

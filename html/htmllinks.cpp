@@ -144,10 +144,11 @@ private:
     int waitingAlone = 0;
 };
 
+// Never destroyed: a parse still running on a pool thread as the process exits goes on using it.
 ParseMemory &parseMemory()
 {
-    static ParseMemory memory;
-    return memory;
+    static auto *memory = new ParseMemory;
+    return *memory;
 }
 
 // Blocks of a mebibyte and more are mapped from the system and unmapped when let go. Parses on

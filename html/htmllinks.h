@@ -13,7 +13,9 @@
 // near it: the parser needs time that grows with the square of the nesting depth for some elements
 // (100,000 nested <div> take half a minute), while a 16 MiB page of ordinary markup takes about a
 // second. Parsing stops the same way once the parser holds 192 MiB, which only a page made of
-// little else but elements reaches: 16 MiB of them would take it over a gigabyte.
+// little else but elements reaches: 16 MiB of them would take it over a gigabyte. The 192 MiB are
+// shared by all the pages parsed at one time, on whatever thread; a page that finds them taken by
+// the others is parsed again once those have ended, alone, within what is left of its time.
 inline constexpr std::chrono::milliseconds defaultParseBudget = std::chrono::seconds(5);
 
 // The links of an HTML page: the address of every `a` and `area` element that has an `href`, in

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QThread>
 #include <QThreadPool>
 
 #include <atomic>
@@ -47,13 +48,13 @@ private:
     bool &linksRead;
 };
 
-// The thread that reads the pages' links, one page after the other. The parser may take up to its
-// memory budget for a page, and the pages loaded ahead often end together: read side by side, on
-// as many threads as there are cores, they would take that much memory each.
+// The threads that read the pages' links, as many as there are cores: the pages loaded ahead are
+// read side by side. Their parses share one memory budget (see readLinks()), so that pages read
+// together take no more memory than one could.
 class LinkReader final : public QThreadPool
 {
 public:
-    LinkReader() { setMaxThreadCount(1); }
+    LinkReader() { setMaxThreadCount(QThread::idealThreadCount()); }
 };
 
 QThreadPool &linkReader()

@@ -13,10 +13,10 @@ class QObject;
 //
 // The body is parsed on a worker thread as soon as the download ends, so that the window goes on
 // while a page is read (a large page takes a second, a hostile one up to the parse budget) and the
-// pages loaded ahead are read while the crawl works on the current one. Pages are parsed one at a
-// time, and a document destroyed before its page is read has it skipped, or stopped soon. The document stays
-// "loading" until the links are read, and turns "complete" in an event delivered on the thread
-// that created it, as the contract in htmldocument.h asks.
+// pages loaded ahead are read while the crawl works on the current one. Pages are parsed on as many
+// threads as there are cores, and a document destroyed before its page is read has it skipped, or
+// stopped soon. The document stays "loading" until the links are read, and turns "complete" in an
+// event delivered on the thread that created it, as the contract in htmldocument.h asks.
 class NetworkHtmlDocument final : public HtmlDocument
 {
 public:

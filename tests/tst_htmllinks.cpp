@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -37,6 +38,7 @@ private slots:
     void links_whichElementsCount();
     void links_deepNestingRead();
     void links_parseOverBudgetGivesNone();
+    void links_pagesParsedTogetherShareTheMemoryBudget();
     void links_charset_data();
     void links_charset();
     void text_charset_data();
@@ -295,6 +297,26 @@ void HtmlLinksTest::links_parseOverBudgetGivesNone()
         html += "<div>";
 
     QCOMPARE(readLinks(html, "text/html", Page, 100ms), QStringList());
+}
+
+// Pages are parsed on several threads under one memory budget. Two pages that each take more than
+// half of it, parsed at the same time, are both read whole: the one left short is parsed again once
+// the other is done.
+void HtmlLinksTest::links_pagesParsedTogetherShareTheMemoryBudget()
+{
+    constexpr int count = 100'000; // some 110 MiB in the parser
+    QByteArray html = "<!doctype html>";
+    for (int i = 0; i < count; ++i)
+        html += "<a href=x b c d e f g h>";
+
+    QStringList first;
+    QStringList second;
+    std::thread other([&] { first = readLinks(html, "text/html", Page, 10min); });
+    second = readLinks(html, "text/html", Page, 10min);
+    other.join();
+
+    QCOMPARE(first.size(), count);
+    QCOMPARE(second.size(), count);
 }
 
 void HtmlLinksTest::links_charset_data()

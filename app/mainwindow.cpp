@@ -6,18 +6,17 @@
 #include "windowlayout.h"
 
 #include <check/brokenlinkcheck.h>
-#include <check/checkwindow.h>
+#include <check/checkcontrols.h>
 #include <check/errortexts.h>
 #include <crawl/crawlrun.h>
-#include <crawl/crawlwindow.h>
-#include <crawl/pagecrawl.h>
+#include <crawl/crawlcontrols.h>
 #include <walk/eventloop.h>
 #include <widgets/listbox.h>
 #include <widgets/repaintpacer.h>
 #include <widgets/desktopshell.h>
 #include <widgets/multilinetextbox.h>
 #include <referrers/referrersearch.h>
-#include <referrers/referrerwindow.h>
+#include <referrers/referrercontrols.h>
 #include <report/report.h>
 
 #include <QApplication>
@@ -188,10 +187,10 @@ void MainWindow::createControls()
     lstInternal = place(new ListBox(client), "lstInternal", rectFromTwips(120, 1080, 7575, 1815));
     lstExternal = place(new ListBox(client), "lstExternal", rectFromTwips(120, 3240, 7575, 1815));
 
-    InternalCount = std::make_unique<LabelledCounter>(lblInternal, QStringLiteral("Internal links: "));
-    ExternalCount = std::make_unique<LabelledCounter>(lblExternal, QStringLiteral("External links: "));
-    BrokenCount = std::make_unique<LabelledCounter>(lblBroken, QStringLiteral("Broken links: "));
-    TotalCount = std::make_unique<LabelledCounter>(lblTotal, QStringLiteral("Total links: "));
+    internalCount = std::make_unique<LabelledCounter>(lblInternal, QStringLiteral("Internal links: "));
+    externalCount = std::make_unique<LabelledCounter>(lblExternal, QStringLiteral("External links: "));
+    brokenCount = std::make_unique<LabelledCounter>(lblBroken, QStringLiteral("Broken links: "));
+    totalCount = std::make_unique<LabelledCounter>(lblTotal, QStringLiteral("Total links: "));
 
     connect(cmdCrawl, &QPushButton::clicked, this, &MainWindow::crawl);
     connect(cmdForceStop, &QPushButton::clicked, this, &MainWindow::forceStop);
@@ -329,7 +328,7 @@ void MainWindow::fitCaptions()
 // Runs once, before the window is first shown.
 void MainWindow::load()
 {
-    StopRequested = 0;
+    stop.clear();
     placePanels(*fraSettings, *fraBroken, *fraLinksToPage);
 }
 
@@ -344,7 +343,7 @@ void MainWindow::resizeEvent(QResizeEvent *event)
 // window, hidden but not destroyed, is still there for it until then.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    StopRequested = -1;
+    stop.request();
     event->accept();
 }
 
@@ -390,22 +389,49 @@ void MainWindow::OpenURL(const QString &address)
     shell.openUrl(this, address);
 }
 
-CrawlWindow MainWindow::crawlWindow()
+CrawlControls MainWindow::crawlControls()
 {
-    return {*this,         *txtAddress,  *cmdCrawl,      *cmdForceStop,  *cmdCheckBroken,
-            *lstInternal,  *lstExternal, *InternalCount, *ExternalCount, *TotalCount,
-            StopRequested, documents,    linkOrigins,    loadAhead};
+    return {
+            .window = *this,
+            .address = *txtAddress,
+            .crawl = *cmdCrawl,
+            .forceStop = *cmdForceStop,
+            .checkBroken = *cmdCheckBroken,
+            .internal = *lstInternal,
+            .external = *lstExternal,
+            .internalCount = *internalCount,
+            .externalCount = *externalCount,
+            .totalCount = *totalCount,
+            .stop = stop,
+            .origins = linkOrigins,
+            .loadAhead = loadAhead,
+    };
 }
 
-CheckWindow MainWindow::checkWindow()
+CheckControls MainWindow::checkControls()
 {
-    return {*lstInternal, *lstExternal, *lstErrors,    *txtHTML,
-            *txtBroken,   *BrokenCount, checkResults, StopRequested, transfer, loadAhead};
+    return {
+            .internal = *lstInternal,
+            .external = *lstExternal,
+            .errors = *lstErrors,
+            .pageText = *txtHTML,
+            .brokenPages = *txtBroken,
+            .brokenCount = *brokenCount,
+            .results = checkResults,
+            .stop = stop,
+            .loadAhead = loadAhead,
+    };
 }
 
-ReferrerWindow MainWindow::referrerWindow()
+ReferrerControls MainWindow::referrerControls()
 {
-    return {*lstInternal, *txtBrokenLink, *txtLinksToPage, StopRequested, documents, loadAhead};
+    return {
+            .internal = *lstInternal,
+            .link = *txtBrokenLink,
+            .results = *txtLinksToPage,
+            .stop = stop,
+            .loadAhead = loadAhead,
+    };
 }
 
 void MainWindow::showProgress(const QString &doing)
@@ -420,44 +446,32 @@ void MainWindow::endProgress()
 
 void MainWindow::crawl()
 {
-    CrawlWindow w = crawlWindow();
-    w.progress = [this](const QString &doing) { showProgress(doing); };
-    runCrawl(w);
+    CrawlControls controls = crawlControls();
+    controls.progress = [this](const QString &doing) { showProgress(doing); };
+    runCrawl(controls, documents);
     endProgress();
-}
-
-void MainWindow::CrawlPage(const QString &pageAddress)
-{
-    CrawlWindow w = crawlWindow();
-    crawlPage(w, documents, pageAddress);
 }
 
 void MainWindow::forceStop()
 {
-    CrawlWindow w = crawlWindow();
-    ::forceStop(w);
+    CrawlControls controls = crawlControls();
+    ::forceStop(controls);
 }
 
 void MainWindow::checkBrokenLinks()
 {
-    CheckWindow w = checkWindow();
-    w.progress = [this](const QString &doing) { showProgress(doing); };
-    runBrokenLinkCheck(w);
+    CheckControls controls = checkControls();
+    controls.progress = [this](const QString &doing) { showProgress(doing); };
+    runBrokenLinkCheck(controls, transfer);
     endProgress();
 }
 
 void MainWindow::findLinks()
 {
-    ReferrerWindow w = referrerWindow();
-    w.progress = [this](const QString &doing) { showProgress(doing); };
-    findReferringPages(w);
+    ReferrerControls controls = referrerControls();
+    controls.progress = [this](const QString &doing) { showProgress(doing); };
+    findReferringPages(controls, documents);
     endProgress();
-}
-
-void MainWindow::ScanPageForLink(const QString &pageAddress)
-{
-    ReferrerWindow w = referrerWindow();
-    scanPageForLink(w, documents, pageAddress);
 }
 
 void MainWindow::addErrorText()
@@ -493,7 +507,7 @@ void MainWindow::showLinksToPage()
 // zero with them, so that the labels always match the lists.
 void MainWindow::newSite()
 {
-    StopRequested = -1;
+    stop.request();
     lstInternal->clear();
     lstExternal->clear();
     txtAddress->setText(QStringLiteral("http://www."));
@@ -505,22 +519,22 @@ void MainWindow::newSite()
     cmdCrawl->setEnabled(true);
     cmdCheckBroken->setEnabled(false);
     cmdForceStop->setEnabled(false);
-    for (LabelledCounter *counter : {InternalCount.get(), ExternalCount.get(), BrokenCount.get(),
-                                     TotalCount.get()})
+    for (LabelledCounter *counter : {internalCount.get(), externalCount.get(), brokenCount.get(),
+                                     totalCount.get()})
         counter->reset();
 }
 
 void MainWindow::exitProgram()
 {
-    StopRequested = -1;
+    stop.request();
     yieldToEventLoop();
     close();
 }
 
 Report MainWindow::report() const
 {
-    const ReportCounts counts {InternalCount->value(), ExternalCount->value(), TotalCount->value(),
-                               BrokenCount->value()};
+    const ReportCounts counts {internalCount->value(), externalCount->value(), totalCount->value(),
+                               brokenCount->value()};
     return buildReport(txtAddress->text(), QDateTime::currentDateTime(), counts,
                        lstInternal->entries(), lstExternal->entries(), checkResults, linkOrigins);
 }

@@ -2,6 +2,7 @@
 
 #include <check/checkresults.h>
 #include <crawl/linkorigins.h>
+#include <walk/stopflag.h>
 #include <widgets/labelledcounter.h>
 
 #include <QMainWindow>
@@ -21,9 +22,9 @@ class QMenu;
 class QPushButton;
 class QSettings;
 struct Report;
-struct CheckWindow;
-struct CrawlWindow;
-struct ReferrerWindow;
+struct CheckControls;
+struct CrawlControls;
+struct ReferrerControls;
 
 // The one window of the program. It owns every control and all state: the link lists, the
 // error texts, the text boxes, the counters and the stop flag. Each command is a slot that hands
@@ -62,8 +63,8 @@ public:
     // Replaces the error texts shown, without keeping them.
     void useErrorTexts(const QStringList &texts);
 
-    // 0, or -1 while a stop is requested.
-    qint16 stopRequested() const { return StopRequested; }
+    // Whether a stop is requested: from Force Stop, New or Exit until a command starts again.
+    bool stopRequested() const { return stop.isRequested(); }
 
     // Whether the long commands load the pages of the next entries ahead (the default), or
     // each page only when they reach it. What the window shows is the same either way.
@@ -100,11 +101,9 @@ private:
     void load();
     void showPanel(QGroupBox &panel);
 
-    void CrawlPage(const QString &pageAddress);
-    void ScanPageForLink(const QString &pageAddress);
-    CrawlWindow crawlWindow();
-    CheckWindow checkWindow();
-    ReferrerWindow referrerWindow();
+    CrawlControls crawlControls();
+    CheckControls checkControls();
+    ReferrerControls referrerControls();
     // Shows in the title what a long command does, until endProgress().
     void showProgress(const QString &doing);
     void endProgress();
@@ -113,7 +112,7 @@ private:
     InternetTransfer &transfer;
     DesktopShell &shell;
 
-    qint16 StopRequested = 0;
+    StopFlag stop;
     CheckResults checkResults;
     LinkOrigins linkOrigins;
     QSettings *errorTextStore = nullptr;
@@ -171,8 +170,8 @@ private:
     QAction *mnuLinksToPage = nullptr;
 
     // Created with their labels, in createControls().
-    std::unique_ptr<LabelledCounter> InternalCount;
-    std::unique_ptr<LabelledCounter> ExternalCount;
-    std::unique_ptr<LabelledCounter> BrokenCount;
-    std::unique_ptr<LabelledCounter> TotalCount;
+    std::unique_ptr<LabelledCounter> internalCount;
+    std::unique_ptr<LabelledCounter> externalCount;
+    std::unique_ptr<LabelledCounter> brokenCount;
+    std::unique_ptr<LabelledCounter> totalCount;
 };

@@ -1,10 +1,12 @@
 #include "brokenlinkcheck.h"
 
 #include "checkresults.h"
-#include "checkwindow.h"
+#include "checkcontrols.h"
 
-#include <walk/ahead.h>
 #include <walk/eventloop.h>
+#include <walk/listwalk.h>
+#include <walk/loadsahead.h>
+#include <walk/stopflag.h>
 #include <widgets/labelledcounter.h>
 #include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
@@ -12,6 +14,7 @@
 
 #include <iterator>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -80,7 +83,7 @@ bool containsText(QStringView text, QStringView wanted)
     return false;
 }
 
-void recordBroken(CheckWindow &w, const ListBox &list)
+void recordBroken(CheckControls &w, const ListBox &list)
 {
     w.brokenCount.add();
     w.brokenCount.show();
@@ -120,13 +123,11 @@ struct Fetched
 // shown whole, it would freeze the window for minutes.
 constexpr qsizetype shownPageText = 16 * 1024;
 
-// Fetches the page and shows the start of its text; nothing when a stop aborted the fetch.
-std::optional<Fetched> fetchPageText(CheckWindow &w, InternetTransfer &transfer, const QString &address)
+// Waits for the page's fetch and shows the start of its text; nothing when a stop aborted the
+// fetch.
+std::optional<Fetched> fetchPageText(CheckControls &w, const std::unique_ptr<PageFetch> fetch)
 {
-    const std::unique_ptr<PageFetch> fetch = transfer.openUrl(address);
-    while (!fetch->isFinished() && w.stopRequested != -1)
-        sleepUntilNextEvent();
-    if (!fetch->isFinished())
+    if (!waitUntilDoneOrStopped([&] { return fetch->isFinished(); }, w.stop))
         return std::nullopt; // the fetch closes its connection as it goes
     Fetched fetched;
     fetched.status = fetch->httpStatus();
@@ -165,48 +166,52 @@ PageVerdict judge(const Fetched &fetched, ListBox &errors)
 }
 
 // `before` pages of the check's `all` came before this list.
-void checkPages(CheckWindow &w, ListBox &list, qsizetype before, qsizetype all)
+void checkPages(CheckControls &w, InternetTransfer &transfer, ListBox &list, qsizetype before,
+                qsizetype all)
 {
-    // The bound is fixed here: entries added while the phase runs are not visited.
-    const qsizetype pages = list.count();
-    TransferAhead ahead(w.transfer, w.stopRequested, w.loadAhead);
-    for (qsizetype i = 0; i < pages; ++i) {
-        if (!list.setCurrentIndex(i) || w.stopRequested == -1)
-            return;
-        ahead.fill(list, i, pages);
-        if (w.progress)
-            w.progress(QStringLiteral("checking %1 of %2").arg(before + i + 1).arg(all));
-        yieldToEventLoop();
+    // The walk fixes its bound when it begins: entries added while the phase runs are not visited.
+    LoadsAhead<PageFetch> ahead(
+            [&transfer](const QString &address) { return transfer.openUrl(address); }, w.stop,
+            w.loadAhead);
+    ListWalk walk {.list = list, .stop = w.stop, .loads = ahead};
+    if (w.progress) {
+        walk.progress = [&w, before, all](qsizetype index, qsizetype) {
+            w.progress(QStringLiteral("checking %1 of %2").arg(before + index + 1).arg(all));
+        };
+    }
 
-        const QString address = list.currentText();
-        const std::optional<Fetched> fetched = fetchPageText(w, ahead, address);
-        if (!fetched)
-            continue;
-        yieldToEventLoop();
-
+    // A fetch that a stop aborted goes to the next entry at once, without the yield after it.
+    std::optional<Fetched> fetched;
+    const auto fetch = [&](const QString &address) {
+        fetched = fetchPageText(w, ahead.takeOrStart(address));
+        return fetched.has_value();
+    };
+    const auto judgeFetched = [&](const QString &address) {
+        const Fetched page = *std::exchange(fetched, std::nullopt);
         // New may have emptied the list meanwhile: a page that is no longer listed counts nothing.
         if (list.currentIndex() < 0)
-            continue;
+            return;
         // The whole text is searched, not only what the text box shows.
-        const PageVerdict verdict = judge(*fetched, w.errors);
+        const PageVerdict verdict = judge(page, w.errors);
         w.results.record(address, verdict);
         if (verdict.broken)
             recordBroken(w, list);
-    }
+    };
+    walkList(walk, fetch, judgeFetched);
 }
 
 } // namespace
 
-void runBrokenLinkCheck(CheckWindow &w)
+void runBrokenLinkCheck(CheckControls &w, InternetTransfer &transfer)
 {
-    w.stopRequested = 0;
+    w.stop.clear();
     w.brokenCount.reset();
     w.results.clear();
     w.brokenPages.clear();
 
     const qsizetype internalPages = w.internal.count();
     const qsizetype all = internalPages + w.external.count();
-    checkPages(w, w.internal, 0, all);
+    checkPages(w, transfer, w.internal, 0, all);
     // After a stop in the internal phase the external phase selects its first entry and ends.
-    checkPages(w, w.external, internalPages, all);
+    checkPages(w, transfer, w.external, internalPages, all);
 }

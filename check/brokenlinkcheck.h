@@ -1,6 +1,7 @@
 #pragma once
 
-struct CheckWindow;
+class InternetTransfer;
+struct CheckControls;
 
 // The "Check broken links" command: fetches every internal and then every external page as
 // text and lists each page whose text contains one of the error texts, or that cannot be
@@ -9,5 +10,6 @@ struct CheckWindow;
 // The run yields before and after each fetch and sleeps in the event loop while a fetch is in
 // flight, so the window stays live. A stop request aborts the fetch in flight at once (that page
 // counts nothing) and ends the run at its next page. The pages of the next entries are fetched
-// ahead, a few at once, and their results taken in list order.
-void runBrokenLinkCheck(CheckWindow &window);
+// ahead, a few at once, and their results taken in list order. Every page is fetched through
+// `transfer`.
+void runBrokenLinkCheck(CheckControls &controls, InternetTransfer &transfer);

@@ -1,10 +1,13 @@
 #include "crawlrun.h"
 
-#include "crawlwindow.h"
+#include "crawlcontrols.h"
 #include "pagecrawl.h"
 
-#include <walk/ahead.h>
 #include <walk/eventloop.h>
+#include <walk/listwalk.h>
+#include <walk/loadsahead.h>
+#include <walk/stopflag.h>
+#include <net/htmldocument.h>
 #include <widgets/listbox.h>
 
 #include <QLineEdit>
@@ -21,42 +24,45 @@ bool isOnlySpaces(const QString &text)
 
 } // namespace
 
-void runCrawl(CrawlWindow &w)
+void runCrawl(CrawlControls &w, HtmlDocumentService &documents)
 {
     if (isOnlySpaces(w.address.text()))
         return;
 
-    w.stopRequested = 0;
+    w.stop.clear();
     w.crawl.setEnabled(false);
     w.forceStop.setEnabled(true);
     w.address.setEnabled(false);
 
     if (w.progress)
         w.progress(QStringLiteral("crawling the start page"));
-    crawlPage(w, w.documents, w.address.text());
+    const QString start = w.address.text();
+    crawlPage(w, documents.createDocumentFromUrl(start), start);
 
-    // The bound is fixed here: pages that the internal pages add are recorded, not loaded.
-    const qsizetype pages = w.internal.count();
-    DocumentsAhead ahead(w.documents, w.stopRequested, w.loadAhead);
-    for (qsizetype i = 0; i < pages; ++i) {
-        // An entry that is gone (New emptied the list) ends the run as a stop would.
-        if (!w.internal.setCurrentIndex(i) || w.stopRequested == -1)
-            break;
-        ahead.fill(w.internal, i, pages);
-        if (w.progress)
-            w.progress(QStringLiteral("crawling %1 of %2").arg(i + 2).arg(pages + 1));
-        yieldToEventLoop();
-        // The current entry, not entry i: the user may have selected another one meanwhile.
-        crawlPage(w, ahead, w.internal.currentText());
-        yieldToEventLoop();
+    // The walk fixes its bound when it begins: pages that the internal pages add are recorded,
+    // not loaded. An entry that is gone (New emptied the list) ends the run as a stop would.
+    LoadsAhead<HtmlDocument> ahead(
+            [&documents](const QString &address) {
+                return documents.createDocumentFromUrl(address);
+            },
+            w.stop, w.loadAhead);
+    ListWalk walk {.list = w.internal, .stop = w.stop, .loads = ahead};
+    if (w.progress) {
+        walk.progress = [&w](qsizetype index, qsizetype bound) {
+            w.progress(QStringLiteral("crawling %1 of %2").arg(index + 2).arg(bound + 1));
+        };
     }
+    walkList(walk, [&](const QString &address) {
+        crawlPage(w, ahead.takeOrStart(address), address);
+        return true;
+    });
 
     w.checkBroken.setEnabled(true);
 }
 
-void forceStop(CrawlWindow &w)
+void forceStop(CrawlControls &w)
 {
-    w.stopRequested = -1;
+    w.stop.request();
     w.window.unsetCursor();
     yieldToEventLoop();
     w.window.unsetCursor();

@@ -1,13 +1,15 @@
 #pragma once
 
-struct CrawlWindow;
+class HtmlDocumentService;
+struct CrawlControls;
 
 // The Crawl command: records the links of the start page typed in the address box, then those of
 // every internal page listed once the start page is done (two levels of the site). Entries added
 // meanwhile are recorded but not loaded; a later crawl without New loads them, one level deeper.
 // Ends at the first page that finds a stop requested, then enables "Check broken links".
-// The pages of the next entries load ahead while one page's links are recorded.
-void runCrawl(CrawlWindow &window);
+// The pages of the next entries load ahead while one page's links are recorded. Every page is
+// loaded from `documents`.
+void runCrawl(CrawlControls &controls, HtmlDocumentService &documents);
 
 // The Force Stop command: asks the running crawl, check or search to stop at its next test.
-void forceStop(CrawlWindow &window);
+void forceStop(CrawlControls &controls);

@@ -1,10 +1,11 @@
 #include "pagecrawl.h"
 
-#include "crawlwindow.h"
+#include "crawlcontrols.h"
 #include "linkfilter.h"
 #include "linkorigins.h"
 
 #include <walk/eventloop.h>
+#include <walk/stopflag.h>
 #include <net/htmldocument.h>
 #include <widgets/labelledcounter.h>
 #include <widgets/listbox.h>
@@ -14,14 +15,7 @@
 
 namespace {
 
-// Waits for the document to complete or for a stop request, sleeping between events.
-void waitForDocument(const HtmlDocument &document, const qint16 &stopRequested)
-{
-    while (document.readyState() != ReadyStateComplete && stopRequested != -1)
-        sleepUntilNextEvent();
-}
-
-void recordLink(CrawlWindow &w, const QString &address)
+void recordLink(CrawlControls &w, const QString &address)
 {
     const bool internal = classifyLink(address, w.address.text()) == LinkKind::Internal;
     ListBox &list = internal ? w.internal : w.external;
@@ -41,23 +35,24 @@ void recordLink(CrawlWindow &w, const QString &address)
     w.totalCount.show();
     // Once a stop is requested the page's other links are recorded without giving the window its
     // turn in between, so that the stop takes effect at once however many links the page holds.
-    if (w.stopRequested != -1)
+    if (!w.stop.isRequested())
         yieldToEventLoop();
 }
 
 } // namespace
 
-void crawlPage(CrawlWindow &w, HtmlDocumentService &documents, const QString &pageAddress)
+void crawlPage(CrawlControls &w, const std::unique_ptr<HtmlDocument> document,
+               const QString &pageAddress)
 {
-    const std::unique_ptr<HtmlDocument> document = documents.createDocumentFromUrl(pageAddress);
     w.window.setCursor(Qt::WaitCursor);
-    if (w.stopRequested == -1) {
+    if (w.stop.isRequested()) {
         w.window.unsetCursor();
         return;
     }
 
     if (document) {
-        waitForDocument(*document, w.stopRequested);
+        waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; },
+                               w.stop);
         const QStringList links = document->links();
         for (const QString &address : links) {
             if (!passesLinkFilter(address))

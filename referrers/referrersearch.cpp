@@ -1,40 +1,29 @@
 #include "referrersearch.h"
 
-#include "referrerwindow.h"
+#include "referrercontrols.h"
 
-#include <walk/ahead.h>
 #include <walk/eventloop.h>
+#include <walk/listwalk.h>
+#include <walk/loadsahead.h>
+#include <walk/stopflag.h>
 #include <net/htmldocument.h>
 #include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
 
 #include <QLineEdit>
 
-void findReferringPages(ReferrerWindow &w)
-{
-    w.stopRequested = 0;
-    // The bound is fixed here: entries added while the search runs are not visited.
-    const qsizetype pages = w.internal.count();
-    DocumentsAhead ahead(w.documents, w.stopRequested, w.loadAhead);
-    for (qsizetype i = 0; i < pages; ++i) {
-        if (!w.internal.setCurrentIndex(i) || w.stopRequested == -1)
-            break;
-        ahead.fill(w.internal, i, pages);
-        if (w.progress)
-            w.progress(QStringLiteral("searching %1 of %2").arg(i + 1).arg(pages));
-        scanPageForLink(w, ahead, w.internal.currentText());
-    }
-}
+namespace {
 
-void scanPageForLink(ReferrerWindow &w, HtmlDocumentService &documents, const QString &pageAddress)
+// One page of the search: waits for the page's document (a stop request ends the wait and the
+// links read so far are still compared) and appends the page's address for every match.
+void scanPageForLink(ReferrerControls &w, const std::unique_ptr<HtmlDocument> document,
+                     const QString &pageAddress)
 {
-    const std::unique_ptr<HtmlDocument> document = documents.createDocumentFromUrl(pageAddress);
     if (!document)
         return;
     // Cleared here, after the request: each page's wait starts afresh.
-    w.stopRequested = 0;
-    while (document->readyState() != ReadyStateComplete && w.stopRequested != -1)
-        sleepUntilNextEvent();
+    w.stop.clear();
+    waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; }, w.stop);
 
     // No yield happens between the links of one page, so the address is read once.
     const QString wanted = w.link.text();
@@ -45,4 +34,28 @@ void scanPageForLink(ReferrerWindow &w, HtmlDocumentService &documents, const QS
         // The scanned page itself: the list's selection may have moved or emptied meanwhile.
         w.results.appendLine(pageAddress);
     }
+}
+
+} // namespace
+
+void findReferringPages(ReferrerControls &w, HtmlDocumentService &documents)
+{
+    w.stop.clear();
+    // The walk fixes its bound when it begins: entries added while the search runs are not
+    // visited. It yields nowhere: the waits for the pages give the window its turns.
+    LoadsAhead<HtmlDocument> ahead(
+            [&documents](const QString &address) {
+                return documents.createDocumentFromUrl(address);
+            },
+            w.stop, w.loadAhead);
+    ListWalk walk {.list = w.internal, .stop = w.stop, .loads = ahead, .yieldAroundWork = false};
+    if (w.progress) {
+        walk.progress = [&w](qsizetype index, qsizetype bound) {
+            w.progress(QStringLiteral("searching %1 of %2").arg(index + 1).arg(bound));
+        };
+    }
+    walkList(walk, [&](const QString &address) {
+        scanPageForLink(w, ahead.takeOrStart(address), address);
+        return false;
+    });
 }

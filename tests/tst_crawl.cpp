@@ -75,7 +75,7 @@ void CrawlTest::crawl_recordsStartPageAndInternalPages()
     QVERIFY(h.button("cmdForceStop")->isEnabled());
     QVERIFY(h.button("cmdCrawl")->isEnabled());
     QVERIFY(h.get<QLineEdit>("txtAddress")->isEnabled());
-    QCOMPARE(h.window.stopRequested(), 0);
+    QVERIFY(!h.window.stopRequested());
     QCOMPARE(h.documents.liveDocuments(), 0);
 }
 
@@ -154,12 +154,12 @@ void CrawlTest::crawl_spacesOnlyAddressChangesNothing()
 {
     WindowHarness h;
     h.trigger("mnuForceStop");
-    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.window.stopRequested());
 
     h.crawl(QStringLiteral("   "));
 
     QVERIFY(h.documents.requested.isEmpty());
-    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.window.stopRequested());
     QVERIFY(h.button("cmdCrawl")->isEnabled());
     QVERIFY(!h.button("cmdForceStop")->isEnabled());
 }
@@ -209,7 +209,7 @@ void CrawlTest::forceStop_whileStartPageLoads_recordsItsLinksAndLoadsNoMore()
     QCOMPARE(h.entries("lstInternal"), QStringList({at("/a"), at("/b")}));
     QCOMPARE(h.list("lstInternal")->currentIndex(), 0);
     QVERIFY(h.button("cmdCheckBroken")->isEnabled());
-    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.window.stopRequested());
     QCOMPARE(h.documents.liveDocuments(), 0);
 }
 
@@ -240,7 +240,7 @@ void CrawlTest::forceStop_withNothingRunning_enablesCheck()
     WindowHarness h;
     h.trigger("mnuForceStop");
     h.trigger("mnuForceStop");
-    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.window.stopRequested());
     QVERIFY(h.button("cmdCheckBroken")->isEnabled());
 
     h.documents.setPage(Start, {at("/a")});
@@ -289,7 +289,7 @@ void CrawlTest::new_duringCrawl_endsItAndRecordsIntoEmptiedLists()
     QCOMPARE(h.caption("lblInternal"), "Internal links: 0");
     QCOMPARE(h.caption("lblExternal"), "External links: 1");
     QCOMPARE(h.caption("lblTotal"), "Total links: 1");
-    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.window.stopRequested());
 }
 
 void CrawlTest::closeBox_duringCrawl_endsIt()
@@ -307,7 +307,7 @@ void CrawlTest::closeBox_duringCrawl_endsIt()
 
     QCOMPARE(h.documents.consumed, QStringList({Start, at("/a")}));
     QVERIFY(!h.window.isVisible());
-    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.window.stopRequested());
     QCOMPARE(h.documents.liveDocuments(), 0);
 }
 

@@ -276,7 +276,7 @@ void KeyboardTest::buttons_spaceOnForceStopStopsTheCrawl()
     showActive(h.window);
     h.get("lstExternal")->setFocus();
     h.crawl(start);
-    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.window.stopRequested());
     QVERIFY(!h.documents.consumed.contains("http://site.test/a"));
     QVERIFY(!h.documents.consumed.contains("http://site.test/b"));
     QVERIFY(h.button("cmdCheckBroken")->isEnabled());

@@ -44,7 +44,8 @@ QStringList snapshot(const WindowHarness &h)
         shown << h.text(box);
     for (const char *button : {"cmdCrawl", "cmdForceStop", "cmdCheckBroken"})
         shown << QString::number(h.button(button)->isEnabled());
-    shown << QString::number(h.window.stopRequested());
+    shown << (h.window.stopRequested() ? QStringLiteral("stop requested")
+                                       : QStringLiteral("no stop"));
     return shown;
 }
 

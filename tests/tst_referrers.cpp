@@ -42,7 +42,7 @@ void ReferrersTest::find_listsEachLinkingPageOncePerLink()
     QCOMPARE(h.documents.consumed, QStringList({at("/a"), at("/b"), at("/c")}));
     QCOMPARE(h.lines("txtLinksToPage"), QStringList({at("/a"), at("/a"), at("/c")}));
     QCOMPARE(h.list("lstInternal")->currentIndex(), 2);
-    QCOMPARE(h.window.stopRequested(), 0);
+    QVERIFY(!h.window.stopRequested());
 }
 
 void ReferrersTest::find_comparesAddressesExactly()
@@ -74,7 +74,7 @@ void ReferrersTest::find_emptyListLoadsNothing()
     h.findLinks("http://other.test/x");
     QVERIFY(h.documents.requested.isEmpty());
     QCOMPARE(h.text("txtLinksToPage"), QString());
-    QCOMPARE(h.window.stopRequested(), 0);
+    QVERIFY(!h.window.stopRequested());
 }
 
 void ReferrersTest::forceStop_whilePageLoads_comparesItAndEnds()
@@ -114,7 +114,7 @@ void ReferrersTest::new_duringSearch_endsIt()
     QCOMPARE(h.documents.consumed, QStringList({at("/a")}));
     // The scanned page is recorded under its own address, though New emptied the list.
     QCOMPARE(h.lines("txtLinksToPage"), QStringList({at("/a")}));
-    QCOMPARE(h.window.stopRequested(), -1);
+    QVERIFY(h.window.stopRequested());
 }
 
 QTEST_MAIN(ReferrersTest)

@@ -1,5 +1,7 @@
 #include "eventloop.h"
 
+#include "stopflag.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 
@@ -11,4 +13,11 @@ void yieldToEventLoop()
 void sleepUntilNextEvent()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+bool waitUntilDoneOrStopped(const std::function<bool()> &done, const StopFlag &stop)
+{
+    while (!done() && !stop.isRequested())
+        sleepUntilNextEvent();
+    return done();
 }

@@ -1,45 +1,63 @@
 #pragma once
 
+#include "stopflag.h"
+
 #include <QHash>
 #include <QString>
 #include <QUrl>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
+
+// How far a list walk loads ahead, whatever it loads: the one place for these limits.
+struct AheadLimits
+{
+    static constexpr int PerHost = 4; // loads held for one host
+    static constexpr int Total = 16;  // loads held in all, in flight or waiting to be taken
+    // Looking further ahead than the loads it may hold finds other hosts to load from while one
+    // host has all its connections busy.
+    static constexpr qsizetype LookAhead = 64;
+};
+
+// What a list walk asks of its loads ahead at each entry, whatever they load.
+class LoadingAhead
+{
+public:
+    // The walk's top-up at each entry: loads ahead the upcoming addresses, or, once a stop is
+    // requested, abandons everything held.
+    virtual void topUp(const std::vector<QString> &upcoming) = 0;
+
+protected:
+    ~LoadingAhead() = default;
+};
 
 // Pages loading ahead of a list walk: while the walk works on one entry, the pages of the next
 // entries are already on their way, a bounded number at once, and the walk takes each one when
 // it reaches its entry. Results are still consumed in list order, one at a time, so what the
 // window shows is what a walk that loads one page after the other would show.
 //
-// `Load` is a document or a fetch; destroying one abandons it and closes its connection. Once a
-// stop is requested nothing more is started and what is held is abandoned; disabled, every page
-// is loaded only when the walk asks for it.
+// `Load` is a document or a fetch, and `start` begins one from the service the walk is to use;
+// destroying one abandons it and closes its connection. Once a stop is requested nothing more is
+// started and what is held is abandoned; disabled, every page is loaded only when the walk asks
+// for it.
 template<typename Load>
-class LoadsAhead
+class LoadsAhead final : public LoadingAhead
 {
 public:
-    struct Limits
-    {
-        int perHost = 4; // loads held for one host
-        int total = 16;  // loads held in all, in flight or waiting to be taken
-    };
     using Start = std::function<std::unique_ptr<Load>(const QString &address)>;
 
-    LoadsAhead(Start start, Limits limits, const qint16 &stopRequested, bool enabled)
+    LoadsAhead(Start start, const StopFlag &stop, bool enabled)
         : start(std::move(start))
-        , limits(limits)
-        , stopRequested(stopRequested)
+        , stop(stop)
         , enabled(enabled)
     {
     }
 
-    // The walk's top-up at each entry: loads ahead the upcoming addresses, or, once a stop is
-    // requested, abandons everything held.
-    void topUp(const std::vector<QString> &upcoming)
+    void topUp(const std::vector<QString> &upcoming) override
     {
-        if (stopRequested == -1)
+        if (stop.isRequested())
             abandonAll();
         else if (enabled)
             fill(upcoming);
@@ -48,7 +66,7 @@ public:
     // The load of `address`: the one held for it, or one started now.
     std::unique_ptr<Load> takeOrStart(const QString &address)
     {
-        if (stopRequested == -1)
+        if (stop.isRequested())
             abandonAll();
         if (std::unique_ptr<Load> load = take(address))
             return load;
@@ -60,12 +78,12 @@ public:
     void fill(const std::vector<QString> &upcoming)
     {
         for (const QString &address : upcoming) {
-            if (int(held.size()) >= limits.total)
+            if (int(held.size()) >= AheadLimits::Total)
                 return;
             if (isHeld(address))
                 continue;
             const QString host = hostOf(address);
-            if (heldFor(host) >= limits.perHost)
+            if (heldFor(host) >= AheadLimits::PerHost)
                 continue;
             held.push_back({address, host, start(address)});
         }
@@ -85,7 +103,6 @@ public:
     }
 
     void abandonAll() { held.clear(); }
-    int heldCount() const { return int(held.size()); }
 
 private:
     struct Held
@@ -122,8 +139,7 @@ private:
     static constexpr qsizetype RememberedHosts = 4096;
 
     Start start;
-    Limits limits;
-    const qint16 &stopRequested;
+    const StopFlag &stop;
     bool enabled = true;
     std::vector<Held> held;
     QHash<QString, QString> hosts; // address -> its host

@@ -4,17 +4,17 @@
 
 #include <functional>
 
-class HtmlDocumentService;
 class LabelledCounter;
 class LinkOrigins;
 class ListBox;
 class QLineEdit;
 class QPushButton;
 class QWidget;
+class StopFlag;
 
 // The parts of the window that a crawl reads and changes. The window owns them all and outlives
 // every crawl it starts.
-struct CrawlWindow
+struct CrawlControls
 {
     QWidget &window;
     QLineEdit &address;
@@ -26,8 +26,7 @@ struct CrawlWindow
     LabelledCounter &internalCount;
     LabelledCounter &externalCount;
     LabelledCounter &totalCount;
-    qint16 &stopRequested;
-    HtmlDocumentService &documents;
+    StopFlag &stop;
     LinkOrigins &origins; // where each link was found, for the report and the tooltips
     bool loadAhead = true;
     // Told what the crawl does and how far it is ("crawling 12 of 40"), at most once a page.

@@ -7,13 +7,13 @@
 class QString;
 
 class CheckResults;
-class InternetTransfer;
 class LabelledCounter;
 class ListBox;
 class MultiLineTextBox;
+class StopFlag;
 
 // The parts of the window that a broken-link check reads and changes.
-struct CheckWindow
+struct CheckControls
 {
     ListBox &internal;
     ListBox &external;
@@ -22,8 +22,7 @@ struct CheckWindow
     MultiLineTextBox &brokenPages; // one broken page a line
     LabelledCounter &brokenCount;
     CheckResults &results;         // the verdict of every page fetched, for the report and tooltips
-    qint16 &stopRequested;
-    InternetTransfer &transfer;
+    StopFlag &stop;
     bool loadAhead = true;
     // Told what the check does and how far it is ("checking 123 of 864"), once a page.
     std::function<void(const QString &doing)> progress = {};

@@ -2,6 +2,8 @@
 
 #include <QLabel>
 
+namespace skarnel {
+
 // A label that reports a click of the left mouse button released over it.
 class ClickableLabel final : public QLabel
 {
@@ -16,3 +18,5 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
+
+} // namespace skarnel

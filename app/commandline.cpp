@@ -22,6 +22,8 @@
 #include <csignal>
 #include <optional>
 
+namespace skarnel {
+
 namespace {
 
 const QStringList OurOptions = {
@@ -317,3 +319,5 @@ int runCommandLine(const QStringList &arguments, const CommandLineServices &serv
         return *status;
     return run(std::get<Options>(parsed), services);
 }
+
+} // namespace skarnel

@@ -2,11 +2,14 @@
 
 #include <QStringList>
 
+class QIODevice;
+class QSettings;
+
+namespace skarnel {
+
 class DesktopShell;
 class HtmlDocumentService;
 class InternetTransfer;
-class QIODevice;
-class QSettings;
 
 // skarnel --check URL: the window's crawl and check on a window that is never shown, then the
 // report. The window's own commands do the work, driven through its controls as a user would.
@@ -40,3 +43,5 @@ struct CommandLineServices
 // A QApplication exists. While it runs, SIGINT and SIGTERM stop it as Force Stop does; a second
 // one ends the process.
 int runCommandLine(const QStringList &arguments, const CommandLineServices &services);
+
+} // namespace skarnel

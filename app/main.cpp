@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+using namespace skarnel;
+
 namespace {
 
 // The command line's standard error is for the user: Qt's notes about the display platform and

@@ -36,6 +36,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace skarnel {
+
 const QString MainWindow::MakersHomePage = QStringLiteral("https://skarnel.example/");
 
 namespace {
@@ -455,7 +457,7 @@ void MainWindow::crawl()
 void MainWindow::forceStop()
 {
     CrawlControls controls = crawlControls();
-    ::forceStop(controls);
+    skarnel::forceStop(controls);
 }
 
 void MainWindow::checkBrokenLinks()
@@ -476,7 +478,7 @@ void MainWindow::findLinks()
 
 void MainWindow::addErrorText()
 {
-    ::addErrorText(this, *lstErrors);
+    skarnel::addErrorText(this, *lstErrors);
     if (errorTextStore)
         saveErrorTexts(*lstErrors, *errorTextStore);
 }
@@ -575,3 +577,5 @@ void MainWindow::useErrorTexts(const QStringList &texts)
     for (const QString &text : texts)
         lstErrors->addItem(text);
 }
+
+} // namespace skarnel

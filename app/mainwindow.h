@@ -8,12 +8,6 @@
 #include <QMainWindow>
 #include <QPointer>
 
-class ClickableLabel;
-class DesktopShell;
-class HtmlDocumentService;
-class InternetTransfer;
-class ListBox;
-class MultiLineTextBox;
 class QAction;
 class QGroupBox;
 class QLabel;
@@ -21,6 +15,15 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QSettings;
+
+namespace skarnel {
+
+class ClickableLabel;
+class DesktopShell;
+class HtmlDocumentService;
+class InternetTransfer;
+class ListBox;
+class MultiLineTextBox;
 struct Report;
 struct CheckControls;
 struct CrawlControls;
@@ -175,3 +178,5 @@ private:
     std::unique_ptr<LabelledCounter> brokenCount;
     std::unique_ptr<LabelledCounter> totalCount;
 };
+
+} // namespace skarnel

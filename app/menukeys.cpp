@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+namespace skarnel {
+
 namespace {
 
 bool opensMenu(const QAction *action)
@@ -119,3 +121,5 @@ bool MenuKeys::eventFilter(QObject *watched, QEvent *event)
     moveTo(to, chooseFirst);
     return true;
 }
+
+} // namespace skarnel

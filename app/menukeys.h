@@ -7,6 +7,8 @@ class QAction;
 class QMenuBar;
 class QWidget;
 
+namespace skarnel {
+
 // F10 opens the menu bar's first menu with its first entry chosen, as a lone Alt and then Down
 // do. Like them it gives the bar the keyboard focus while its menus are open, so that Left and
 // Right open the neighbouring menus, their first entry chosen, without the focus going back to a
@@ -34,3 +36,5 @@ private:
     // While one menu closes for its neighbour to open.
     bool moving = false;
 };
+
+} // namespace skarnel

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+namespace skarnel {
+
 namespace {
 
 constexpr int PanelPosition = 120;
@@ -54,3 +56,5 @@ void applyResizeRule(QWidget &window, const WidthFollowers &f)
     setWidthIfValid(f.lstInternal, outerWidth(window) - allowance);
     setWidthIfValid(f.lstExternal, outerWidth(window) - allowance);
 }
+
+} // namespace skarnel

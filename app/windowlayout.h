@@ -2,6 +2,8 @@
 
 class QWidget;
 
+namespace skarnel {
+
 // The controls that follow the window's width.
 struct WidthFollowers
 {
@@ -25,3 +27,5 @@ void applyResizeRule(QWidget &window, const WidthFollowers &followers);
 
 // The window's pinned outer height, in device-independent pixels.
 int pinnedOuterHeight();
+
+} // namespace skarnel

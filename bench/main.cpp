@@ -44,6 +44,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace skarnel;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 

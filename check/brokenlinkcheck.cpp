@@ -16,6 +16,8 @@
 #include <optional>
 #include <utility>
 
+namespace skarnel {
+
 namespace {
 
 // `text` in lower case, exactly as QString::toLower() gives it. Page text is mostly ASCII, which
@@ -215,3 +217,5 @@ void runBrokenLinkCheck(CheckControls &w, InternetTransfer &transfer)
     // After a stop in the internal phase the external phase selects its first entry and ends.
     checkPages(w, transfer, w.external, internalPages, all);
 }
+
+} // namespace skarnel

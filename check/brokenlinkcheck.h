@@ -1,5 +1,7 @@
 #pragma once
 
+namespace skarnel {
+
 class InternetTransfer;
 struct CheckControls;
 
@@ -13,3 +15,5 @@ struct CheckControls;
 // ahead, a few at once, and their results taken in list order. Every page is fetched through
 // `transfer`.
 void runBrokenLinkCheck(CheckControls &controls, InternetTransfer &transfer);
+
+} // namespace skarnel

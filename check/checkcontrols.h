@@ -6,6 +6,8 @@
 
 class QString;
 
+namespace skarnel {
+
 class CheckResults;
 class LabelledCounter;
 class ListBox;
@@ -27,3 +29,5 @@ struct CheckControls
     // Told what the check does and how far it is ("checking 123 of 864"), once a page.
     std::function<void(const QString &doing)> progress = {};
 };
+
+} // namespace skarnel

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QString>
 
+namespace skarnel {
+
 // What the check found for one page it fetched.
 struct PageVerdict
 {
@@ -32,3 +34,5 @@ public:
 private:
     QHash<QString, PageVerdict> verdicts;
 };
+
+} // namespace skarnel

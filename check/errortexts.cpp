@@ -5,6 +5,8 @@
 #include <QInputDialog>
 #include <QSettings>
 
+namespace skarnel {
+
 namespace {
 
 // An array, not one string list: a text may hold commas, and the list may be empty.
@@ -59,3 +61,5 @@ void saveErrorTexts(const ListBox &errors, QSettings &store)
     store.endArray();
     store.sync();
 }
+
+} // namespace skarnel

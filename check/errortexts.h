@@ -1,8 +1,11 @@
 #pragma once
 
-class ListBox;
 class QSettings;
 class QWidget;
+
+namespace skarnel {
+
+class ListBox;
 
 // The error texts whose presence marks a page as broken. The list starts with these two.
 void fillInitialErrorTexts(ListBox &errors);
@@ -19,3 +22,5 @@ void removeCurrentErrorText(ListBox &errors);
 bool loadErrorTexts(ListBox &errors, QSettings &store);
 // Keeps the list in `store` and writes it out at once.
 void saveErrorTexts(const ListBox &errors, QSettings &store);
+
+} // namespace skarnel

@@ -4,12 +4,15 @@
 
 #include <functional>
 
-class LabelledCounter;
-class LinkOrigins;
-class ListBox;
 class QLineEdit;
 class QPushButton;
 class QWidget;
+
+namespace skarnel {
+
+class LabelledCounter;
+class LinkOrigins;
+class ListBox;
 class StopFlag;
 
 // The parts of the window that a crawl reads and changes. The window owns them all and outlives
@@ -32,3 +35,5 @@ struct CrawlControls
     // Told what the crawl does and how far it is ("crawling 12 of 40"), at most once a page.
     std::function<void(const QString &doing)> progress = {};
 };
+
+} // namespace skarnel

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 
+namespace skarnel {
+
 namespace {
 
 bool isOnlySpaces(const QString &text)
@@ -69,3 +71,5 @@ void forceStop(CrawlControls &w)
     yieldToEventLoop();
     w.checkBroken.setEnabled(true);
 }
+
+} // namespace skarnel

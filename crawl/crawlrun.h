@@ -1,5 +1,7 @@
 #pragma once
 
+namespace skarnel {
+
 class HtmlDocumentService;
 struct CrawlControls;
 
@@ -13,3 +15,5 @@ void runCrawl(CrawlControls &controls, HtmlDocumentService &documents);
 
 // The Force Stop command: asks the running crawl, check or search to stop at its next test.
 void forceStop(CrawlControls &controls);
+
+} // namespace skarnel

@@ -1,5 +1,7 @@
 #include "linkfilter.h"
 
+namespace skarnel {
+
 bool passesLinkFilter(const QString &address)
 {
     static const QString http = QStringLiteral("http://");
@@ -19,3 +21,5 @@ LinkKind classifyLink(const QString &address, const QString &startAddress)
 {
     return address.startsWith(startAddress) ? LinkKind::Internal : LinkKind::External;
 }
+
+} // namespace skarnel

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace skarnel {
+
 // Which links a crawl records, and into which list.
 //
 // A link is recorded when its address begins with "http://" and has at least 13 characters, or
@@ -15,3 +17,5 @@ enum class LinkKind { Internal, External };
 // Internal when the address begins with the start address exactly as typed (letter case and
 // spaces significant); an empty start address makes every address internal.
 LinkKind classifyLink(const QString &address, const QString &startAddress);
+
+} // namespace skarnel

@@ -1,5 +1,7 @@
 #include "linkorigins.h"
 
+namespace skarnel {
+
 void LinkOrigins::note(const QString &address, const QString &page)
 {
     if (visit == 0 || page != visitedPage) {
@@ -36,3 +38,5 @@ void LinkOrigins::clear()
     visit = 0;
     firstVisit = true;
 }
+
+} // namespace skarnel

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace skarnel {
+
 // The pages on which the crawl found each address it met.
 //
 // Memory stays bounded however many pages link to one address: an address keeps the first
@@ -38,3 +40,5 @@ private:
     QHash<QString, qint64> visitsOfPage;
     bool firstVisit = true;
 };
+
+} // namespace skarnel

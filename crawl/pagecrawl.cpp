@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+namespace skarnel {
+
 namespace {
 
 void recordLink(CrawlControls &w, const QString &address)
@@ -67,3 +69,5 @@ void crawlPage(CrawlControls &w, const std::unique_ptr<HtmlDocument> document,
     w.crawl.setEnabled(true);
     w.address.setEnabled(true);
 }
+
+} // namespace skarnel

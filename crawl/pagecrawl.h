@@ -4,6 +4,8 @@
 
 #include <memory>
 
+namespace skarnel {
+
 class HtmlDocument;
 struct CrawlControls;
 
@@ -19,3 +21,5 @@ struct CrawlControls;
 // requested, the links left to record are recorded without a yield between them.
 void crawlPage(CrawlControls &controls, std::unique_ptr<HtmlDocument> document,
                const QString &pageAddress);
+
+} // namespace skarnel

@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <thread>
 
+using namespace skarnel;
+
 namespace {
 
 // The port both servers try first, so that the address in the picture stays the same from one

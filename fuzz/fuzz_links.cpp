@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+using namespace skarnel;
+
 namespace {
 
 // Splits off the text up to the next line break (not included) and advances past it.

@@ -4,6 +4,8 @@
 
 #include <optional>
 
+namespace skarnel {
+
 namespace {
 
 struct WebAlias
@@ -153,3 +155,5 @@ QString decodeHtml(const QByteArray &body, const QByteArray &contentType)
     QStringDecoder decoder = htmlDecoder(body, contentType);
     return decoder.decode(body);
 }
+
+} // namespace skarnel

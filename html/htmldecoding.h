@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringDecoder>
 
+namespace skarnel {
+
 // Whether a Content-Type header value names an HTML document: text/html or application/xhtml+xml,
 // in any case, with or without parameters.
 bool isHtmlContentType(const QByteArray &contentType);
@@ -18,3 +20,5 @@ QStringDecoder htmlDecoder(const QByteArray &body, const QByteArray &contentType
 
 // `body` as text, read with htmlDecoder(); a byte order mark is not part of the text.
 QString decodeHtml(const QByteArray &body, const QByteArray &contentType);
+
+} // namespace skarnel

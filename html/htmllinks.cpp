@@ -21,6 +21,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace skarnel {
+
 namespace {
 
 bool isWebScheme(QStringView scheme)
@@ -482,3 +484,5 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
     }
     return links;
 }
+
+} // namespace skarnel

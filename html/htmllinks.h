@@ -9,6 +9,8 @@
 #include <atomic>
 #include <chrono>
 
+namespace skarnel {
+
 // Parsing stops after this long and the page then has no links. Only a hostile or broken page comes
 // near it: the parser needs time that grows with the square of the nesting depth for some elements
 // (100,000 nested <div> take half a minute), while a 16 MiB page of ordinary markup takes about a
@@ -47,3 +49,5 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
 // unreserved characters are decoded ("%7E" gives "~"), percent-encodings in the path are in upper
 // case, and "|" and "^" in the path are percent-encoded.
 QString resolveHref(QStringView href, const QUrl &base);
+
+} // namespace skarnel

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+namespace skarnel {
+
 // A page that loads as an HTML document in the background.
 //
 // Contract with the callers (the crawl and the referring-page search):
@@ -37,3 +39,5 @@ public:
 
 inline const QString ReadyStateComplete = QStringLiteral("complete");
 inline const QString ReadyStateLoading = QStringLiteral("loading");
+
+} // namespace skarnel

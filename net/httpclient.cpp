@@ -6,6 +6,8 @@
 
 #include <mutex>
 
+namespace skarnel {
+
 // The read and write notifiers of one socket libcurl watches.
 struct HttpClient::Watch
 {
@@ -145,3 +147,5 @@ void HttpClient::finishEnded()
         done(result);
     }
 }
+
+} // namespace skarnel

@@ -12,6 +12,8 @@ class QSocketNotifier;
 using CURL = void;
 using CURLM = void;
 
+namespace skarnel {
+
 // One libcurl multi handle, driven from the event loop of the thread that created it: socket
 // notifiers and one timer tell it when to advance, so that it waits on nothing and blocks nothing.
 // The transfers added to it share its connections, kept alive from page to page, and its limits:
@@ -68,3 +70,5 @@ private:
     std::vector<std::shared_ptr<Watch>> retired;
     QHash<CURL *, Done> running;
 };
+
+} // namespace skarnel

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+namespace skarnel {
+
 // One fetch of a page's raw text.
 //
 // Contract with the broken-link check:
@@ -42,3 +44,5 @@ public:
     // Starts fetching the page at `address`, used exactly as given. Never returns null.
     virtual std::unique_ptr<PageFetch> openUrl(const QString &address) = 0;
 };
+
+} // namespace skarnel

@@ -4,6 +4,8 @@
 #include <net/networkhtmldocument.h>
 #include <net/pagedownload.h>
 
+namespace skarnel {
+
 NetworkDocumentService::NetworkDocumentService(std::chrono::milliseconds limit, qint64 cap)
     : NetworkDocumentService(HttpClient::create(), limit, cap)
 {
@@ -27,3 +29,5 @@ std::unique_ptr<HtmlDocument> NetworkDocumentService::createDocumentFromUrl(cons
             client, address, PageDownload::Limits {loadLimit, bodyCap, false},
             PageDownload::Accept::HtmlOnly));
 }
+
+} // namespace skarnel

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <memory>
 
+namespace skarnel {
+
 class HttpClient;
 
 // Loads documents over HTTP and HTTPS, all through one HTTP client so that connections are
@@ -31,3 +33,5 @@ private:
     std::chrono::milliseconds loadLimit;
     qint64 bodyCap;
 };
+
+} // namespace skarnel

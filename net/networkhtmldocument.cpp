@@ -11,6 +11,8 @@
 #include <atomic>
 #include <mutex>
 
+namespace skarnel {
+
 // What the document and the worker reading its links share.
 struct NetworkHtmlDocument::Reading
 {
@@ -132,3 +134,5 @@ QStringList NetworkHtmlDocument::links() const
     const std::lock_guard lock(reading->mutex);
     return reading->links;
 }
+
+} // namespace skarnel

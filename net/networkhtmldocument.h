@@ -4,8 +4,11 @@
 
 #include <memory>
 
-class PageDownload;
 class QObject;
+
+namespace skarnel {
+
+class PageDownload;
 
 // A page loaded by NetworkDocumentService. Its links are read from the body once the download has
 // ended; until then it has none. A page that ran out of time or reached the size cap is read as far
@@ -38,3 +41,5 @@ private:
     std::unique_ptr<QObject> receiver;
     bool linksRead = false;
 };
+
+} // namespace skarnel

@@ -3,6 +3,8 @@
 #include <html/htmldecoding.h>
 #include <net/pagedownload.h>
 
+namespace skarnel {
+
 NetworkPageFetch::NetworkPageFetch(std::unique_ptr<PageDownload> pageDownload)
     : download(std::move(pageDownload))
 {
@@ -53,3 +55,5 @@ QString NetworkPageFetch::failureReason() const
 {
     return failed() ? download->failureReason() : QString();
 }
+
+} // namespace skarnel

@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 
+namespace skarnel {
+
 class PageDownload;
 
 // A fetch by NetworkTransfer. A body that reaches the size cap counts as finished, with the text of
@@ -27,3 +29,5 @@ private:
     // Decoded on first demand after the download has ended, as text() is const.
     mutable std::optional<QString> decoded;
 };
+
+} // namespace skarnel

@@ -4,6 +4,8 @@
 #include <net/networkpagefetch.h>
 #include <net/pagedownload.h>
 
+namespace skarnel {
+
 NetworkTransfer::NetworkTransfer(std::chrono::milliseconds limit, qint64 cap)
     : NetworkTransfer(HttpClient::create(), limit, cap)
 {
@@ -25,3 +27,5 @@ std::unique_ptr<PageFetch> NetworkTransfer::openUrl(const QString &address)
             client, address, PageDownload::Limits {timeLimit, bodyCap, true},
             PageDownload::Accept::AnyContent));
 }
+
+} // namespace skarnel

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <memory>
 
+namespace skarnel {
+
 class HttpClient;
 
 // Fetches the raw text of pages over HTTP and HTTPS, all through one HTTP client so that
@@ -31,3 +33,5 @@ private:
     std::chrono::milliseconds timeLimit;
     qint64 bodyCap;
 };
+
+} // namespace skarnel

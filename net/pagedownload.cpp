@@ -5,6 +5,8 @@
 
 #include <curl/curl.h>
 
+namespace skarnel {
+
 namespace {
 
 constexpr long MaxRedirects = 20;
@@ -296,3 +298,5 @@ void PageDownload::end(Outcome outcome, const QString &reason)
         received.clear();
     emit ended();
 }
+
+} // namespace skarnel

@@ -10,8 +10,11 @@
 #include <chrono>
 #include <memory>
 
-class HttpClient;
 using CURL = void;
+
+namespace skarnel {
+
+class HttpClient;
 
 // One GET of a page for the document service and the transfer, kept within bounds whatever the
 // server does: redirects are followed only to http and https, at most 20 of them; the whole
@@ -116,3 +119,5 @@ private:
     QElapsedTimer sinceStart;
     QTimer retryWait;
 };
+
+} // namespace skarnel

@@ -6,8 +6,11 @@
 
 class QString;
 
-class ListBox;
 class QLineEdit;
+
+namespace skarnel {
+
+class ListBox;
 class MultiLineTextBox;
 class StopFlag;
 
@@ -22,3 +25,5 @@ struct ReferrerControls
     // Told what the search does and how far it is ("searching 5 of 40"), once a page.
     std::function<void(const QString &doing)> progress = {};
 };
+
+} // namespace skarnel

@@ -12,6 +12,8 @@
 
 #include <QLineEdit>
 
+namespace skarnel {
+
 namespace {
 
 // One page of the search: waits for the page's document (a stop request ends the wait and the
@@ -59,3 +61,5 @@ void findReferringPages(ReferrerControls &w, HtmlDocumentService &documents)
         return false;
     });
 }
+
+} // namespace skarnel

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace skarnel {
+
 class HtmlDocumentService;
 struct ReferrerControls;
 
@@ -8,3 +10,5 @@ struct ReferrerControls;
 // nothing trimmed): a page that links to it twice is listed twice. Every page is loaded from
 // `documents`.
 void findReferringPages(ReferrerControls &controls, HtmlDocumentService &documents);
+
+} // namespace skarnel

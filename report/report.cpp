@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+namespace skarnel {
+
 namespace {
 
 ReportPage pageOf(const QString &address, bool internal, const CheckResults &results,
@@ -280,3 +282,5 @@ bool writeReport(const Report &report, ReportFormat format, const QString &path,
         *error = file.errorString();
     return written;
 }
+
+} // namespace skarnel

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace skarnel {
+
 class CheckResults;
 class LinkOrigins;
 
@@ -67,3 +69,5 @@ bool writeReport(const Report &report, ReportFormat format, const QString &path,
 
 // "result" of a page as the reports write it: broken, ok, not checked.
 QString resultName(ReportPage::Result result);
+
+} // namespace skarnel

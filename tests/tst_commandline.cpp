@@ -14,6 +14,8 @@
 
 #include <csignal>
 
+using namespace skarnel;
+
 using namespace std::chrono_literals;
 
 namespace {

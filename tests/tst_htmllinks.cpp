@@ -12,6 +12,8 @@
 #include <iterator>
 #include <thread>
 
+using namespace skarnel;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+using namespace skarnel;
+
 class LinkFilterTest final : public QObject
 {
     Q_OBJECT

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <vector>
 
+using namespace skarnel;
+
 using namespace std::chrono_literals;
 
 namespace {

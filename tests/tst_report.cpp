@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QTest>
 
+using namespace skarnel;
+
 namespace {
 
 ReportPage page(const QString &address, ReportPage::Result result, const QString &reason = {},

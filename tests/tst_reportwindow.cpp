@@ -8,9 +8,12 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTextBlock>
+
+using namespace skarnel;
 
 namespace {
 
@@ -41,7 +44,12 @@ void answerFileDialog(const QString &path)
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog)
             return answerFileDialog(path);
-        dialog->selectFile(path);
+        // Typed into the name box, as a user would: the dialog may still be choosing its initial
+        // name for a folder it reads in the background, which would undo a selection.
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!name)
+            qFatal("the file dialog has no name box");
+        name->setText(path);
         QMetaObject::invokeMethod(dialog, "accept");
     });
 }

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+namespace skarnel {
+
 void yieldToEventLoop()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -21,3 +23,5 @@ bool waitUntilDoneOrStopped(const std::function<bool()> &done, const StopFlag &s
         sleepUntilNextEvent();
     return done();
 }
+
+} // namespace skarnel

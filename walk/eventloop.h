@@ -2,6 +2,8 @@
 
 #include <functional>
 
+namespace skarnel {
+
 class StopFlag;
 
 // The ways a long command hands control back to the window.
@@ -16,3 +18,5 @@ void sleepUntilNextEvent();
 // Sleeps in the event loop until `done` answers true or a stop is requested, whichever comes
 // first, and returns what `done` answers then. `done` is asked before each sleep.
 bool waitUntilDoneOrStopped(const std::function<bool()> &done, const StopFlag &stop);
+
+} // namespace skarnel

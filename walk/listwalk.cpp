@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace skarnel {
+
 namespace {
 
 // The entries from `from` up to `bound` (exclusive) that a walk will reach next, as many as are
@@ -44,3 +46,5 @@ void walkList(const ListWalk &walk, const EntryWork &work, const EntryWorkAfterY
             afterYield(address);
     }
 }
+
+} // namespace skarnel

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+namespace skarnel {
+
 class ListBox;
 class LoadingAhead;
 class StopFlag;
@@ -38,3 +40,5 @@ using EntryWorkAfterYield = std::function<void(const QString &address)>;
 // Without `yieldAroundWork` it neither yields nor runs `afterYield`.
 void walkList(const ListWalk &walk, const EntryWork &work,
               const EntryWorkAfterYield &afterYield = {});
+
+} // namespace skarnel

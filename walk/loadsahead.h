@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+namespace skarnel {
+
 // How far a list walk loads ahead, whatever it loads: the one place for these limits.
 struct AheadLimits
 {
@@ -144,3 +146,5 @@ private:
     std::vector<Held> held;
     QHash<QString, QString> hosts; // address -> its host
 };
+
+} // namespace skarnel

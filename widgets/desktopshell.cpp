@@ -3,6 +3,8 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+namespace skarnel {
+
 bool SystemShell::openUrl(QWidget *, const QString &address)
 {
     const QUrl url(address, QUrl::StrictMode);
@@ -10,3 +12,5 @@ bool SystemShell::openUrl(QWidget *, const QString &address)
         return false;
     return QDesktopServices::openUrl(url);
 }
+
+} // namespace skarnel

@@ -4,6 +4,8 @@
 
 class QWidget;
 
+namespace skarnel {
+
 // Opens an address in the user's default browser.
 class DesktopShell
 {
@@ -19,3 +21,5 @@ class SystemShell final : public DesktopShell
 public:
     bool openUrl(QWidget *owner, const QString &address) override;
 };
+
+} // namespace skarnel

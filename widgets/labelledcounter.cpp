@@ -2,6 +2,8 @@
 
 #include <QLabel>
 
+namespace skarnel {
+
 LabelledCounter::LabelledCounter(QLabel *label, QString caption)
     : label(label)
     , caption(std::move(caption))
@@ -18,3 +20,5 @@ void LabelledCounter::reset()
     count = 0;
     show();
 }
+
+} // namespace skarnel

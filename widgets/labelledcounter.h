@@ -4,6 +4,8 @@
 
 class QLabel;
 
+namespace skarnel {
+
 // A count shown in a label as its fixed caption followed by the number in plain decimal
 // ("Internal links: 12"). Counts are 64-bit, so a large site never shows a wrong number.
 class LabelledCounter
@@ -22,3 +24,5 @@ private:
     QString caption;
     qint64 count = 0;
 };
+
+} // namespace skarnel

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+namespace skarnel {
+
 namespace {
 
 constexpr int RowPadding = 2;
@@ -406,3 +408,5 @@ void ListBox::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange)
         updateScrollRange();
 }
+
+} // namespace skarnel

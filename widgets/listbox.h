@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QStringList>
 
+namespace skarnel {
+
 // A single-selection list box whose current entry is its selected one.
 //
 // Making an entry current selects it and scrolls it into view; -1 means no entry is current.
@@ -69,3 +71,5 @@ private:
     QHash<QString, int> occurrences;
     qsizetype current = -1;
 };
+
+} // namespace skarnel

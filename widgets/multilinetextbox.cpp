@@ -6,6 +6,8 @@
 #include <QTextCursor>
 #include <QToolTip>
 
+namespace skarnel {
+
 MultiLineTextBox::MultiLineTextBox(QWidget *parent)
     : QPlainTextEdit(parent)
 {
@@ -126,3 +128,5 @@ bool MultiLineTextBox::showLineToolTip(const QHelpEvent &event)
     QToolTip::showText(event.globalPos(), tip, viewport(), lineArea);
     return true;
 }
+
+} // namespace skarnel

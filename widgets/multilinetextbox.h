@@ -6,6 +6,8 @@
 
 class QHelpEvent;
 
+namespace skarnel {
+
 // A multi-line text box: plain text only (a page's text is never rendered), long lines wrapped,
 // no scroll bars, editable by the user, Tab moving the focus on.
 class MultiLineTextBox final : public QPlainTextEdit
@@ -43,3 +45,5 @@ private:
     bool layoutBehind = false;
     std::function<QString(const QString &line)> lineToolTip;
 };
+
+} // namespace skarnel

@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QWidget>
 
+namespace skarnel {
+
 namespace {
 
 // A frame of a 60 Hz screen.
@@ -43,3 +45,5 @@ void RepaintPacer::redrawHeldBack()
     released = true;
     QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
 }
+
+} // namespace skarnel

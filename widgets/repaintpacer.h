@@ -6,6 +6,8 @@
 
 class QWidget;
 
+namespace skarnel {
+
 // Keeps a window from redrawing more often than a screen shows it. A long command hands control
 // back to the event loop after every link it records, thousands of times a second, and each time
 // the window would redraw its lists and labels: more than half of a crawl's time. A redraw asked
@@ -29,3 +31,5 @@ private:
     QTimer frameEnd;
     bool released = false;
 };
+
+} // namespace skarnel

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+using namespace skarnel;
+
 // Whether `host` names this machine: a test reaches no other, and never asks the machine's
 // resolver.
 inline bool isLoopbackHost(const QString &host)

@@ -18,6 +18,8 @@
 
 #include <malloc.h>
 
+using namespace skarnel;
+
 // The real window over the real network services, sharing one client as the program's do, each
 // load and fetch held to `limit` and `bodyCap`. Only loopback hosts resolve.
 struct NetworkWindow : WindowControls<NetworkWindow>

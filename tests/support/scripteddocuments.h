@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+using namespace skarnel;
+
 // A document service whose pages a test scripts: their links and the moment they complete.
 // A page completes through an event posted when it is requested, as a real load would; a held
 // page stays loading until the test releases it. Unknown addresses complete with no links.

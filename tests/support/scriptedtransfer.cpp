@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+using namespace skarnel;
+
 namespace {
 
 class ScriptedFetch final : public PageFetch

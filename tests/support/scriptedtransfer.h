@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+using namespace skarnel;
+
 // A transfer whose pages a test scripts: their text, a failure, or a fetch that stays in flight
 // until released. A fetch finishes through an event posted when it starts, as a real one would.
 // Unknown addresses fail.

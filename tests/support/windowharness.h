@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace skarnel;
+
 class RecordingShell final : public DesktopShell
 {
 public:

@@ -2,9 +2,9 @@
 
 #include "mainwindow.h"
 
-#include <walk/eventloop.h>
 #include <net/internettransfer.h>
 #include <report/report.h>
+#include <walk/eventloop.h>
 
 #include <QAction>
 #include <QCommandLineParser>

@@ -8,16 +8,16 @@
 #include <check/brokenlinkcheck.h>
 #include <check/checkcontrols.h>
 #include <check/errortexts.h>
-#include <crawl/crawlrun.h>
 #include <crawl/crawlcontrols.h>
-#include <walk/eventloop.h>
-#include <widgets/listbox.h>
-#include <widgets/repaintpacer.h>
-#include <widgets/desktopshell.h>
-#include <widgets/multilinetextbox.h>
-#include <referrers/referrersearch.h>
+#include <crawl/crawlrun.h>
 #include <referrers/referrercontrols.h>
+#include <referrers/referrersearch.h>
 #include <report/report.h>
+#include <walk/eventloop.h>
+#include <widgets/desktopshell.h>
+#include <widgets/listbox.h>
+#include <widgets/multilinetextbox.h>
+#include <widgets/repaintpacer.h>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -170,27 +170,39 @@ MainWindow::~MainWindow() = default;
 // Children are created back to front, so the first ones lie beneath the later ones.
 void MainWindow::createControls()
 {
-    Label1 = makeLabel(client, "Label1", QStringLiteral("Domain name:"), rectFromTwips(120, 360, 1695, 255));
-    lblTotal = makeLabel(client, "lblTotal", QStringLiteral("Total links: 0"), rectFromTwips(240, 5640, 2295, 255));
-    lblBroken = makeLabel(client, "lblBroken", QStringLiteral("Broken links: 0"), rectFromTwips(2640, 5640, 2295, 255));
-    lblInternal = makeLabel(client, "lblInternal", QStringLiteral("Internal links: 0"), rectFromTwips(240, 5160, 2295, 255));
-    lblExternal = makeLabel(client, "lblExternal", QStringLiteral("External links: 0"), rectFromTwips(2640, 5160, 2295, 255));
-    Label3 = makeLabel(client, "Label3", QStringLiteral("Internal links"), rectFromTwips(480, 840, 1215, 255));
-    Label4 = makeLabel(client, "Label4", QStringLiteral("External links"), rectFromTwips(480, 3000, 1695, 255));
+    Label1 = makeLabel(client, "Label1", QStringLiteral("Domain name:"),
+                       rectFromTwips(120, 360, 1695, 255));
+    lblTotal = makeLabel(client, "lblTotal", QStringLiteral("Total links: 0"),
+                         rectFromTwips(240, 5640, 2295, 255));
+    lblBroken = makeLabel(client, "lblBroken", QStringLiteral("Broken links: 0"),
+                          rectFromTwips(2640, 5640, 2295, 255));
+    lblInternal = makeLabel(client, "lblInternal", QStringLiteral("Internal links: 0"),
+                            rectFromTwips(240, 5160, 2295, 255));
+    lblExternal = makeLabel(client, "lblExternal", QStringLiteral("External links: 0"),
+                            rectFromTwips(2640, 5160, 2295, 255));
+    Label3 = makeLabel(client, "Label3", QStringLiteral("Internal links"),
+                       rectFromTwips(480, 840, 1215, 255));
+    Label4 = makeLabel(client, "Label4", QStringLiteral("External links"),
+                       rectFromTwips(480, 3000, 1695, 255));
     lblCopyright = place(new ClickableLabel(QStringLiteral("By Veltrano"), client), "lblCopyright",
                          rectFromTwips(5280, 5640, 2415, 255));
     lblCopyright->setCursor(Qt::PointingHandCursor);
 
-    cmdForceStop = makeButton(client, "cmdForceStop", QStringLiteral("Force Stop"), rectFromTwips(1320, 1320, 975, 495));
+    cmdForceStop = makeButton(client, "cmdForceStop", QStringLiteral("Force Stop"),
+                              rectFromTwips(1320, 1320, 975, 495));
     cmdForceStop->setEnabled(false);
     txtHTML = place(new MultiLineTextBox(client), "txtHTML", rectFromTwips(2280, 1560, 3135, 615));
-    txtAddress = makeLineEdit(client, "txtAddress", MakersHomePage, rectFromTwips(1440, 360, 3375, 285));
-    cmdCrawl = makeButton(client, "cmdCrawl", QStringLiteral("Crawl"), rectFromTwips(4920, 360, 1335, 255));
+    txtAddress =
+            makeLineEdit(client, "txtAddress", MakersHomePage, rectFromTwips(1440, 360, 3375, 285));
+    cmdCrawl = makeButton(client, "cmdCrawl", QStringLiteral("Crawl"),
+                          rectFromTwips(4920, 360, 1335, 255));
     lstInternal = place(new ListBox(client), "lstInternal", rectFromTwips(120, 1080, 7575, 1815));
     lstExternal = place(new ListBox(client), "lstExternal", rectFromTwips(120, 3240, 7575, 1815));
 
-    internalCount = std::make_unique<LabelledCounter>(lblInternal, QStringLiteral("Internal links: "));
-    externalCount = std::make_unique<LabelledCounter>(lblExternal, QStringLiteral("External links: "));
+    internalCount =
+            std::make_unique<LabelledCounter>(lblInternal, QStringLiteral("Internal links: "));
+    externalCount =
+            std::make_unique<LabelledCounter>(lblExternal, QStringLiteral("External links: "));
     brokenCount = std::make_unique<LabelledCounter>(lblBroken, QStringLiteral("Broken links: "));
     totalCount = std::make_unique<LabelledCounter>(lblTotal, QStringLiteral("Total links: "));
 
@@ -202,25 +214,39 @@ void MainWindow::createControls()
 void MainWindow::createPanels()
 {
     fraSettings = makePanel(client, "fraSettings", QStringLiteral("Settings"));
-    Label2 = makeLabel(fraSettings, "Label2", QStringLiteral("Error messages on broken links"), rectFromTwips(360, 480, 2895, 255));
+    Label2 = makeLabel(fraSettings, "Label2", QStringLiteral("Error messages on broken links"),
+                       rectFromTwips(360, 480, 2895, 255));
     lstErrors = place(new ListBox(fraSettings), "lstErrors", rectFromTwips(360, 720, 3375, 1035));
     fillInitialErrorTexts(*lstErrors);
-    cmdSettingsAdd = makeButton(fraSettings, "cmdSettingsAdd", QStringLiteral("Add"), rectFromTwips(360, 1800, 975, 375));
-    cmdSettingsRemove = makeButton(fraSettings, "cmdSettingsRemove", QStringLiteral("Remove"), rectFromTwips(1440, 1800, 975, 375));
-    cmdSettingsDone = makeButton(fraSettings, "cmdSettingsDone", QStringLiteral("Done"), rectFromTwips(360, 4440, 1335, 375));
+    cmdSettingsAdd = makeButton(fraSettings, "cmdSettingsAdd", QStringLiteral("Add"),
+                                rectFromTwips(360, 1800, 975, 375));
+    cmdSettingsRemove = makeButton(fraSettings, "cmdSettingsRemove", QStringLiteral("Remove"),
+                                   rectFromTwips(1440, 1800, 975, 375));
+    cmdSettingsDone = makeButton(fraSettings, "cmdSettingsDone", QStringLiteral("Done"),
+                                 rectFromTwips(360, 4440, 1335, 375));
 
     fraLinksToPage = makePanel(client, "fraLinksToPage", QStringLiteral("Links to broken page"));
-    Label6 = makeLabel(fraLinksToPage, "Label6", QStringLiteral("Check which pages link to your broken link"), rectFromTwips(480, 360, 6855, 495));
+    Label6 = makeLabel(fraLinksToPage, "Label6",
+                       QStringLiteral("Check which pages link to your broken link"),
+                       rectFromTwips(480, 360, 6855, 495));
     Label6->setWordWrap(true);
-    Label7 = makeLabel(fraLinksToPage, "Label7", QStringLiteral("Link:"), rectFromTwips(480, 840, 3855, 255));
-    txtBrokenLink = makeLineEdit(fraLinksToPage, "txtBrokenLink", QString(), rectFromTwips(960, 840, 4575, 285));
-    cmdBrokenLinkCrawl = makeButton(fraLinksToPage, "cmdBrokenLinkCrawl", QStringLiteral("Find links"), rectFromTwips(5640, 840, 1695, 375));
-    txtLinksToPage = place(new MultiLineTextBox(fraLinksToPage), "txtLinksToPage", rectFromTwips(120, 1320, 7335, 3495));
-    cmdLinksHide = makeButton(fraLinksToPage, "cmdLinksHide", QStringLiteral("Hide"), rectFromTwips(6000, 240, 1215, 375));
+    Label7 = makeLabel(fraLinksToPage, "Label7", QStringLiteral("Link:"),
+                       rectFromTwips(480, 840, 3855, 255));
+    txtBrokenLink = makeLineEdit(fraLinksToPage, "txtBrokenLink", QString(),
+                                 rectFromTwips(960, 840, 4575, 285));
+    cmdBrokenLinkCrawl =
+            makeButton(fraLinksToPage, "cmdBrokenLinkCrawl", QStringLiteral("Find links"),
+                       rectFromTwips(5640, 840, 1695, 375));
+    txtLinksToPage = place(new MultiLineTextBox(fraLinksToPage), "txtLinksToPage",
+                           rectFromTwips(120, 1320, 7335, 3495));
+    cmdLinksHide = makeButton(fraLinksToPage, "cmdLinksHide", QStringLiteral("Hide"),
+                              rectFromTwips(6000, 240, 1215, 375));
 
     fraBroken = makePanel(client, "fraBroken", QStringLiteral("Broken links"));
-    Label5 = makeLabel(fraBroken, "Label5", QStringLiteral("Broken links"), rectFromTwips(480, 480, 2055, 255));
-    txtBroken = place(new MultiLineTextBox(fraBroken), "txtBroken", rectFromTwips(120, 720, 7335, 4095));
+    Label5 = makeLabel(fraBroken, "Label5", QStringLiteral("Broken links"),
+                       rectFromTwips(480, 480, 2055, 255));
+    txtBroken = place(new MultiLineTextBox(fraBroken), "txtBroken",
+                      rectFromTwips(120, 720, 7335, 4095));
     // Each line is a broken page; the mouse over it tells why the page counts as broken, and on
     // which pages the link was found.
     txtBroken->setLineToolTip([this](const QString &line) {
@@ -239,9 +265,11 @@ void MainWindow::createPanels()
         }
         return tip;
     });
-    cmdCheckBroken = makeButton(fraBroken, "cmdCheckBroken", QStringLiteral("Check broken links"), rectFromTwips(4920, 240, 2415, 375));
+    cmdCheckBroken = makeButton(fraBroken, "cmdCheckBroken", QStringLiteral("Check broken links"),
+                                rectFromTwips(4920, 240, 2415, 375));
     cmdCheckBroken->setEnabled(false);
-    cmdBrokenHide = makeButton(fraBroken, "cmdBrokenHide", QStringLiteral("Hide"), rectFromTwips(3480, 240, 1335, 375));
+    cmdBrokenHide = makeButton(fraBroken, "cmdBrokenHide", QStringLiteral("Hide"),
+                               rectFromTwips(3480, 240, 1335, 375));
 
     connect(cmdSettingsAdd, &QPushButton::clicked, this, &MainWindow::addErrorText);
     connect(cmdSettingsRemove, &QPushButton::clicked, this, &MainWindow::removeErrorText);
@@ -271,12 +299,16 @@ void MainWindow::createMenus()
                              &MainWindow::saveReportAs);
     mnuExit = addEntry(mnuFile, "mnuExit", QStringLiteral("Exit"), &MainWindow::exitProgram);
     mnuCrawlSetup = addMenu("mnuCrawlSetup", QStringLiteral("Crawl Setup"));
-    mnuSettings = addEntry(mnuCrawlSetup, "mnuSettings", QStringLiteral("Settings"), &MainWindow::showSettings);
-    mnuForceStop = addEntry(mnuCrawlSetup, "mnuForceStop", QStringLiteral("Force Stop"), &MainWindow::forceStop);
+    mnuSettings = addEntry(mnuCrawlSetup, "mnuSettings", QStringLiteral("Settings"),
+                           &MainWindow::showSettings);
+    mnuForceStop = addEntry(mnuCrawlSetup, "mnuForceStop", QStringLiteral("Force Stop"),
+                            &MainWindow::forceStop);
     mnuToos = addMenu("mnuToos", QStringLiteral("Tools"));
     mnuCrawl = addEntry(mnuToos, "mnuCrawl", QStringLiteral("Start Crawl"), &MainWindow::crawl);
-    mnuCheckBroken = addEntry(mnuToos, "mnuCheckBroken", QStringLiteral("Check broken links"), &MainWindow::showBrokenLinks);
-    mnuLinksToPage = addEntry(mnuToos, "mnuLinksToPage", QStringLiteral("Links to page"), &MainWindow::showLinksToPage);
+    mnuCheckBroken = addEntry(mnuToos, "mnuCheckBroken", QStringLiteral("Check broken links"),
+                              &MainWindow::showBrokenLinks);
+    mnuLinksToPage = addEntry(mnuToos, "mnuLinksToPage", QStringLiteral("Links to page"),
+                              &MainWindow::showLinksToPage);
 
     // The entries have no access keys or shortcuts. F10 opens the first menu with its first
     // entry chosen; from there the arrow keys reach every entry and Enter runs it. A lone Alt
@@ -289,12 +321,12 @@ void MainWindow::createMenus()
 void MainWindow::setTabOrderByIndex()
 {
     const std::vector<std::pair<int, QWidget *>> order = {
-        {1, txtAddress},        {2, cmdCrawl},           {3, lstInternal},
-        {4, lstExternal},       {9, cmdForceStop},       {10, txtHTML},
-        {12, lstErrors},        {14, cmdSettingsAdd},    {15, cmdSettingsRemove},
-        {16, cmdSettingsDone},  {20, txtBroken},         {22, cmdCheckBroken},
-        {23, cmdBrokenHide},    {27, txtBrokenLink},     {28, cmdBrokenLinkCrawl},
-        {29, txtLinksToPage},   {30, cmdLinksHide},
+            {1, txtAddress},       {2, cmdCrawl},        {3, lstInternal},
+            {4, lstExternal},      {9, cmdForceStop},    {10, txtHTML},
+            {12, lstErrors},       {14, cmdSettingsAdd}, {15, cmdSettingsRemove},
+            {16, cmdSettingsDone}, {20, txtBroken},      {22, cmdCheckBroken},
+            {23, cmdBrokenHide},   {27, txtBrokenLink},  {28, cmdBrokenLinkCrawl},
+            {29, txtLinksToPage},  {30, cmdLinksHide},
     };
     Q_ASSERT(std::is_sorted(order.begin(), order.end()));
     for (std::size_t i = 1; i < order.size(); ++i)
@@ -521,8 +553,8 @@ void MainWindow::newSite()
     cmdCrawl->setEnabled(true);
     cmdCheckBroken->setEnabled(false);
     cmdForceStop->setEnabled(false);
-    for (LabelledCounter *counter : {internalCount.get(), externalCount.get(), brokenCount.get(),
-                                     totalCount.get()})
+    for (LabelledCounter *counter :
+         {internalCount.get(), externalCount.get(), brokenCount.get(), totalCount.get()})
         counter->reset();
 }
 

@@ -41,7 +41,8 @@ void applyResizeRule(QWidget &window, const WidthFollowers &f)
 {
     const int allowance = pixelsFromTwips(WidthAllowance);
 
-    if (!(window.windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
+    if (!(window.windowState()
+          & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))) {
         const int frameHeight = window.frameGeometry().height() - window.height();
         const int height = pinnedOuterHeight() - frameHeight;
         if (window.height() != height)

@@ -15,10 +15,10 @@
 
 #include <app/mainwindow.h>
 #include <net/httpclient.h>
-#include <widgets/listbox.h>
 #include <net/networkdocumentservice.h>
 #include <net/networktransfer.h>
 #include <widgets/desktopshell.h>
+#include <widgets/listbox.h>
 
 #include <QAction>
 #include <QApplication>
@@ -27,22 +27,22 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
-#include <map>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace skarnel;
 
@@ -252,10 +252,10 @@ struct Program
     }
 
     std::shared_ptr<HttpClient> client;
-    NetworkDocumentService documents{client, 60s, 16 * 1024 * 1024};
-    NetworkTransfer transfer{client, 60s, 16 * 1024 * 1024};
+    NetworkDocumentService documents {client, 60s, 16 * 1024 * 1024};
+    NetworkTransfer transfer {client, 60s, 16 * 1024 * 1024};
     SilentShell shell;
-    MainWindow window{documents, transfer, shell};
+    MainWindow window {documents, transfer, shell};
 
     template<typename Control>
     Control *get(const char *name) const
@@ -294,11 +294,20 @@ std::string htmlEscaped(const std::string &text)
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -329,7 +338,16 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
         const std::string output = work + "/" + anchor + ".out";
         if (anchor == "wget") {
             // The crawl's two levels: the start page and the pages it links to, /deep left out.
-            command = {"wget", "--spider", "-r", "-l", "2", "-X", "/deep", "-nv", "-e", "robots=off",
+            command = {"wget",
+                       "--spider",
+                       "-r",
+                       "-l",
+                       "2",
+                       "-X",
+                       "/deep",
+                       "-nv",
+                       "-e",
+                       "robots=off",
                        servers.startAddress()};
         } else if (anchor == "curl") {
             // The check's fetches, one after the other, over kept-alive connections.
@@ -357,8 +375,7 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
         putCounts(anchor.c_str(), counts);
         // wget exits 8 when some page answered an error status; none of the pages it loads does.
         // The command line exits 1 when it finds broken links, as it does here.
-        if (!run.started
-            || (run.exitCode != 0 && !(anchor == "cli" && run.exitCode == 1)))
+        if (!run.started || (run.exitCode != 0 && !(anchor == "cli" && run.exitCode == 1)))
             std::cerr << anchor << " exited " << run.exitCode << ":\n" << lastLines(output, 5);
     }
 }
@@ -397,7 +414,8 @@ int runSize(const Arguments &a, SiteServers &servers)
         showWindow(program);
         UiDelayProbe probe;
 
-        program.get<QLineEdit>("txtAddress")->setText(QString::fromStdString(servers.startAddress()));
+        program.get<QLineEdit>("txtAddress")
+                ->setText(QString::fromStdString(servers.startAddress()));
         servers.resetCounts();
         probe.start();
         const Sample crawlStart;
@@ -505,14 +523,18 @@ int runDeadHosts(const Arguments &a, SiteServers &servers)
 {
     std::vector<std::string> dead;
     for (int i = 0; i < a.deadHosts; ++i)
-        dead.push_back("http://host-" + std::to_string(i % 50) + ".dead.test/page-" + std::to_string(i) + ".html");
+        dead.push_back("http://host-" + std::to_string(i % 50) + ".dead.test/page-"
+                       + std::to_string(i) + ".html");
     writeListPage(a.work + "/list.html", dead);
 
     HttpClient::Options options;
-    options.unresolvable = [](const QString &host) { return host.endsWith(QLatin1String(".dead.test")); };
+    options.unresolvable = [](const QString &host) {
+        return host.endsWith(QLatin1String(".dead.test"));
+    };
     Program program(std::move(options));
     showWindow(program);
-    program.get<QLineEdit>("txtAddress")->setText(QString::fromStdString(servers.shape().internalOrigin + "/list.html"));
+    program.get<QLineEdit>("txtAddress")
+            ->setText(QString::fromStdString(servers.shape().internalOrigin + "/list.html"));
     program.get<QPushButton>("cmdCrawl")->click();
     program.get<QAction>("mnuCheckBroken")->trigger();
     const Sample checkStart;

@@ -8,21 +8,23 @@
 namespace {
 
 constexpr std::string_view Words[] = {
-        "the",       "site",       "page",      "link",      "of",        "and",       "to",
-        "a",         "in",         "is",        "for",       "with",      "that",      "on",
-        "as",        "are",        "this",      "be",        "by",        "from",      "or",
-        "an",        "it",         "at",        "which",     "can",       "all",       "more",
-        "service",   "customer",   "product",   "support",   "update",    "report",    "garden",
-        "library",   "weather",    "mountain",  "river",     "station",   "council",   "school",
-        "market",    "festival",   "museum",    "archive",   "history",   "research",  "project",
-        "members",   "community",  "results",   "season",    "training",  "schedule",  "notice",
-        "available", "important",  "recent",    "local",     "public",    "annual",    "several",
-        "different", "following",  "previous",  "including", "between",   "through",   "during",
-        "without",   "although",   "however",   "because",   "information", "department",
-        "application", "development", "management", "experience", "opportunity", "environment",
-        "published", "committee",  "equipment", "volunteers", "registration", "newsletter",
-        "directions", "opening",   "hours",     "contact",   "address",   "north",     "south",
-        "east",      "west"};
+        "the",        "site",       "page",         "link",        "of",          "and",
+        "to",         "a",          "in",           "is",          "for",         "with",
+        "that",       "on",         "as",           "are",         "this",        "be",
+        "by",         "from",       "or",           "an",          "it",          "at",
+        "which",      "can",        "all",          "more",        "service",     "customer",
+        "product",    "support",    "update",       "report",      "garden",      "library",
+        "weather",    "mountain",   "river",        "station",     "council",     "school",
+        "market",     "festival",   "museum",       "archive",     "history",     "research",
+        "project",    "members",    "community",    "results",     "season",      "training",
+        "schedule",   "notice",     "available",    "important",   "recent",      "local",
+        "public",     "annual",     "several",      "different",   "following",   "previous",
+        "including",  "between",    "through",      "during",      "without",     "although",
+        "however",    "because",    "information",  "department",  "application", "development",
+        "management", "experience", "opportunity",  "environment", "published",   "committee",
+        "equipment",  "volunteers", "registration", "newsletter",  "directions",  "opening",
+        "hours",      "contact",    "address",      "north",       "south",       "east",
+        "west"};
 
 // A small deterministic generator, so that every process builds the same pages.
 class Random final
@@ -100,9 +102,15 @@ std::vector<std::string> pageLinks(const SiteShape &site, int number)
     int external = 0;
     for (int k = 0; k < bodyLinks; ++k) {
         switch (k % 10) {
-        case 0: links.push_back(pagePath(internal(k))); break;
-        case 1: links.push_back(std::to_string(internal(k)) + ".html"); break; // relative
-        case 2: links.push_back(site.internalOrigin + pagePath(internal(k))); break;
+        case 0:
+            links.push_back(pagePath(internal(k)));
+            break;
+        case 1:
+            links.push_back(std::to_string(internal(k)) + ".html");
+            break; // relative
+        case 2:
+            links.push_back(site.internalOrigin + pagePath(internal(k)));
+            break;
         case 3:
         case 4:
             links.push_back("/deep/" + std::to_string((base * 9 + deep++) % site.deepPages)
@@ -112,7 +120,9 @@ std::vector<std::string> pageLinks(const SiteShape &site, int number)
             links.push_back(k % 20 == 5 ? std::string("#top")
                                         : pagePath(internal(k)) + "#section-2");
             break;
-        case 6: links.push_back("mailto:office" + std::to_string(number % 7) + "@example.org"); break;
+        case 6:
+            links.push_back("mailto:office" + std::to_string(number % 7) + "@example.org");
+            break;
         default:
             links.push_back(site.externalOrigin + "/ext/"
                             + std::to_string((base * 13 + external++) % site.externalPages)
@@ -137,7 +147,8 @@ void appendLink(std::string &out, const std::string &href, Random &random)
 
 std::string startPage(const SiteShape &site)
 {
-    std::string html = head("Welcome") + "<body>\n<header><h1>Welcome</h1></header>\n<main>\n<ul>\n";
+    std::string html =
+            head("Welcome") + "<body>\n<header><h1>Welcome</h1></header>\n<main>\n<ul>\n";
     for (int n = 1; n <= site.pages; ++n)
         html += "<li><a href=\"" + pagePath(n) + "\">Page " + std::to_string(n) + "</a></li>\n";
     html += "</ul>\n</main>\n</body>\n</html>\n";
@@ -146,7 +157,7 @@ std::string startPage(const SiteShape &site)
 
 std::string internalPage(const SiteShape &site, int number)
 {
-    Random random{std::uint64_t(number)};
+    Random random {std::uint64_t(number)};
     const std::size_t size = std::size_t(20 + (number * 7919) % 41) * 1024;
     const std::vector<std::string> links = pageLinks(site, number);
 
@@ -189,8 +200,9 @@ SitePage deepPage(const SiteShape &site, int number)
     (void)site;
     Random random(std::uint64_t(number) + 1000003);
     if (number % 100 == 99) {
-        return {404, head("Not found") + "<body><h1>Page not found</h1><p>The page you asked "
-                                         "for is not here.</p></body></html>\n"};
+        return {404, head("Not found")
+                             + "<body><h1>Page not found</h1><p>The page you asked "
+                               "for is not here.</p></body></html>\n"};
     }
     std::string html = head("Deep " + std::to_string(number)) + "<body><h1>Deep page</h1>\n";
     for (int p = 0; p < 8; ++p) {
@@ -208,7 +220,8 @@ SitePage externalPage(const SiteShape &site, int number)
     (void)site;
     Random random(std::uint64_t(number) + 2000003);
     if (number % 50 == 49) {
-        return {404, head("Error") + "<body><h1>Error 404</h1><p>Page not found.</p></body></html>\n"};
+        return {404,
+                head("Error") + "<body><h1>Error 404</h1><p>Page not found.</p></body></html>\n"};
     }
     std::string html = head("Elsewhere " + std::to_string(number)) + "<body><h1>Elsewhere</h1>\n";
     for (int p = 0; p < 12; ++p) {

@@ -1,6 +1,10 @@
 #include "siteserver.h"
 
 #include <httplib.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <charconv>
@@ -16,11 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 using namespace std::chrono_literals;
 
 namespace {
@@ -35,7 +34,8 @@ int numberIn(std::string_view path, std::string_view prefix)
     constexpr std::string_view suffix = ".html";
     if (!path.starts_with(prefix) || !path.ends_with(suffix))
         return -1;
-    const std::string_view digits = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+    const std::string_view digits =
+            path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
     int number = -1;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     return error == std::errc() && end == digits.data() + digits.size() ? number : -1;
@@ -111,19 +111,25 @@ public:
             server->set_keep_alive_timeout(5);
             // Pages go out uncompressed whatever Accept-Encoding says, so that every client
             // compared reads the same bytes and the server spends no time compressing.
-            server->set_pre_routing_handler([](const httplib::Request &request, httplib::Response &) {
-                const_cast<httplib::Request &>(request).headers.erase("Accept-Encoding");
-                return httplib::Server::HandlerResponse::Unhandled;
-            });
+            server->set_pre_routing_handler(
+                    [](const httplib::Request &request, httplib::Response &) {
+                        const_cast<httplib::Request &>(request).headers.erase("Accept-Encoding");
+                        return httplib::Server::HandlerResponse::Unhandled;
+                    });
         }
-        internalServer.Get(".*", [this](const httplib::Request &q, httplib::Response &r) { answerInternal(q, r); });
-        externalServer.Get(".*", [this](const httplib::Request &q, httplib::Response &r) { answerExternal(q, r); });
+        internalServer.Get(".*", [this](const httplib::Request &q, httplib::Response &r) {
+            answerInternal(q, r);
+        });
+        externalServer.Get(".*", [this](const httplib::Request &q, httplib::Response &r) {
+            answerExternal(q, r);
+        });
     }
 
     // Binds both servers; returns their ports.
     std::pair<int, int> bind()
     {
-        return {internalServer.bind_to_any_port("127.0.0.1"), externalServer.bind_to_any_port("127.0.0.2")};
+        return {internalServer.bind_to_any_port("127.0.0.1"),
+                externalServer.bind_to_any_port("127.0.0.2")};
     }
 
     void build(const SiteShape &shape)
@@ -145,8 +151,7 @@ public:
         std::thread first([this] { internalServer.listen_after_bind(); });
         std::thread second([this] { externalServer.listen_after_bind(); });
         char byte = 0;
-        while (::read(control, &byte, 1) > 0) {
-        }
+        while (::read(control, &byte, 1) > 0) { }
         {
             const std::lock_guard lock(mutex);
             stopping = true;
@@ -244,10 +249,11 @@ private:
 SiteServers::SiteServers(const Options &options)
 {
     sharedSize = Shared::sizeFor(options.pages);
-    void *memory = ::mmap(nullptr, sharedSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    void *memory =
+            ::mmap(nullptr, sharedSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED)
         throw std::runtime_error("mmap failed");
-    shared = new (memory) Shared{};
+    shared = new (memory) Shared {};
     shared->pages = options.pages;
     for (int i = 0; i <= options.pages; ++i)
         new (&shared->hits()[i]) std::atomic<int>(0);

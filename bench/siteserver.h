@@ -2,9 +2,10 @@
 
 #include "site.h"
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
-#include <sys/types.h>
 
 // The two loopback servers of the benchmark's site, in a process of their own so that the
 // benchmark's CPU time and peak memory are the program's alone: 127.0.0.1 serves the start page,
@@ -24,7 +25,7 @@ public:
     {
         int pages = 1000;
         int linksPerPage = 50;
-        std::chrono::milliseconds delay{0};
+        std::chrono::milliseconds delay {0};
         int stallPage = 0;
         std::string listFile;
     };
@@ -32,14 +33,14 @@ public:
     // What the servers were asked, counted since the last resetCounts().
     struct Counts
     {
-        int requests = 0;   // all, on both servers
+        int requests = 0; // all, on both servers
         int headRequests = 0;
-        int startHits = 0;  // "/"
-        int pagesHit = 0;   // distinct internal pages, the start page among them
-        int pageHits = 0;   // requests for internal pages, the start page among them
+        int startHits = 0; // "/"
+        int pagesHit = 0;  // distinct internal pages, the start page among them
+        int pageHits = 0;  // requests for internal pages, the start page among them
         int deepHits = 0;
         int externalHits = 0;
-        int otherHits = 0;  // anything else, /list.html and /robots.txt among them
+        int otherHits = 0; // anything else, /list.html and /robots.txt among them
         int mostHitsOnePage = 0;
     };
 

@@ -1,5 +1,11 @@
 #include "tools.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -7,12 +13,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char **environ;
 
@@ -61,8 +61,7 @@ ToolRun runTool(const std::vector<std::string> &command, const std::string &dire
     });
     // Waits without reaping, so that the watchdog can never hit another process with that id.
     siginfo_t info {};
-    while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
+    while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) { }
     const auto end = std::chrono::steady_clock::now();
     {
         const std::lock_guard lock(mutex);

@@ -1,8 +1,9 @@
 #include "brokenlinkcheck.h"
 
-#include "checkresults.h"
 #include "checkcontrols.h"
+#include "checkresults.h"
 
+#include <net/internettransfer.h>
 #include <walk/eventloop.h>
 #include <walk/listwalk.h>
 #include <walk/loadsahead.h>
@@ -10,7 +11,6 @@
 #include <widgets/labelledcounter.h>
 #include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
-#include <net/internettransfer.h>
 
 #include <iterator>
 #include <optional>
@@ -141,7 +141,8 @@ std::optional<Fetched> fetchPageText(CheckControls &w, const std::unique_ptr<Pag
         return fetched;
     }
     fetched.lowerText = lowerCase(fetch->text());
-    w.pageText.setPlainText(fetched.lowerText.first(std::min(fetched.lowerText.size(), shownPageText)));
+    w.pageText.setPlainText(
+            fetched.lowerText.first(std::min(fetched.lowerText.size(), shownPageText)));
     return fetched;
 }
 
@@ -154,7 +155,8 @@ PageVerdict judge(const Fetched &fetched, ListBox &errors)
     verdict.httpStatus = fetched.status;
     if (fetched.failed) {
         verdict.broken = true;
-        verdict.reason = fetched.failure.isEmpty() ? QStringLiteral("could not be fetched") : fetched.failure;
+        verdict.reason = fetched.failure.isEmpty() ? QStringLiteral("could not be fetched")
+                                                   : fetched.failure;
     } else if (fetched.status >= 400) {
         verdict.broken = true;
         verdict.reason = QStringLiteral("HTTP %1").arg(fetched.status);

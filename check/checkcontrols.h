@@ -23,7 +23,7 @@ struct CheckControls
     MultiLineTextBox &pageText;    // the start of the lower-cased text of the page fetched last
     MultiLineTextBox &brokenPages; // one broken page a line
     LabelledCounter &brokenCount;
-    CheckResults &results;         // the verdict of every page fetched, for the report and tooltips
+    CheckResults &results; // the verdict of every page fetched, for the report and tooltips
     StopFlag &stop;
     bool loadAhead = true;
     // Told what the check does and how far it is ("checking 123 of 864"), once a page.

@@ -22,7 +22,10 @@ class CheckResults final
 {
 public:
     void clear() { verdicts.clear(); }
-    void record(const QString &address, const PageVerdict &verdict) { verdicts.insert(address, verdict); }
+    void record(const QString &address, const PageVerdict &verdict)
+    {
+        verdicts.insert(address, verdict);
+    }
     // The verdict of `address`, or null when it was not checked.
     const PageVerdict *find(const QString &address) const
     {

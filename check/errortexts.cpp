@@ -23,8 +23,9 @@ void fillInitialErrorTexts(ListBox &errors)
 
 void addErrorText(QWidget *owner, ListBox &errors)
 {
-    const QString text = QInputDialog::getText(owner, QStringLiteral("Broken link text"),
-                                               QStringLiteral("What text would prove a broken link?"));
+    const QString text =
+            QInputDialog::getText(owner, QStringLiteral("Broken link text"),
+                                  QStringLiteral("What text would prove a broken link?"));
     errors.addItem(text);
 }
 

@@ -3,11 +3,11 @@
 #include "crawlcontrols.h"
 #include "pagecrawl.h"
 
+#include <net/htmldocument.h>
 #include <walk/eventloop.h>
 #include <walk/listwalk.h>
 #include <walk/loadsahead.h>
 #include <walk/stopflag.h>
-#include <net/htmldocument.h>
 #include <widgets/listbox.h>
 
 #include <QLineEdit>

@@ -4,9 +4,9 @@
 #include "linkfilter.h"
 #include "linkorigins.h"
 
+#include <net/htmldocument.h>
 #include <walk/eventloop.h>
 #include <walk/stopflag.h>
-#include <net/htmldocument.h>
 #include <widgets/labelledcounter.h>
 #include <widgets/listbox.h>
 

@@ -7,7 +7,6 @@
 #include <QStringDecoder>
 
 #include <gumbo.h>
-
 #include <sys/mman.h>
 
 #include <condition_variable>

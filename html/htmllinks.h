@@ -23,12 +23,12 @@ inline constexpr std::chrono::milliseconds defaultParseBudget = std::chrono::sec
 // The links of an HTML page: the address of every `a` and `area` element that has an `href`, in
 // document order, each resolved by resolveHref() against the page's base address. The base address
 // is the first <base href> of the page, itself resolved against `documentAddress`, when that gives
-// an http or https address with a host; otherwise `documentAddress`. `body` is decoded as htmlDecoder()
-// decides. Elements inside <template> and elements outside the HTML namespace (inside <svg> or
-// <math>) are not links of the page, as in a browser's document.links.
+// an http or https address with a host; otherwise `documentAddress`. `body` is decoded as
+// htmlDecoder() decides. Elements inside <template> and elements outside the HTML namespace (inside
+// <svg> or <math>) are not links of the page, as in a browser's document.links.
 //
-// Parsing also stops, as over its budget, soon after `abandoned` (when given) turns true: a page read
-// on another thread for a caller that no longer wants it.
+// Parsing also stops, as over its budget, soon after `abandoned` (when given) turns true: a page
+// read on another thread for a caller that no longer wants it.
 QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
                       const QUrl &documentAddress,
                       std::chrono::milliseconds parseBudget = defaultParseBudget,

@@ -20,7 +20,8 @@ bool isWebScheme(const QString &scheme)
 
 bool startsWithNoCase(QByteArrayView line, QByteArrayView prefix)
 {
-    return line.size() >= prefix.size() && line.first(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
+    return line.size() >= prefix.size()
+           && line.first(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
 }
 
 // The value of the header `name` when `line` is that header, or nothing.
@@ -35,25 +36,44 @@ std::optional<QByteArray> headerValue(QByteArrayView line, QByteArrayView name)
 QString standardReasonPhrase(int status)
 {
     switch (status) {
-    case 400: return QStringLiteral("Bad Request");
-    case 401: return QStringLiteral("Unauthorized");
-    case 402: return QStringLiteral("Payment Required");
-    case 403: return QStringLiteral("Forbidden");
-    case 404: return QStringLiteral("Not Found");
-    case 405: return QStringLiteral("Method Not Allowed");
-    case 406: return QStringLiteral("Not Acceptable");
-    case 408: return QStringLiteral("Request Timeout");
-    case 409: return QStringLiteral("Conflict");
-    case 410: return QStringLiteral("Gone");
-    case 414: return QStringLiteral("URI Too Long");
-    case 429: return QStringLiteral("Too Many Requests");
-    case 451: return QStringLiteral("Unavailable For Legal Reasons");
-    case 500: return QStringLiteral("Internal Server Error");
-    case 501: return QStringLiteral("Not Implemented");
-    case 502: return QStringLiteral("Bad Gateway");
-    case 503: return QStringLiteral("Service Unavailable");
-    case 504: return QStringLiteral("Gateway Timeout");
-    default: return {};
+    case 400:
+        return QStringLiteral("Bad Request");
+    case 401:
+        return QStringLiteral("Unauthorized");
+    case 402:
+        return QStringLiteral("Payment Required");
+    case 403:
+        return QStringLiteral("Forbidden");
+    case 404:
+        return QStringLiteral("Not Found");
+    case 405:
+        return QStringLiteral("Method Not Allowed");
+    case 406:
+        return QStringLiteral("Not Acceptable");
+    case 408:
+        return QStringLiteral("Request Timeout");
+    case 409:
+        return QStringLiteral("Conflict");
+    case 410:
+        return QStringLiteral("Gone");
+    case 414:
+        return QStringLiteral("URI Too Long");
+    case 429:
+        return QStringLiteral("Too Many Requests");
+    case 451:
+        return QStringLiteral("Unavailable For Legal Reasons");
+    case 500:
+        return QStringLiteral("Internal Server Error");
+    case 501:
+        return QStringLiteral("Not Implemented");
+    case 502:
+        return QStringLiteral("Bad Gateway");
+    case 503:
+        return QStringLiteral("Service Unavailable");
+    case 504:
+        return QStringLiteral("Gateway Timeout");
+    default:
+        return {};
     }
 }
 
@@ -108,9 +128,8 @@ PageDownload::PageDownload(std::shared_ptr<HttpClient> sharedClient, const QStri
     }
 
     retryWait.setSingleShot(true);
-    connect(&retryWait, &QTimer::timeout, this, [this] {
-        begin(limits.time - std::chrono::milliseconds(sinceStart.elapsed()));
-    });
+    connect(&retryWait, &QTimer::timeout, this,
+            [this] { begin(limits.time - std::chrono::milliseconds(sinceStart.elapsed())); });
     sinceStart.start();
     begin(limits.time);
 }
@@ -133,12 +152,14 @@ void PageDownload::begin(std::chrono::milliseconds timeLeft)
 
 size_t PageDownload::onHeader(char *data, size_t size, size_t count, void *download)
 {
-    return static_cast<PageDownload *>(download)->readHeader(QByteArrayView(data, qsizetype(size * count)));
+    return static_cast<PageDownload *>(download)->readHeader(
+            QByteArrayView(data, qsizetype(size * count)));
 }
 
 size_t PageDownload::onBody(char *data, size_t size, size_t count, void *download)
 {
-    return static_cast<PageDownload *>(download)->readBody(QByteArrayView(data, qsizetype(size * count)));
+    return static_cast<PageDownload *>(download)->readBody(
+            QByteArrayView(data, qsizetype(size * count)));
 }
 
 int PageDownload::onResolverStart(void *, void *, void *download)
@@ -160,7 +181,8 @@ size_t PageDownload::readHeader(QByteArrayView line)
         const QList<QByteArray> parts = line.trimmed().toByteArray().split(' ');
         statusCode = parts.size() > 1 ? parts[1].toInt() : 0;
         const qsizetype phraseAt = line.indexOf(' ', line.indexOf(' ') + 1);
-        reasonPhrase = phraseAt > 0 ? QString::fromLatin1(line.sliced(phraseAt + 1).trimmed()) : QString();
+        reasonPhrase =
+                phraseAt > 0 ? QString::fromLatin1(line.sliced(phraseAt + 1).trimmed()) : QString();
         type.clear();
         redirectLocation.clear();
         askedToRetry = false;
@@ -169,7 +191,8 @@ size_t PageDownload::readHeader(QByteArrayView line)
     if (line.trimmed().isEmpty()) {
         // The end of an answer's headers. One that libcurl follows to another address is not read.
         const bool followed = statusCode >= 300 && statusCode < 400 && !redirectLocation.isEmpty();
-        if (!followed && accept == Accept::HtmlOnly && !type.isEmpty() && !isHtmlContentType(type)) {
+        if (!followed && accept == Accept::HtmlOnly && !type.isEmpty()
+            && !isHtmlContentType(type)) {
             notHtml = true;
             return 0;
         }
@@ -194,7 +217,8 @@ size_t PageDownload::readBody(QByteArrayView data)
     }
     if (received.isEmpty()) {
         curl_off_t length = -1;
-        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
+        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK
+            && length > 0)
             received.reserve(qsizetype(qMin<qint64>(length, limits.bodyCap)));
     }
     received.append(data);
@@ -226,7 +250,8 @@ void PageDownload::transferEnded(int code)
         }
         break;
     case CURLE_OPERATION_TIMEDOUT:
-        end(Outcome::TimedOut, QStringLiteral("no answer within %1 s").arg(secondsText(limits.time)));
+        end(Outcome::TimedOut,
+            QStringLiteral("no answer within %1 s").arg(secondsText(limits.time)));
         return;
     default:
         break;
@@ -273,7 +298,8 @@ void PageDownload::transferEnded(int code)
 // Unavailable): it is, once, after the wait it asked for, if that ends within the time limit.
 bool PageDownload::retryIfAsked()
 {
-    if (!limits.retryWhenAsked || retried || !askedToRetry || (statusCode != 429 && statusCode != 503))
+    if (!limits.retryWhenAsked || retried || !askedToRetry
+        || (statusCode != 429 && statusCode != 503))
         return false;
     curl_off_t wait = -1;
     if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &wait) != CURLE_OK || wait < 0

@@ -18,8 +18,8 @@ class StopFlag;
 struct ReferrerControls
 {
     ListBox &internal;
-    QLineEdit &link;          // the address to look for, read once per page
-    MultiLineTextBox &results;  // one referring page a line, only ever appended to
+    QLineEdit &link;           // the address to look for, read once per page
+    MultiLineTextBox &results; // one referring page a line, only ever appended to
     StopFlag &stop;
     bool loadAhead = true;
     // Told what the search does and how far it is ("searching 5 of 40"), once a page.

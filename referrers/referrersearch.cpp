@@ -2,11 +2,11 @@
 
 #include "referrercontrols.h"
 
+#include <net/htmldocument.h>
 #include <walk/eventloop.h>
 #include <walk/listwalk.h>
 #include <walk/loadsahead.h>
 #include <walk/stopflag.h>
-#include <net/htmldocument.h>
 #include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
 

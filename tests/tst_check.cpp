@@ -66,7 +66,7 @@ void CheckTest::check_listsPagesShowingAnErrorText()
     h.click("cmdCheckBroken");
 
     QCOMPARE(h.transfer.consumed, QStringList({at("/a"), at("/b"), at("/c"), "http://other.test/x",
-                                                "http://other.test/y"}));
+                                               "http://other.test/y"}));
     QCOMPARE(h.lines("txtBroken"), QStringList({at("/a"), at("/c"), "http://other.test/y"}));
     QCOMPARE(h.caption("lblBroken"), "Broken links: 3");
     QCOMPARE(h.text("txtHTML"), "page not found");
@@ -198,7 +198,8 @@ void CheckTest::check_failedFetchCountsBrokenAndEmptiesPageText()
 
     h.click("cmdCheckBroken");
 
-    QCOMPARE(h.lines("txtBroken"), QStringList({at("/broken"), at("/unreachable"), "http://other.test/gone"}));
+    QCOMPARE(h.lines("txtBroken"),
+             QStringList({at("/broken"), at("/unreachable"), "http://other.test/gone"}));
     QCOMPARE(h.caption("lblBroken"), "Broken links: 3");
     QCOMPARE(h.text("txtHTML"), QString());
 }
@@ -268,7 +269,8 @@ void CheckTest::brokenList_tooltipTellsWhyTheLineUnderTheMouseIsBroken()
     QCOMPARE(box->lineToolTipAt(QPoint(5, box->viewport()->height() - 2)), QString());
 }
 
-// The page text box shows only the start of a long page; the error texts are looked for in all of it.
+// The page text box shows only the start of a long page; the error texts are looked for in all of
+// it.
 void CheckTest::check_errorTextFarIntoALongPageCounts()
 {
     WindowHarness h;
@@ -391,7 +393,7 @@ void CheckTest::check_nestedRunsToItsEndInside()
     h.click("cmdCheckBroken");
 
     QCOMPARE(h.transfer.consumed, QStringList({at("/a"), at("/a"), at("/b"), "http://other.test/x",
-                                                at("/b"), "http://other.test/x"}));
+                                               at("/b"), "http://other.test/x"}));
     // The inner run found /b; the outer run, resuming, found it again.
     QCOMPARE(h.lines("txtBroken"), QStringList({at("/b"), at("/b")}));
 }

@@ -59,13 +59,15 @@ void CrawlTest::crawl_recordsStartPageAndInternalPages()
     WindowHarness h;
     h.documents.setPage(Start, {at("/a"), at("/b"), "http://other.test/x", "mailto:me@site.test",
                                 at("/a#top"), "HTTP://site.test/caps", "http://a.bcd", at("/a")});
-    h.documents.setPage(at("/a"), {at("/c"), at("/b"), "http://other.test/x", "https://secure.test/y"});
+    h.documents.setPage(at("/a"),
+                        {at("/c"), at("/b"), "http://other.test/x", "https://secure.test/y"});
     h.documents.setPage(at("/b"), {at("/a")});
 
     h.crawl(Start);
 
     QCOMPARE(h.entries("lstInternal"), QStringList({at("/a"), at("/b"), at("/c")}));
-    QCOMPARE(h.entries("lstExternal"), QStringList({"http://other.test/x", "https://secure.test/y"}));
+    QCOMPARE(h.entries("lstExternal"),
+             QStringList({"http://other.test/x", "https://secure.test/y"}));
     // /c was found on a second-level page: recorded, not loaded.
     QCOMPARE(h.documents.consumed, QStringList({Start, at("/a"), at("/b")}));
     QCOMPARE(h.caption("lblInternal"), "Internal links: 3");
@@ -83,12 +85,14 @@ void CrawlTest::crawl_secureSiteIsRecorded()
 {
     WindowHarness h;
     const QString start = QStringLiteral("https://secure.test/");
-    h.documents.setPage(start, {"https://secure.test/a", "https://elsewhere.test/", "http://secure.test/b"});
+    h.documents.setPage(
+            start, {"https://secure.test/a", "https://elsewhere.test/", "http://secure.test/b"});
 
     h.crawl(start);
 
     QCOMPARE(h.entries("lstInternal"), QStringList({"https://secure.test/a"}));
-    QCOMPARE(h.entries("lstExternal"), QStringList({"https://elsewhere.test/", "http://secure.test/b"}));
+    QCOMPARE(h.entries("lstExternal"),
+             QStringList({"https://elsewhere.test/", "http://secure.test/b"}));
     QCOMPARE(h.documents.consumed, QStringList({start, "https://secure.test/a"}));
 }
 
@@ -121,7 +125,8 @@ void CrawlTest::crawl_duplicateScanLeavesLastEarlierEntrySelected()
     // A repeated link selects the last entry and adds nothing.
     h.documents.setPage(Start, {"http://one.test/", "http://three.test/", "http://one.test/"});
     h.crawl(Start);
-    QCOMPARE(h.entries("lstExternal"), QStringList({"http://one.test/", "http://two.test/", "http://three.test/"}));
+    QCOMPARE(h.entries("lstExternal"),
+             QStringList({"http://one.test/", "http://two.test/", "http://three.test/"}));
     QCOMPARE(h.list("lstExternal")->currentIndex(), 2);
 
     // Letter case makes a new address.
@@ -374,7 +379,8 @@ void CrawlTest::window_drawsWhatTheCrawlRecordedWhileItRuns()
 
     QVERIFY(shownWhileWaiting);
     QCOMPARE(h.caption("lblTotal"), "Total links: 41");
-    QTRY_VERIFY_WITH_TIMEOUT(!painted.texts.isEmpty() && painted.texts.last() == "Total links: 41", hangBoundMs(5s));
+    QTRY_VERIFY_WITH_TIMEOUT(!painted.texts.isEmpty() && painted.texts.last() == "Total links: 41",
+                             hangBoundMs(5s));
 }
 
 QTEST_MAIN(CrawlTest)

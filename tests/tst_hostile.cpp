@@ -1,7 +1,7 @@
-// The whole program against hostile and broken servers on loopback: pages that never end, that drip,
-// that lie about their size, that inflate without end, that redirect out of the web, that are not
-// HTTP at all. Whatever they do, the crawl, the check and the search end within their limits, in
-// bounded memory, without reading anything but http and https, and the other pages of the site
+// The whole program against hostile and broken servers on loopback: pages that never end, that
+// drip, that lie about their size, that inflate without end, that redirect out of the web, that are
+// not HTTP at all. Whatever they do, the crawl, the check and the search end within their limits,
+// in bounded memory, without reading anything but http and https, and the other pages of the site
 // give the results they would give alone.
 #include "support/hostileserver.h"
 #include "support/networkwindow.h"
@@ -46,9 +46,8 @@ struct TextWatch
 {
     TextWatch(MultiLineTextBox *box, QString mark)
     {
-        QObject::connect(box, &QPlainTextEdit::textChanged, box, [this, box, mark] {
-            seen = seen || box->toPlainText().contains(mark);
-        });
+        QObject::connect(box, &QPlainTextEdit::textChanged, box,
+                         [this, box, mark] { seen = seen || box->toPlainText().contains(mark); });
     }
     bool seen = false;
 };
@@ -103,7 +102,8 @@ void HostileTest::slowAndEndlessPages_endWithinTheLimitAndSpareTheRest()
     site.page("/", linksPage(QStringList({"/good.html", "/missing.html"}) + hostile
                              + QStringList({other.url("/ext.html"), other.url("/drip")})));
     site.page("/good.html", linksPage({"/deeper.html", other.url("/ext2.html")}));
-    site.page("/missing.html", linksPage({"/from-missing.html"}, "Page Not Found"), "text/html", 404);
+    site.page("/missing.html", linksPage({"/from-missing.html"}, "Page Not Found"), "text/html",
+              404);
     site.drip("/drip", "<a href='/from-drip.html'>drip</a>");
     site.endless("/endless", "<a href='/from-endless.html'>endless</a>");
     site.hugeLength("/huge", "<a href='/from-huge.html'>huge</a>");
@@ -117,9 +117,9 @@ void HostileTest::slowAndEndlessPages_endWithinTheLimitAndSpareTheRest()
     w.crawl(start);
 
     const QStringList internal = w.entries("lstInternal");
-    for (const QString &page : withPrefix(start.chopped(1), {"/good.html", "/missing.html", "/drip",
-                                                             "/endless", "/huge", "/gzip", "/silent",
-                                                             "/deeper.html", "/from-missing.html"}))
+    for (const QString &page :
+         withPrefix(start.chopped(1), {"/good.html", "/missing.html", "/drip", "/endless", "/huge",
+                                       "/gzip", "/silent", "/deeper.html", "/from-missing.html"}))
         QVERIFY2(internal.contains(page), qPrintable(page));
     // What a page that was cut short held when it ended is read.
     QVERIFY(internal.contains(site.url("/from-drip.html")));
@@ -142,17 +142,19 @@ void HostileTest::slowAndEndlessPages_endWithinTheLimitAndSpareTheRest()
 
     w.findLinks(site.url("/deeper.html"));
 
-    QCOMPARE(w.lines("txtLinksToPage"), QStringList{site.url("/good.html")});
+    QCOMPARE(w.lines("txtLinksToPage"), QStringList {site.url("/good.html")});
 
     for (const QString &path : hostile) {
         QTRY_COMPARE_WITH_TIMEOUT(site.answering(path), 0, hangBoundMs(5s));
-        QVERIFY2(site.hits(path) >= 3, qPrintable(path + QStringLiteral(": %1 hits").arg(site.hits(path))));
+        QVERIFY2(site.hits(path) >= 3,
+                 qPrintable(path + QStringLiteral(": %1 hits").arg(site.hits(path))));
         qInfo("FIGURE longest answer to %s: %lld ms", qPrintable(path),
               qlonglong(site.longestAnswer(path).count()));
         QVERIFY2(site.longestAnswer(path) < Limit + Slack, qPrintable(path));
     }
     QTRY_COMPARE_WITH_TIMEOUT(other.answering("/drip"), 0, hangBoundMs(5s));
-    qInfo("FIGURE sent in answers to /endless: %lld MiB in %d answers", site.sent("/endless") >> 20, site.hits("/endless"));
+    qInfo("FIGURE sent in answers to /endless: %lld MiB in %d answers", site.sent("/endless") >> 20,
+          site.hits("/endless"));
     // The endless answers were cut by the client at the cap, long before their own bound.
     QVERIFY(site.sent("/endless") < 16 * Cap * site.hits("/endless"));
     QVERIFY(site.abandoned("/drip") >= 3);
@@ -178,15 +180,17 @@ void HostileTest::brokenServers_giveNoLinksAndSpareTheRest()
     site.redirect("/ping", "/pong");
     site.redirect("/pong", site.url("/ping").toUtf8());
     site.page("/binary", binary, "text/html");
-    site.page("/invalid-utf8.html", "<p>\xff\xfe\xc3(\xed\xa0\x80 page not found \xf8\x88\x80\x80\x80</p>"
-                                    "<a href='/from-invalid-\xff.html'>x</a>",
+    site.page("/invalid-utf8.html",
+              "<p>\xff\xfe\xc3(\xed\xa0\x80 page not found \xf8\x88\x80\x80\x80</p>"
+              "<a href='/from-invalid-\xff.html'>x</a>",
               "text/html; charset=utf-8");
     NetworkWindow w(Limit, Cap);
 
     w.crawl(site.url("/"));
 
     const QStringList internal = w.entries("lstInternal");
-    QCOMPARE(internal.mid(0, 8), withPrefix(site.url(""), QStringList({"/good.html", "/invalid-utf8.html"}) + broken));
+    QCOMPARE(internal.mid(0, 8),
+             withPrefix(site.url(""), QStringList({"/good.html", "/invalid-utf8.html"}) + broken));
     QVERIFY(internal.contains(site.url("/deeper.html")));
     // An invalid byte is read as U+FFFD, as a browser reads it.
     QVERIFY(internal.contains(site.url("/from-invalid-%EF%BF%BD.html")));
@@ -206,19 +210,22 @@ void HostileTest::brokenServers_giveNoLinksAndSpareTheRest()
     QVERIFY(!brokenPages.contains(site.url("/deeper.html")));
 
     w.findLinks(site.url("/deeper.html"));
-    QCOMPARE(w.lines("txtLinksToPage"), QStringList{site.url("/good.html")});
+    QCOMPARE(w.lines("txtLinksToPage"), QStringList {site.url("/good.html")});
 
     for (const QString &path : broken)
         QTRY_COMPARE_WITH_TIMEOUT(site.answering(path), 0, hangBoundMs(5s));
     // Garbage is not read for ever: the client gave up on it long before its end.
-    qInfo("FIGURE garbage sent before the client gave up: %lld KiB with line breaks, %lld KiB without",
+    qInfo("FIGURE garbage sent before the client gave up: %lld KiB with line breaks, %lld KiB "
+          "without",
           site.sent("/garbage") >> 10, site.sent("/garbage-line") >> 10);
     for (const char *path : {"/garbage", "/garbage-line"})
-        QVERIFY(site.sent(QString::fromLatin1(path)) < 32 * Cap * site.hits(QString::fromLatin1(path)));
+        QVERIFY(site.sent(QString::fromLatin1(path))
+                < 32 * Cap * site.hits(QString::fromLatin1(path)));
 }
 
 // A connection reset in the middle of the body fails the load, every time, and says so. The loads
-// go in rounds of as many as a walk keeps in flight, so that none runs out of time waiting its turn.
+// go in rounds of as many as a walk keeps in flight, so that none runs out of time waiting its
+// turn.
 void HostileTest::connectionReset_midBody_neverReadAsWhole()
 {
     constexpr int rounds = 25;
@@ -255,13 +262,16 @@ void HostileTest::redirects_neverLeaveTheWeb()
     site.page("/good.html", linksPage({"/deeper.html"}));
     site.redirect("/to-file", "/to-file-at-once", 301);
     site.redirect("/to-file-at-once", local.address().toUtf8(), 307);
-    site.redirect("/to-ftp", "ftp://127.0.0.1:" + QByteArray::number(site.port()) + "/from-ftp.html");
+    site.redirect("/to-ftp",
+                  "ftp://127.0.0.1:" + QByteArray::number(site.port()) + "/from-ftp.html");
     site.redirect("/to-data", "data:text/html,<a href=\"" + site.url("/from-data.html").toUtf8()
                                       + "\">page not found</a>");
-    site.redirect("/to-script", "javascript:location='" + site.url("/from-script.html").toUtf8() + "'");
+    site.redirect("/to-script",
+                  "javascript:location='" + site.url("/from-script.html").toUtf8() + "'");
     NetworkWindow w(Limit, Cap);
     TextWatch pageText(w.get<MultiLineTextBox>("txtHTML"), QString::fromLatin1(LocalFile::Mark));
-    TextWatch brokenPages(w.get<MultiLineTextBox>("txtBroken"), QString::fromLatin1(LocalFile::Mark));
+    TextWatch brokenPages(w.get<MultiLineTextBox>("txtBroken"),
+                          QString::fromLatin1(LocalFile::Mark));
     QVERIFY(QFile::exists(local.path()));
 
     w.crawl(site.url("/"));
@@ -269,7 +279,8 @@ void HostileTest::redirects_neverLeaveTheWeb()
     w.findLinks(site.url("/from-file.html"));
 
     QCOMPARE(w.entries("lstInternal"),
-             withPrefix(site.url(""), QStringList({"/good.html"}) + away + QStringList{"/deeper.html"}));
+             withPrefix(site.url(""),
+                        QStringList({"/good.html"}) + away + QStringList {"/deeper.html"}));
     QVERIFY(w.entries("lstExternal").isEmpty());
     QVERIFY(!pageText.seen);
     QVERIFY(!brokenPages.seen);
@@ -302,14 +313,15 @@ void HostileTest::legacyEncodings_linksAndErrorTextsReadRight_data()
             << QStringLiteral("página no encontrada") << QStringLiteral("/caf%C3%A9.html");
 
     // "ページ.html" and "ページが見つかりません" (page not found).
-    const QByteArray shiftJis = "<p>\x83\x79\x81\x5b\x83\x57\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8"
-                                "\x82\xdc\x82\xb9\x82\xf1</p><a href='/\x83\x79\x81\x5b\x83\x57.html'>x</a>";
-    QTest::newRow("Shift_JIS in the header")
-            << QByteArray("text/html; charset=Shift_JIS") << shiftJis
-            << QStringLiteral("ページが見つかりません")
-            << QStringLiteral("/%E3%83%9A%E3%83%BC%E3%82%B8.html");
+    const QByteArray shiftJis =
+            "<p>\x83\x79\x81\x5b\x83\x57\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8"
+            "\x82\xdc\x82\xb9\x82\xf1</p><a href='/\x83\x79\x81\x5b\x83\x57.html'>x</a>";
+    QTest::newRow("Shift_JIS in the header") << QByteArray("text/html; charset=Shift_JIS")
+                                             << shiftJis << QStringLiteral("ページが見つかりません")
+                                             << QStringLiteral("/%E3%83%9A%E3%83%BC%E3%82%B8.html");
     QTest::newRow("Shift_JIS in the page")
-            << QByteArray("text/html") << "<meta http-equiv='Content-Type' content='text/html; charset=shift_jis'>" + shiftJis
+            << QByteArray("text/html")
+            << "<meta http-equiv='Content-Type' content='text/html; charset=shift_jis'>" + shiftJis
             << QStringLiteral("ページが見つかりません")
             << QStringLiteral("/%E3%83%9A%E3%83%BC%E3%82%B8.html");
 }
@@ -331,12 +343,13 @@ void HostileTest::legacyEncodings_linksAndErrorTextsReadRight()
     w.list("lstErrors")->addItem(errorText);
 
     w.crawl(site.url("/"));
-    QCOMPARE(w.entries("lstInternal"), withPrefix(site.url(""), {"/legacy.html", "/fine.html", linkPath}));
+    QCOMPARE(w.entries("lstInternal"),
+             withPrefix(site.url(""), {"/legacy.html", "/fine.html", linkPath}));
 
     w.check();
     // The link leads to the page the server serves under it.
     QCOMPARE(site.hits(linkPath), 1);
-    QCOMPARE(w.lines("txtBroken"), QStringList{site.url("/legacy.html")});
+    QCOMPARE(w.lines("txtBroken"), QStringList {site.url("/legacy.html")});
 
     w.findLinks(site.url(linkPath));
     QCOMPARE(w.lines("txtLinksToPage"), withPrefix(site.url(""), {"/legacy.html", "/fine.html"}));

@@ -30,9 +30,8 @@ qint64 longestFreezeMs(const std::function<void()> &command)
     qint64 longest = 0;
     QTimer beat;
     beat.setInterval(20);
-    QObject::connect(&beat, &QTimer::timeout, [&] {
-        longest = std::max(longest, sinceTurn.restart());
-    });
+    QObject::connect(&beat, &QTimer::timeout,
+                     [&] { longest = std::max(longest, sinceTurn.restart()); });
     sinceTurn.start();
     beat.start();
     command();
@@ -90,16 +89,17 @@ void HostileSizesTest::singleLineOf50MB_readUpToTheCap()
     w.window.show();
 
     const qint64 crawlFreeze = longestFreezeMs([&] { w.crawl(site.url("/")); });
-    QCOMPARE(w.entries("lstInternal"), QStringList({site.url("/big.html"), site.url("/early.html")}));
+    QCOMPARE(w.entries("lstInternal"),
+             QStringList({site.url("/big.html"), site.url("/early.html")}));
 
     const qint64 checkFreeze = longestFreezeMs([&] { w.check(); });
     // The last page checked, /early.html, is not served: its 404 makes it broken, and its empty
     // body is the page text.
-    QCOMPARE(w.lines("txtBroken"), QStringList{site.url("/early.html")});
+    QCOMPARE(w.lines("txtBroken"), QStringList {site.url("/early.html")});
     QCOMPARE(w.text("txtHTML").size(), 0);
 
     w.findLinks(site.url("/early.html"));
-    QCOMPARE(w.lines("txtLinksToPage"), QStringList{site.url("/big.html")});
+    QCOMPARE(w.lines("txtLinksToPage"), QStringList {site.url("/big.html")});
     qInfo("FIGURE 50 MB line: window frozen at most %lld ms in the crawl, %lld ms in the check",
           crawlFreeze, checkFreeze);
     QVERIFY2(crawlFreeze < FreezeMs, qPrintable(QString::number(crawlFreeze)));
@@ -155,9 +155,10 @@ void HostileSizesTest::twoHundredThousandLinks_stopObeyedWhileRecording()
     NetworkWindow w(Limit, Cap);
     w.window.show();
 
-    const InterruptedRun stop = interruptWhen(
-            [&] { return w.list("lstInternal")->count() >= 1000; },
-            [&] { w.trigger(interruption.toLatin1().constData()); }, [&] { w.crawl(site.url("/")); });
+    const InterruptedRun stop =
+            interruptWhen([&] { return w.list("lstInternal")->count() >= 1000; },
+                          [&] { w.trigger(interruption.toLatin1().constData()); },
+                          [&] { w.crawl(site.url("/")); });
 
     QVERIFY(stop.happened);
     qInfo("FIGURE %s while recording 200,000 links: control back in %lld ms",
@@ -232,7 +233,8 @@ void HostileSizesTest::elementsOnly_parseGivenUpInBoundedMemory()
     w.crawl(site.url("/"));
 
     QCOMPARE(w.entries("lstInternal"),
-             QStringList({site.url("/elements.html"), site.url("/fine.html"), site.url("/from-fine.html")}));
+             QStringList({site.url("/elements.html"), site.url("/fine.html"),
+                          site.url("/from-fine.html")}));
 }
 
 // Pages loaded ahead are read together: several pages of bare elements at once stay within the
@@ -281,8 +283,8 @@ void HostileSizesTest::deepNesting_stopLeavesNoParsingBehind()
         });
     };
 
-    const InterruptedRun stop = interruptWhen(allServed, [&] { w.trigger("mnuForceStop"); },
-                                              [&] { w.crawl(site.url("/")); });
+    const InterruptedRun stop = interruptWhen(
+            allServed, [&] { w.trigger("mnuForceStop"); }, [&] { w.crawl(site.url("/")); });
     QVERIFY(stop.happened);
 
     // Processor time spent over a second and a half of idleness after the stop.
@@ -303,7 +305,8 @@ void HostileSizesTest::gzipBomb_inflatesNoFurtherThanTheCap()
 {
     HostileServer site;
     site.page("/", linksPage({"/bomb.html"}));
-    site.gzipBomb("/bomb.html", "<a href='/from-bomb.html'>x</a>", "text/html", 4 * HostileServer::GiB);
+    site.gzipBomb("/bomb.html", "<a href='/from-bomb.html'>x</a>", "text/html",
+                  4 * HostileServer::GiB);
     NetworkWindow w(Limit, Cap);
 
     QElapsedTimer took;
@@ -313,8 +316,9 @@ void HostileSizesTest::gzipBomb_inflatesNoFurtherThanTheCap()
     qInfo("FIGURE gzip bomb crawled and checked in %lld ms", took.elapsed());
 
     // The page is read as far as the cap, like any long page.
-    QCOMPARE(w.entries("lstInternal"), QStringList({site.url("/bomb.html"), site.url("/from-bomb.html")}));
-    QCOMPARE(w.lines("txtBroken"), QStringList{site.url("/from-bomb.html")}); // not served: 404
+    QCOMPARE(w.entries("lstInternal"),
+             QStringList({site.url("/bomb.html"), site.url("/from-bomb.html")}));
+    QCOMPARE(w.lines("txtBroken"), QStringList {site.url("/from-bomb.html")}); // not served: 404
     QTRY_COMPARE_WITH_TIMEOUT(site.answering("/bomb.html"), 0, hangBoundMs(5s));
 }
 
@@ -322,14 +326,16 @@ void HostileSizesTest::gzipBomb_inflatesNoFurtherThanTheCap()
 void HostileSizesTest::addressOf64KB_crawledCheckedAndFound()
 {
     HostileServer site;
-    const QString longPath = QStringLiteral("/long/") + QString(64 * 1024, u'a') + QStringLiteral(".html");
+    const QString longPath =
+            QStringLiteral("/long/") + QString(64 * 1024, u'a') + QStringLiteral(".html");
     site.page("/", linksPage({longPath}));
     site.page(longPath, linksPage({"/after-long.html"}, "page not found"));
     NetworkWindow w(Limit, Cap);
     w.window.show();
 
     w.crawl(site.url("/"));
-    QCOMPARE(w.entries("lstInternal"), QStringList({site.url(longPath), site.url("/after-long.html")}));
+    QCOMPARE(w.entries("lstInternal"),
+             QStringList({site.url(longPath), site.url("/after-long.html")}));
     QCOMPARE(site.hits(longPath), 1);
 
     w.check();
@@ -337,7 +343,7 @@ void HostileSizesTest::addressOf64KB_crawledCheckedAndFound()
     QCOMPARE(w.lines("txtBroken"), QStringList({site.url(longPath), site.url("/after-long.html")}));
 
     w.findLinks(site.url("/after-long.html"));
-    QCOMPARE(w.lines("txtLinksToPage"), QStringList{site.url(longPath)});
+    QCOMPARE(w.lines("txtLinksToPage"), QStringList {site.url(longPath)});
 }
 
 // The lists show addresses of any length; a long one is drawn cut short, and drawing it costs no

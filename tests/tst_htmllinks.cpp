@@ -1,12 +1,11 @@
 #include <html/htmldecoding.h>
 #include <html/htmllinks.h>
+#include <support/hangbound.h>
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
-
-#include <support/hangbound.h>
 
 #include <algorithm>
 #include <iterator>
@@ -185,10 +184,12 @@ void HtmlLinksTest::links_baseHrefHonoured_data()
     // link, and an empty href, come out as written (an empty href as an empty link).
     QTest::newRow("base without a host ignored")
             << QByteArray("<base href='http:///sub</.'><a href='x.html'></a><a href=''></a>")
-            << QStringList {"http://example.test/dir/x.html", "http://example.test/dir/page.html?q=1"};
+            << QStringList {"http://example.test/dir/x.html",
+                            "http://example.test/dir/page.html?q=1"};
     QTest::newRow("base with one slash and no host ignored")
             << QByteArray("<base href='https:/q=1f.'><area href><a href='?x'></a>")
-            << QStringList {"http://example.test/dir/page.html?q=1", "http://example.test/dir/page.html?x"};
+            << QStringList {"http://example.test/dir/page.html?q=1",
+                            "http://example.test/dir/page.html?x"};
 }
 
 void HtmlLinksTest::links_baseHrefHonoured()
@@ -240,9 +241,9 @@ void HtmlLinksTest::links_whichElementsCount_data()
     QTest::newRow("after a lone less-than")
             << QByteArray("<p>1 <3 kisses=<a href='lt'>x</a> and a <3more words</p>")
             << QStringList {at("lt")};
-    QTest::newRow("greater-than in quoted values")
-            << QByteArray("<img alt='a > b c'><a title = \"1>\" href = \"one>two three.html\">t</a>")
-            << QStringList {at("one%3Etwo%20three.html")};
+    QTest::newRow("greater-than in quoted values") << QByteArray(
+            "<img alt='a > b c'><a title = \"1>\" href = \"one>two three.html\">t</a>")
+                                                   << QStringList {at("one%3Etwo%20three.html")};
     QTest::newRow("title ended by a tag with attributes")
             << QByteArray("<title>a <a href='t1'> b</title x='>'>c d<a href='t2'>")
             << QStringList {at("t2")};

@@ -56,16 +56,18 @@ void LinkFilterTest::classify_data()
     const QString start = QStringLiteral("http://www.example.test");
     QTest::newRow("start itself") << start << start << true;
     QTest::newRow("page under start") << "http://www.example.test/a/b.html" << start << true;
-    QTest::newRow("start followed by host characters") << "http://www.example.testing/" << start << true;
+    QTest::newRow("start followed by host characters")
+            << "http://www.example.testing/" << start << true;
     QTest::newRow("start in other case") << "http://WWW.example.test/" << start << false;
     QTest::newRow("same host with prefix") << "http://cdn.www.example.test/" << start << false;
     QTest::newRow("other host") << "http://other.test/page" << start << false;
     QTest::newRow("shorter than start") << "http://www.example" << start << false;
     QTest::newRow("secure variant of http start") << "https://www.example.test/" << start << false;
     QTest::newRow("empty start: everything internal") << "http://other.test/" << QString() << true;
-    QTest::newRow("space-led start: everything external")
-        << "http://www.example.test/" << " http://www.example.test" << false;
-    QTest::newRow("trailing space in start") << "http://www.example.test/" << "http://www.example.test " << false;
+    QTest::newRow("space-led start: everything external") << "http://www.example.test/"
+                                                          << " http://www.example.test" << false;
+    QTest::newRow("trailing space in start") << "http://www.example.test/"
+                                             << "http://www.example.test " << false;
 }
 
 void LinkFilterTest::classify()

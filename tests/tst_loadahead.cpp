@@ -73,25 +73,38 @@ void interrupt(WindowHarness &h, Interruption interruption)
     if (inCheck)
         h.transfer.onWait = [armed](const QString &) { *armed = true; };
     else
-        h.documents.onWait = [armed](const QString &address) { *armed = *armed || address == page(0); };
+        h.documents.onWait = [armed](const QString &address) {
+            *armed = *armed || address == page(0);
+        };
 
     QObject::connect(h.list("lstInternal"), &ListBox::currentIndexChanged, &h.window,
                      [&h, interruption, armed, fired](qsizetype index) {
-        if (index != 3 || !*armed || std::exchange(*fired, true))
-            return;
-        soon([&h, interruption] {
-            switch (interruption) {
-            case Interruption::ForceStopInCrawl:
-            case Interruption::ForceStopInCheck: h.trigger("mnuForceStop"); break;
-            case Interruption::NewInCrawl:
-            case Interruption::NewInCheck: h.trigger("mnuNew"); break;
-            case Interruption::NestedCheck: h.click("cmdCheckBroken"); break;
-            case Interruption::NestedCrawlInCheck: h.trigger("mnuCrawl"); break;
-            case Interruption::SelectionMovedInCheck: h.list("lstInternal")->setCurrentIndex(5); break;
-            case Interruption::None: break;
-            }
-        });
-    });
+                         if (index != 3 || !*armed || std::exchange(*fired, true))
+                             return;
+                         soon([&h, interruption] {
+                             switch (interruption) {
+                             case Interruption::ForceStopInCrawl:
+                             case Interruption::ForceStopInCheck:
+                                 h.trigger("mnuForceStop");
+                                 break;
+                             case Interruption::NewInCrawl:
+                             case Interruption::NewInCheck:
+                                 h.trigger("mnuNew");
+                                 break;
+                             case Interruption::NestedCheck:
+                                 h.click("cmdCheckBroken");
+                                 break;
+                             case Interruption::NestedCrawlInCheck:
+                                 h.trigger("mnuCrawl");
+                                 break;
+                             case Interruption::SelectionMovedInCheck:
+                                 h.list("lstInternal")->setCurrentIndex(5);
+                                 break;
+                             case Interruption::None:
+                                 break;
+                             }
+                         });
+                     });
 }
 
 // Crawl, check and search, with one interruption somewhere; returns what the window shows after
@@ -161,7 +174,8 @@ void LoadAheadTest::loadingAhead_boundsConnectionsPerHost()
     };
     h.click("cmdCheckBroken");
     // All internal pages are on one host: four at once at the most, and more than one.
-    QVERIFY2(inFlightAtFirstWait > 1 && inFlightAtFirstWait <= 4, qPrintable(QString::number(inFlightAtFirstWait)));
+    QVERIFY2(inFlightAtFirstWait > 1 && inFlightAtFirstWait <= 4,
+             qPrintable(QString::number(inFlightAtFirstWait)));
     QCOMPARE(h.transfer.liveFetches, 0);
 }
 

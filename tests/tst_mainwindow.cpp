@@ -136,13 +136,15 @@ void MainWindowTest::resize_keepsOuterHeightAndFollowsWidth()
     QTRY_COMPARE_WITH_TIMEOUT(h.window.frameGeometry().height(), 461, hangBoundMs(5s));
     const int outerWidth = h.window.frameGeometry().width();
     QCOMPARE(outerWidth, 700 + h.window.frameGeometry().width() - h.window.width());
-    for (const char *name : {"fraBroken", "fraLinksToPage", "fraSettings", "lstInternal", "lstExternal"})
+    for (const char *name :
+         {"fraBroken", "fraLinksToPage", "fraSettings", "lstInternal", "lstExternal"})
         QCOMPARE(h.get(name)->width(), outerWidth - 24);
     for (const char *name : {"txtBroken", "txtLinksToPage"})
         QCOMPARE(h.get(name)->width(), outerWidth - 48);
 
     h.window.resize(400, 461);
-    QTRY_COMPARE_WITH_TIMEOUT(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24, hangBoundMs(5s));
+    QTRY_COMPARE_WITH_TIMEOUT(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24,
+                              hangBoundMs(5s));
     QCOMPARE(h.get("txtBroken")->width(), h.window.frameGeometry().width() - 48);
 }
 
@@ -151,12 +153,14 @@ void MainWindowTest::resize_leavesFixedControlsInPlace()
     WindowHarness h;
     h.window.show();
     QList<QRect> before;
-    const char *fixed[] = {"txtAddress", "cmdCrawl", "txtHTML", "cmdForceStop", "lblTotal",
-                           "lblCopyright", "cmdCheckBroken", "cmdBrokenHide", "txtBrokenLink", "lstErrors"};
+    const char *fixed[] = {"txtAddress",    "cmdCrawl",     "txtHTML",        "cmdForceStop",
+                           "lblTotal",      "lblCopyright", "cmdCheckBroken", "cmdBrokenHide",
+                           "txtBrokenLink", "lstErrors"};
     for (const char *name : fixed)
         before.append(h.get(name)->geometry());
     h.window.resize(800, 461);
-    QTRY_COMPARE_WITH_TIMEOUT(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24, hangBoundMs(5s));
+    QTRY_COMPARE_WITH_TIMEOUT(h.get("lstInternal")->width(), h.window.frameGeometry().width() - 24,
+                              hangBoundMs(5s));
     for (std::size_t i = 0; i < std::size(fixed); ++i)
         QCOMPARE(h.get(fixed[i])->geometry(), before.at(int(i)));
     QCOMPARE(h.get("txtAddress")->geometry(), QRect(96, 24, 225, 19));
@@ -185,8 +189,9 @@ void MainWindowTest::panels_hideButtonsHideAll()
 {
     WindowHarness h;
     h.window.show();
-    const std::pair<const char *, const char *> panels[] = {
-        {"mnuCheckBroken", "cmdBrokenHide"}, {"mnuLinksToPage", "cmdLinksHide"}, {"mnuSettings", "cmdSettingsDone"}};
+    const std::pair<const char *, const char *> panels[] = {{"mnuCheckBroken", "cmdBrokenHide"},
+                                                            {"mnuLinksToPage", "cmdLinksHide"},
+                                                            {"mnuSettings", "cmdSettingsDone"}};
     for (const auto &[entry, hide] : panels) {
         h.trigger(entry);
         h.click(hide);
@@ -269,7 +274,8 @@ void MainWindowTest::errorTexts_addAppendsTypedText()
     h.click("cmdSettingsAdd");
     answerInputBox(QStringLiteral("404"));
     h.click("cmdSettingsAdd");
-    QCOMPARE(h.entries("lstErrors"), QStringList({"404", "page not found", "  Server Error  ", "404"}));
+    QCOMPARE(h.entries("lstErrors"),
+             QStringList({"404", "page not found", "  Server Error  ", "404"}));
 }
 
 void MainWindowTest::errorTexts_cancelAppendsEmptyText()

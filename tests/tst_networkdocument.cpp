@@ -1,9 +1,8 @@
 #include <net/networkdocumentservice.h>
-
-#include <QTest>
-
 #include <support/hangbound.h>
 #include <support/loopbackserver.h>
+
+#include <QTest>
 
 #include <chrono>
 #include <vector>

@@ -1,10 +1,9 @@
 #include <net/networktransfer.h>
-
-#include <QTest>
-
 #include <support/hangbound.h>
 #include <support/loopbackclient.h>
 #include <support/loopbackserver.h>
+
+#include <QTest>
 
 #include <chrono>
 
@@ -100,12 +99,18 @@ void NetworkTransferTest::fetch_failures_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("redirect to a file") << "/to-file" << "redirect to a non-web address";
-    QTest::newRow("redirect to file transfer") << "/to-ftp" << "redirect to a non-web address";
-    QTest::newRow("endless redirects") << "/loop" << "too many redirects";
-    QTest::newRow("refused connection") << "refused" << "connection refused";
-    QTest::newRow("host that does not resolve") << "http://dead.test/" << "host not found";
-    QTest::newRow("redirect to such a host") << "/to-dead" << "host not found";
+    QTest::newRow("redirect to a file") << "/to-file"
+                                        << "redirect to a non-web address";
+    QTest::newRow("redirect to file transfer") << "/to-ftp"
+                                               << "redirect to a non-web address";
+    QTest::newRow("endless redirects") << "/loop"
+                                       << "too many redirects";
+    QTest::newRow("refused connection") << "refused"
+                                        << "connection refused";
+    QTest::newRow("host that does not resolve") << "http://dead.test/"
+                                                << "host not found";
+    QTest::newRow("redirect to such a host") << "/to-dead"
+                                             << "host not found";
 }
 
 void NetworkTransferTest::fetch_failures()
@@ -119,7 +124,7 @@ void NetworkTransferTest::fetch_failures()
     server.redirect("/to-dead", "http://dead.test/");
     NetworkTransfer transfer(loopbackOnlyClient(), 10s, 1 << 20);
 
-    const QString address = path == "refused" ? LoopbackServer::refusedUrl()
+    const QString address = path == "refused"      ? LoopbackServer::refusedUrl()
                             : path.startsWith('/') ? server.url(path)
                                                    : path;
     const auto fetch = transfer.openUrl(address);

@@ -49,7 +49,8 @@ void ReferrersTest::find_comparesAddressesExactly()
 {
     WindowHarness h;
     crawlSite(h, {"/a"});
-    h.documents.setPage(at("/a"), {"http://other.test/Dead", "http://other.test/dead/", "http://other.test/dead "});
+    h.documents.setPage(at("/a"), {"http://other.test/Dead", "http://other.test/dead/",
+                                   "http://other.test/dead "});
     h.findLinks("http://other.test/dead");
     QCOMPARE(h.text("txtLinksToPage"), QString());
     h.findLinks(QString());

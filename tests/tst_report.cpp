@@ -60,7 +60,6 @@ private slots:
     void text_aLineEachBrokenPageThenTheCounts();
     void formatForFile_bySuffix_data();
     void formatForFile_bySuffix();
-
 };
 
 void ReportTest::origins_keepFirstHundredPagesAndCountAll()

@@ -26,9 +26,10 @@ void SiteTest::crawl_recordsTwoLevelsOfALoopbackSite()
     LoopbackServer other(QStringLiteral("127.0.0.2"));
     const QString start = site.url("/");
     site.page("/", linksPage({"a.html", "/b.html", site.url("/c.html"), other.url("/x.html"),
-                          "mailto:someone@site.test", "#top", "a.html#part", "javascript:void(0)",
-                          "/report.pdf", "https://secure.site.test/"}));
-    site.page("/a.html", linksPage({"deep/1.html", "/b.html", other.url("/x.html"), other.url("/y.html")}));
+                              "mailto:someone@site.test", "#top", "a.html#part",
+                              "javascript:void(0)", "/report.pdf", "https://secure.site.test/"}));
+    site.page("/a.html",
+              linksPage({"deep/1.html", "/b.html", other.url("/x.html"), other.url("/y.html")}));
     site.page("/b.html", linksPage({"/a.html"}));
     site.page("/report.pdf", "%PDF-1.4 <a href='/from-pdf.html'>", "application/pdf");
     NetworkWindow h;
@@ -38,8 +39,9 @@ void SiteTest::crawl_recordsTwoLevelsOfALoopbackSite()
     QCOMPARE(h.entries("lstInternal"),
              QStringList({site.url("/a.html"), site.url("/b.html"), site.url("/c.html"),
                           site.url("/report.pdf"), site.url("/deep/1.html")}));
-    QCOMPARE(h.entries("lstExternal"),
-             QStringList({other.url("/x.html"), "https://secure.site.test/", other.url("/y.html")}));
+    QCOMPARE(
+            h.entries("lstExternal"),
+            QStringList({other.url("/x.html"), "https://secure.site.test/", other.url("/y.html")}));
     QCOMPARE(h.caption("lblInternal"), "Internal links: 5");
     QCOMPARE(h.caption("lblExternal"), "External links: 3");
     QCOMPARE(h.caption("lblTotal"), "Total links: 8");
@@ -60,7 +62,8 @@ void SiteTest::crawl_followsRedirectAndResolvesAgainstFinalAddress()
 
     h.crawl(site.url("/"));
 
-    QCOMPARE(h.entries("lstInternal"), QStringList({site.url("/home/next.html"), site.url("/top.html")}));
+    QCOMPARE(h.entries("lstInternal"),
+             QStringList({site.url("/home/next.html"), site.url("/top.html")}));
 }
 
 void SiteTest::crawl_baseHrefDecidesInternalLinks()
@@ -119,8 +122,8 @@ void SiteTest::check_findsNotFoundPagesByTheirText()
     LoopbackServer site;
     LoopbackServer other(QStringLiteral("127.0.0.2"));
     const QString refused = LoopbackServer::refusedUrl("/gone.html");
-    site.page("/", linksPage({"/ok.html", "/missing.html", "/soft.html", "/number.html", other.url("/ext.html"),
-                          other.url("/ext-missing.html"), refused}));
+    site.page("/", linksPage({"/ok.html", "/missing.html", "/soft.html", "/number.html",
+                              other.url("/ext.html"), other.url("/ext-missing.html"), refused}));
     site.page("/ok.html", "<h1>Welcome</h1>");
     site.page("/missing.html", "<h1>Not Found</h1><p>Error 404</p>", "text/html", 404);
     site.page("/soft.html", "<h1>Sorry, Page Not Found</h1>");
@@ -133,8 +136,8 @@ void SiteTest::check_findsNotFoundPagesByTheirText()
     h.get<QPushButton>("cmdCheckBroken")->click();
 
     QCOMPARE(h.lines("txtBroken"),
-             QStringList({site.url("/missing.html"), site.url("/soft.html"), site.url("/number.html"),
-                          other.url("/ext-missing.html"), refused}));
+             QStringList({site.url("/missing.html"), site.url("/soft.html"),
+                          site.url("/number.html"), other.url("/ext-missing.html"), refused}));
     QCOMPARE(h.caption("lblBroken"), "Broken links: 5");
     // The last page could not be fetched: no other page's text stands for it.
     QCOMPARE(h.get<MultiLineTextBox>("txtHTML")->toPlainText(), QString());
@@ -181,7 +184,8 @@ void SiteTest::search_findsPagesLinkingToAddress()
     h.get<QLineEdit>("txtBrokenLink")->setText(dead);
     h.get<QPushButton>("cmdBrokenLinkCrawl")->click();
 
-    QCOMPARE(h.lines("txtLinksToPage"), QStringList({site.url("/a.html"), site.url("/a.html"), site.url("/c.html")}));
+    QCOMPARE(h.lines("txtLinksToPage"),
+             QStringList({site.url("/a.html"), site.url("/a.html"), site.url("/c.html")}));
 }
 
 QTEST_MAIN(SiteTest)

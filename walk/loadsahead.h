@@ -129,13 +129,15 @@ private:
 
     bool isHeld(const QString &address) const
     {
-        return std::any_of(held.begin(), held.end(), [&](const Held &h) { return h.address == address; });
+        return std::any_of(held.begin(), held.end(),
+                           [&](const Held &h) { return h.address == address; });
     }
 
     // A load held and not yet taken may still be in flight: each counts as a connection.
     int heldFor(const QString &host) const
     {
-        return int(std::count_if(held.begin(), held.end(), [&](const Held &h) { return h.host == host; }));
+        return int(std::count_if(held.begin(), held.end(),
+                                 [&](const Held &h) { return h.host == host; }));
     }
 
     static constexpr qsizetype RememberedHosts = 4096;

@@ -189,7 +189,8 @@ ListBox::ListBox(QWidget *parent)
     setBackgroundRole(QPalette::Base);
     viewport()->setBackgroundRole(QPalette::Base);
     verticalScrollBar()->setSingleStep(1);
-    connect(verticalScrollBar(), &QScrollBar::valueChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, viewport(),
+            qOverload<>(&QWidget::update));
 }
 
 bool ListBox::setCurrentIndex(qsizetype index)
@@ -331,8 +332,8 @@ void ListBox::paintEvent(QPaintEvent *event)
     const int height = rowHeight();
     const QRect area = event->rect();
     const qsizetype first = verticalScrollBar()->value() + area.top() / height;
-    const qsizetype last = std::min<qsizetype>(items.size() - 1,
-                                    verticalScrollBar()->value() + area.bottom() / height);
+    const qsizetype last = std::min<qsizetype>(items.size() - 1, verticalScrollBar()->value()
+                                                                         + area.bottom() / height);
     const int width = viewport()->width();
     for (qsizetype row = first; row <= last; ++row) {
         const QRect rowRect(0, int(row - verticalScrollBar()->value()) * height, width, height);
@@ -369,13 +370,27 @@ void ListBox::keyPressEvent(QKeyEvent *event)
     const qsizetype from = current < 0 ? 0 : current;
     qsizetype to = -1;
     switch (event->key()) {
-    case Qt::Key_Up: to = current < 0 ? 0 : std::max<qsizetype>(0, from - 1); break;
-    case Qt::Key_Down: to = current < 0 ? 0 : std::min(last, from + 1); break;
-    case Qt::Key_PageUp: to = std::max<qsizetype>(0, from - rowsInView()); break;
-    case Qt::Key_PageDown: to = std::min(last, from + rowsInView()); break;
-    case Qt::Key_Home: to = 0; break;
-    case Qt::Key_End: to = last; break;
-    default: QAbstractScrollArea::keyPressEvent(event); return;
+    case Qt::Key_Up:
+        to = current < 0 ? 0 : std::max<qsizetype>(0, from - 1);
+        break;
+    case Qt::Key_Down:
+        to = current < 0 ? 0 : std::min(last, from + 1);
+        break;
+    case Qt::Key_PageUp:
+        to = std::max<qsizetype>(0, from - rowsInView());
+        break;
+    case Qt::Key_PageDown:
+        to = std::min(last, from + rowsInView());
+        break;
+    case Qt::Key_Home:
+        to = 0;
+        break;
+    case Qt::Key_End:
+        to = last;
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
     }
     setCurrentIndex(to);
 }

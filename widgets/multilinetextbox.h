@@ -28,7 +28,10 @@ public:
 
     // The tooltip of the line under the mouse: `tip` gets the line's text and answers the tooltip,
     // or an empty text for none.
-    void setLineToolTip(std::function<QString(const QString &line)> tip) { lineToolTip = std::move(tip); }
+    void setLineToolTip(std::function<QString(const QString &line)> tip)
+    {
+        lineToolTip = std::move(tip);
+    }
     // The tooltip of the line at `point` of the viewport; empty below the last line.
     QString lineToolTipAt(const QPoint &point);
 

@@ -64,14 +64,22 @@ std::string toStd(const QByteArray &bytes)
 const char *reasonOf(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 404: return "Not Found";
-    default: return "Whatever";
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 404:
+        return "Not Found";
+    default:
+        return "Whatever";
     }
 }
 
@@ -117,7 +125,8 @@ public:
         while (!data.empty()) {
             if (Clock::now() >= deadline)
                 return End::Expired;
-            const ssize_t written = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            const ssize_t written =
+                    ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (written > 0) {
                 sent += written;
                 data.remove_prefix(std::size_t(written));
@@ -156,7 +165,8 @@ private:
     End waitFor(short events, Clock::time_point until)
     {
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
             if (left <= 0ms)
                 return End::Expired;
             pollfd fds[2] = {{fd, short(events | POLLIN | POLLRDHUP), 0}, {stop, POLLIN, 0}};
@@ -217,7 +227,8 @@ End sendFiller(Connection &connection, const std::string &filler, qint64 total, 
     while (total > 0) {
         if (connection.stopped())
             return End::Stopped;
-        const auto piece = std::string_view(filler).substr(0, std::size_t(std::min<qint64>(total, qint64(filler.size()))));
+        const auto piece = std::string_view(filler).substr(
+                0, std::size_t(std::min<qint64>(total, qint64(filler.size()))));
         if (const End end = connection.send(wrap(piece)); end != End::Complete)
             return end;
         total -= qint64(piece.size());
@@ -258,7 +269,8 @@ End answer(Connection &connection, const Answer &answer)
         End end = connection.send(headers(200, {"Content-Type: text/html",
                                                 "Content-Length: " + std::to_string(answer.length)})
                                   + body);
-        for (qint64 left = answer.length - qint64(body.size()); left > 0 && end == End::Complete; --left) {
+        for (qint64 left = answer.length - qint64(body.size()); left > 0 && end == End::Complete;
+             --left) {
             end = connection.pause(1s);
             if (end == End::Complete)
                 end = connection.send(" ");
@@ -295,9 +307,10 @@ End answer(Connection &connection, const Answer &answer)
         return sendFiller(connection, garbage, answer.atMost, asIs);
     }
     case Answer::Kind::Reset: {
-        const End end = connection.send(headers(200, {"Content-Type: text/html",
-                                                      "Content-Length: " + std::to_string(answer.length)})
-                                        + body);
+        const End end =
+                connection.send(headers(200, {"Content-Type: text/html",
+                                              "Content-Length: " + std::to_string(answer.length)})
+                                + body);
         // Let the bytes reach the client before the reset overtakes them.
         return end == End::Complete ? connection.pause(100ms) : end;
     }
@@ -419,8 +432,9 @@ struct HostileServer::Server
         if (end == End::ClientGone)
             ++counts.abandoned;
         counts.sent += connection.sent;
-        counts.longest = std::max(counts.longest, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                          Clock::now() - begun));
+        counts.longest = std::max(
+                counts.longest,
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun));
     }
 };
 
@@ -596,7 +610,8 @@ QByteArray HostileServer::makeGzipBomb(const QByteArray &head, qint64 inflated)
     constexpr qint64 block = 1 << 20;
     const QByteArray spaces(block, ' ');
     z_stream stream {};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY)
+        != Z_OK)
         qFatal("HostileServer: no deflate");
     const auto deflated = [&stream](const QByteArray &in, int flush) {
         QByteArray out;
@@ -629,7 +644,8 @@ QByteArray HostileServer::makeGzipBomb(const QByteArray &head, qint64 inflated)
     // zlib's trailer counts the two blocks it saw; the body holds more.
     tail.chop(8);
     uLong crc = crc32(0, reinterpret_cast<const Bytef *>(head.constData()), uInt(head.size()));
-    const uLong blockCrc = crc32(0, reinterpret_cast<const Bytef *>(spaces.constData()), uInt(block));
+    const uLong blockCrc =
+            crc32(0, reinterpret_cast<const Bytef *>(spaces.constData()), uInt(block));
     for (qint64 i = 0; i < blocks; ++i)
         crc = crc32_combine(crc, blockCrc, block);
     const quint32 size = quint32(head.size() + blocks * block);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
-
 #include <net/httpclient.h>
+
+#include <QString>
 
 #include <memory>
 

@@ -4,19 +4,19 @@
 #include "windowharness.h"
 
 #include <app/mainwindow.h>
-#include <widgets/listbox.h>
 #include <net/networkdocumentservice.h>
 #include <net/networktransfer.h>
+#include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 
+#include <malloc.h>
+
 #include <chrono>
 #include <functional>
-
-#include <malloc.h>
 
 using namespace skarnel;
 
@@ -35,7 +35,7 @@ struct NetworkWindow : WindowControls<NetworkWindow>
     NetworkDocumentService documents;
     NetworkTransfer transfer;
     RecordingShell shell;
-    MainWindow window{documents, transfer, shell};
+    MainWindow window {documents, transfer, shell};
 };
 
 // A page of text whose links are `hrefs`, one a paragraph.
@@ -90,8 +90,8 @@ struct InterruptedRun
 // Runs `command`; while it runs, `interrupt` is called once, from the event loop the command
 // sleeps in, as soon as `ready` holds (tested every 10 ms). Returns when the command returns.
 inline InterruptedRun interruptWhen(const std::function<bool()> &ready,
-                                  const std::function<void()> &interrupt,
-                                  const std::function<void()> &command)
+                                    const std::function<void()> &interrupt,
+                                    const std::function<void()> &command)
 {
     InterruptedRun result;
     QElapsedTimer sinceInterrupt;

@@ -71,11 +71,10 @@ std::unique_ptr<HtmlDocument> ScriptedDocumentService::createDocumentFromUrl(con
     if (heldAddresses.contains(address)) {
         held[address].push_back(state);
     } else {
-        QTimer::singleShot(0, QCoreApplication::instance(),
-                           [weak = std::weak_ptr<State>(state)] {
-                               if (const auto s = weak.lock())
-                                   s->complete = true;
-                           });
+        QTimer::singleShot(0, QCoreApplication::instance(), [weak = std::weak_ptr<State>(state)] {
+            if (const auto s = weak.lock())
+                s->complete = true;
+        });
     }
     return std::make_unique<ScriptedDocument>(std::move(state));
 }

@@ -18,7 +18,8 @@ class ScriptedTransfer final : public InternetTransfer
 public:
     void setPage(const QString &address, const QString &text);
     // The page answers `status` with `text` as its body.
-    void setAnswer(const QString &address, int status, const QString &statusText, const QString &text);
+    void setAnswer(const QString &address, int status, const QString &statusText,
+                   const QString &text);
     // The fetch of the page fails for `reason`.
     void setFailure(const QString &address, const QString &reason);
     void holdPage(const QString &address);

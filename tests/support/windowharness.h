@@ -5,8 +5,8 @@
 #include "scriptedtransfer.h"
 
 #include <app/mainwindow.h>
-#include <widgets/listbox.h>
 #include <widgets/desktopshell.h>
+#include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
 
 #include <QAction>
@@ -69,7 +69,10 @@ struct WindowControls
     void trigger(const char *menuEntry) const { get<QAction>(menuEntry)->trigger(); }
     void click(const char *buttonName) const { button(buttonName)->click(); }
 
-    void setAddress(const QString &address) const { get<QLineEdit>("txtAddress")->setText(address); }
+    void setAddress(const QString &address) const
+    {
+        get<QLineEdit>("txtAddress")->setText(address);
+    }
     // The three long commands, each returning when it has run to its end.
     void crawl(const QString &address) const
     {
@@ -90,7 +93,7 @@ struct WindowHarness : WindowControls<WindowHarness>
     ScriptedDocumentService documents;
     ScriptedTransfer transfer;
     RecordingShell shell;
-    MainWindow window{documents, transfer, shell};
+    MainWindow window {documents, transfer, shell};
 };
 
 // The name of the control that has the keyboard focus.

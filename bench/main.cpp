@@ -356,6 +356,16 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
             for (const std::string &address : checked)
                 file << "url = \"" << address << "\"\noutput = \"/dev/null\"\n";
             command = {"curl", "--silent", "--config", config};
+        } else if (anchor == "cli") {
+            // The program's own command line: the window's crawl and check, its report as CSV,
+            // with settings of its own so that the error texts are the two it starts with.
+            command = {"env",
+                       "XDG_CONFIG_HOME=" + work + "/cli-config",
+                       SKARNEL_PROGRAM,
+                       "--check",
+                       servers.startAddress(),
+                       "--format",
+                       "csv"};
         } else {
             put((anchor + "_unknown").c_str(), 1);
             continue;

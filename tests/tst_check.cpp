@@ -158,7 +158,8 @@ void CheckTest::check_capitalsBeyondAsciiMatch()
 }
 
 // The page text box lies under the list of internal links, where nobody sees it. Once it takes the
-// focus it must scroll over the whole of the last page, as any box holding that text does.
+// focus it must scroll over the whole of the last page from its start, as any box holding that
+// text does.
 void CheckTest::pageText_scrollsOverTheWholePageOnceFocused()
 {
     WindowHarness h;
@@ -177,15 +178,18 @@ void CheckTest::pageText_scrollsOverTheWholePageOnceFocused()
     MultiLineTextBox seen;
     seen.setFont(box->font());
     seen.resize(box->size());
-    seen.setPlainText(page);
     seen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&seen));
+    seen.setPlainText(page);
     h.window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&h.window));
     box->setFocus();
     QTRY_VERIFY_WITH_TIMEOUT(box->hasFocus(), hangBoundMs(5s));
     QVERIFY(seen.verticalScrollBar()->maximum() > 0);
     QCOMPARE(box->verticalScrollBar()->maximum(), seen.verticalScrollBar()->maximum());
+    // Its cursor and scroll position are where a box that was seen all along has them.
+    QCOMPARE(box->textCursor().position(), seen.textCursor().position());
+    QCOMPARE(box->verticalScrollBar()->value(), seen.verticalScrollBar()->value());
 }
 
 void CheckTest::check_failedFetchCountsBrokenAndEmptiesPageText()

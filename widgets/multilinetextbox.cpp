@@ -25,21 +25,26 @@ void MultiLineTextBox::appendLine(const QString &line)
     cursor.insertText(line + QStringLiteral("\r\n"));
 }
 
-// The check puts every page it fetches into a box that lies under the list of internal links:
-// laying out the end of each page to size a scroll range nobody uses cost a third of the
-// box's time. The layout tells the box about the document's new size and asks for a redraw
-// through its signals; those are held back while the text is replaced and given again, for
-// the document as it then is, once the box can be seen.
+// The check puts every page it fetches into a box that lies under the list of internal links.
+// QPlainTextEdit::setPlainText() lays out the first and the last line of the new text, to give
+// the whole text the box's character format and to scroll its cursor into view: a third of a
+// check's time on the window's thread, for a box nobody can see. While the box cannot be seen the
+// text goes into the document directly. The layout's signals, which size the scroll range and ask
+// for a redraw, are held back meanwhile, and the box catches up once it can be seen: it puts its
+// cursor at the start, as setPlainText() would have, and gives those signals again for the
+// document as it then is.
 void MultiLineTextBox::setPlainText(const QString &text)
 {
     if (canBeSeen()) {
         QPlainTextEdit::setPlainText(text);
         return;
     }
-    QAbstractTextDocumentLayout *layout = document()->documentLayout();
+    QTextDocument *doc = document();
+    QAbstractTextDocumentLayout *layout = doc->documentLayout();
     const bool wasBlocked = layout->blockSignals(true);
-    QPlainTextEdit::setPlainText(text);
+    doc->setPlainText(text); // the plain text box's format is the document's default
     layout->blockSignals(wasBlocked);
+    doc->setModified(false);
     layoutBehind = true;
 }
 
@@ -53,6 +58,7 @@ void MultiLineTextBox::catchUpLayout()
     if (!layoutBehind)
         return;
     layoutBehind = false;
+    moveCursor(QTextCursor::Start);
     QAbstractTextDocumentLayout *layout = document()->documentLayout();
     emit layout->documentSizeChanged(layout->documentSize());
     viewport()->update();

@@ -22,8 +22,9 @@ public:
 
     // Replaces the text, as QPlainTextEdit::setPlainText() does: the same document, the same
     // signals. While nobody can see the box (hidden, or covered by other controls, and without
-    // the focus), the work that only serves drawing and scrolling (laying out the last lines to
-    // size the scroll range) is left until the box can be seen or takes the focus.
+    // the focus), the work that only serves drawing and scrolling (laying out lines to size the
+    // scroll range, putting the cursor at the start of the text and scrolling to it) is left
+    // until the box can be seen or takes the focus.
     void setPlainText(const QString &text);
 
     // The tooltip of the line under the mouse: `tip` gets the line's text and answers the tooltip,

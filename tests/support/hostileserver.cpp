@@ -1,5 +1,7 @@
 #include "hostileserver.h"
 
+#include "loopbackport.h"
+
 #include <QtGlobal>
 
 #include <arpa/inet.h>
@@ -446,19 +448,10 @@ HostileServer::HostileServer(const QString &address, std::chrono::milliseconds l
     if (::pipe2(server->stopPipe, O_CLOEXEC) != 0)
         qFatal("HostileServer: no pipe");
 
-    server->listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(server->listening, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in where {};
-    where.sin_family = AF_INET;
-    where.sin_port = 0;
-    if (::inet_pton(AF_INET, server->host.c_str(), &where.sin_addr) != 1
-        || ::bind(server->listening, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0
-        || ::listen(server->listening, 128) != 0)
+    server->listening = bindFreeLoopbackPort(server->host);
+    if (server->listening < 0 || ::listen(server->listening, 128) != 0)
         qFatal("HostileServer: cannot listen on %s", server->host.c_str());
-    socklen_t size = sizeof where;
-    ::getsockname(server->listening, reinterpret_cast<sockaddr *>(&where), &size);
-    server->port = ntohs(where.sin_port);
+    server->port = boundPort(server->listening);
     server->acceptor = std::thread([this] { server->accept(); });
 }
 

@@ -1,9 +1,9 @@
 #include "loopbackserver.h"
 
-#include <QHostAddress>
-#include <QTcpServer>
+#include "loopbackport.h"
 
 #include <httplib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -156,7 +156,17 @@ LoopbackServer::LoopbackServer(const QString &address)
     server->http.Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
         server->answer(request, response);
     });
-    server->port = server->http.bind_to_any_port(server->host);
+    // The port is chosen on a socket of our own and bound again by the server at once; should
+    // another program take it in between, another one is chosen.
+    for (int attempt = 0; attempt < 8 && server->port <= 0; ++attempt) {
+        const int chosen = bindFreeLoopbackPort(server->host);
+        if (chosen < 0)
+            return;
+        const int port = boundPort(chosen);
+        ::close(chosen);
+        if (server->http.bind_to_port(server->host, port))
+            server->port = port;
+    }
     if (server->port <= 0)
         return;
     server->listener = std::thread([this] { server->http.listen_after_bind(); });
@@ -245,9 +255,8 @@ int LoopbackServer::abandoned(const QString &path) const
 
 QString LoopbackServer::refusedUrl(const QString &path)
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const int probe = bindFreeLoopbackPort("127.0.0.1");
+    const int port = boundPort(probe);
+    ::close(probe);
     return QStringLiteral("http://127.0.0.1:") + QString::number(port) + path;
 }

@@ -1,22 +1,25 @@
 #include "commandline.h"
 
-#include "mainwindow.h"
-
+#include <check/brokenlinkcheck.h>
+#include <check/errortexts.h>
+#include <check/fetchverdict.h>
+#include <crawl/crawlrun.h>
 #include <net/internettransfer.h>
 #include <report/report.h>
+#include <walk/commandcontext.h>
+#include <walk/commandhost.h>
 #include <walk/eventloop.h>
+#include <walk/stopflag.h>
 
-#include <QAction>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
+#include <site/sitemodel.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -102,48 +105,47 @@ private:
     struct sigaction oldTerm = {};
 };
 
-// Shows on a terminal what the window's title says, on one line rewritten in place, at most ten
-// times a second.
-class TerminalProgress final
+// The face the commands run under on the command line: the start address it was given, and how
+// far the run is, shown on a terminal on one line rewritten in place, at most ten times a second.
+class TerminalHost final : public CommandHost
 {
 public:
-    TerminalProgress(MainWindow &window, QIODevice &err, bool enabled)
-        : err(err)
+    TerminalHost(QString start, QIODevice &err, bool showProgress)
+        : start(std::move(start))
+        , err(err)
+        , showProgress(showProgress)
     {
-        if (!enabled)
-            return;
         clock.start();
-        QObject::connect(&window, &QWidget::windowTitleChanged, &window,
-                         [this](const QString &title) {
-                             const qsizetype dash = title.indexOf(QChar(0x2013));
-                             if (dash < 0 || (shown && clock.elapsed() < 100))
-                                 return;
-                             clock.restart();
-                             shown = true;
-                             put(this->err, QStringLiteral("\r\x1b[K") + title.mid(dash + 2));
-                         });
     }
-    ~TerminalProgress()
+    ~TerminalHost()
     {
         if (shown)
             put(err, QStringLiteral("\r\x1b[K"));
     }
+    TerminalHost(const TerminalHost &) = delete;
+    TerminalHost &operator=(const TerminalHost &) = delete;
+
+    QString startAddress() const override { return start; }
+
+    void progress(const QString &doing) override
+    {
+        if (!showProgress || (shown && clock.elapsed() < 100))
+            return;
+        clock.restart();
+        shown = true;
+        put(err, QStringLiteral("\r\x1b[K") + doing);
+    }
 
 private:
+    QString start;
     QIODevice &err;
+    bool showProgress = false;
     QElapsedTimer clock;
     bool shown = false;
 };
 
-template<typename Control>
-Control *control(MainWindow &window, const char *name)
-{
-    auto *found = window.findChild<Control *>(QLatin1String(name));
-    Q_ASSERT(found);
-    return found;
-}
-
-// Whether the page at `address` answers, as the check would fetch it; the reason when not.
+// Whether the page at `address` answers, as the check would fetch and judge it; the reason when
+// not.
 std::optional<QString> startPageFailure(InternetTransfer &transfer, const QString &address,
                                         const bool &interrupted)
 {
@@ -152,14 +154,9 @@ std::optional<QString> startPageFailure(InternetTransfer &transfer, const QStrin
         sleepUntilNextEvent();
     if (!fetch->isFinished())
         return std::nullopt;
-    if (fetch->failed())
-        return fetch->failureReason().isEmpty() ? QStringLiteral("could not be fetched")
-                                                : fetch->failureReason();
-    if (fetch->httpStatus() >= 400)
-        return QStringLiteral("HTTP %1 %2")
-                .arg(fetch->httpStatus())
-                .arg(fetch->statusText())
-                .trimmed();
+    const PageVerdict verdict = answerVerdict(*fetch);
+    if (verdict.broken)
+        return verdict.reason;
     return std::nullopt;
 }
 
@@ -254,18 +251,22 @@ std::variant<Options, int> parse(const QStringList &arguments, const CommandLine
 
 int run(const Options &options, const CommandLineServices &io)
 {
-    MainWindow window(io.documents, io.transfer, io.shell);
-    if (options.errorTexts)
-        window.useErrorTexts(*options.errorTexts);
-    else if (io.errorTexts)
-        window.keepErrorTexts(*io.errorTexts);
+    SiteModel site;
+    if (options.errorTexts) {
+        for (const QString &text : *options.errorTexts)
+            site.errorTexts.append(text);
+    } else if (!io.errorTexts || !loadErrorTexts(site.errorTexts, *io.errorTexts)) {
+        fillInitialErrorTexts(site.errorTexts);
+    }
+    StopFlag stop;
+    TerminalHost host(options.start, io.err, io.errIsTerminal);
+    const CommandContext command {.site = site, .stop = stop, .host = host};
 
     bool interrupted = false;
     InterruptWatch watch([&] {
         interrupted = true;
-        control<QAction>(window, "mnuForceStop")->trigger();
+        forceStop(command);
     });
-    TerminalProgress progress(window, io.err, io.errIsTerminal);
 
     if (const std::optional<QString> failure =
                 startPageFailure(io.transfer, options.start, interrupted)) {
@@ -274,13 +275,12 @@ int run(const Options &options, const CommandLineServices &io)
         return BadUsage;
     }
 
-    control<QLineEdit>(window, "txtAddress")->setText(options.start);
     for (int i = 0; i < options.crawls && !interrupted; ++i)
-        control<QAction>(window, "mnuCrawl")->trigger();
+        runCrawl(command, io.documents);
     if (!interrupted)
-        control<QPushButton>(window, "cmdCheckBroken")->click();
+        runBrokenLinkCheck(command, io.transfer);
 
-    const Report report = window.report();
+    const Report report = buildReport(site, options.start, QDateTime::currentDateTime());
     if (options.output.isEmpty()) {
         io.out.write(formatReport(report, options.format));
     } else {

@@ -7,12 +7,11 @@ class QSettings;
 
 namespace skarnel {
 
-class DesktopShell;
 class HtmlDocumentService;
 class InternetTransfer;
 
-// skarnel --check URL: the window's crawl and check on a window that is never shown, then the
-// report. The window's own commands do the work, driven through its controls as a user would.
+// skarnel --check URL: the window's crawl and check, run on the site's data without any window,
+// then the report.
 
 // Whether `arguments` (the program first) ask for the command line rather than the window: any
 // of its options is given.
@@ -30,7 +29,6 @@ struct CommandLineServices
 {
     HtmlDocumentService &documents;
     InternetTransfer &transfer;
-    DesktopShell &shell;
     // The error texts the window keeps; null: the two it starts with.
     QSettings *errorTexts = nullptr;
     QIODevice &out;
@@ -40,8 +38,8 @@ struct CommandLineServices
 };
 
 // Runs the command line `arguments` (the program first) to its end and returns the exit status.
-// A QApplication exists. While it runs, SIGINT and SIGTERM stop it as Force Stop does; a second
-// one ends the process.
+// A QCoreApplication exists; nothing of the window is needed. While it runs, SIGINT and SIGTERM
+// stop it as Force Stop does; a second one ends the process.
 int runCommandLine(const QStringList &arguments, const CommandLineServices &services);
 
 } // namespace skarnel

@@ -1,9 +1,9 @@
 #include <app/commandline.h>
+#include <app/desktopshell.h>
 #include <app/mainwindow.h>
 #include <net/httpclient.h>
 #include <net/networkdocumentservice.h>
 #include <net/networktransfer.h>
-#include <widgets/desktopshell.h>
 
 #include <QApplication>
 #include <QFile>
@@ -11,20 +11,17 @@
 
 #include <unistd.h>
 
-#include <cstdio>
+#include <memory>
 
 using namespace skarnel;
 
 namespace {
 
-// The command line's standard error is for the user: Qt's notes about the display platform and
-// the session, which a run without a display makes, are left out.
-void withoutPlatformNotes(QtMsgType type, const QMessageLogContext &context, const QString &message)
+void nameTheProgram()
 {
-    if (message.contains(QLatin1String("XDG_RUNTIME_DIR"))
-        || message.contains(QLatin1String("propagateSizeHints")))
-        return;
-    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    QCoreApplication::setApplicationName(QStringLiteral("Skarnel"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Skarnel"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(SKARNEL_VERSION));
 }
 
 } // namespace
@@ -34,25 +31,21 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    // The command line shows no window and needs no display.
+    // The command line runs on Qt Core alone: no window, no display, no display platform.
     const bool commandLine = isCommandLineRun(arguments);
+    std::unique_ptr<QCoreApplication> app;
     if (commandLine) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        qInstallMessageHandler(withoutPlatformNotes);
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+        QGuiApplication::setDesktopFileName(QStringLiteral("skarnel"));
     }
-
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Skarnel"));
-    QApplication::setOrganizationName(QStringLiteral("Skarnel"));
-    QApplication::setApplicationVersion(QString::fromLatin1(SKARNEL_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("skarnel"));
+    nameTheProgram();
 
     // The crawl and the check share one client: its connections and its limits to a host.
     const std::shared_ptr<HttpClient> client = HttpClient::create();
     NetworkDocumentService documents(client, std::chrono::seconds(60), 16 * 1024 * 1024);
     NetworkTransfer transfer(client, std::chrono::seconds(60), 16 * 1024 * 1024);
-    SystemShell shell;
     // The desktop's usual place for settings: ~/.config/Skarnel/Skarnel.conf on Linux.
     QSettings settings;
 
@@ -61,13 +54,13 @@ int main(int argc, char *argv[])
         QFile err;
         out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
         err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
-        // Qt has taken its own options (-platform, -style) out of the arguments by now.
-        return runCommandLine(QApplication::arguments(), {documents, transfer, shell, &settings,
-                                                          out, err, ::isatty(STDERR_FILENO) == 1});
+        return runCommandLine(QCoreApplication::arguments(), {documents, transfer, &settings, out,
+                                                              err, ::isatty(STDERR_FILENO) == 1});
     }
 
+    SystemShell shell;
     MainWindow window(documents, transfer, shell);
     window.keepErrorTexts(settings);
     window.show();
-    return app.exec();
+    return QApplication::exec();
 }

@@ -1,20 +1,18 @@
 #include "mainwindow.h"
 
 #include "clickablelabel.h"
+#include "desktopshell.h"
 #include "menukeys.h"
 #include "twips.h"
 #include "windowlayout.h"
 
 #include <check/brokenlinkcheck.h>
-#include <check/checkcontrols.h>
 #include <check/errortexts.h>
-#include <crawl/crawlcontrols.h>
 #include <crawl/crawlrun.h>
-#include <referrers/referrercontrols.h>
 #include <referrers/referrersearch.h>
 #include <report/report.h>
+#include <walk/commandcontext.h>
 #include <walk/eventloop.h>
-#include <widgets/desktopshell.h>
 #include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
 #include <widgets/repaintpacer.h>
@@ -25,6 +23,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -165,7 +164,11 @@ MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfe
     load();
 }
 
-MainWindow::~MainWindow() = default;
+// The views go before the data they show.
+MainWindow::~MainWindow()
+{
+    delete client;
+}
 
 // Children are created back to front, so the first ones lie beneath the later ones.
 void MainWindow::createControls()
@@ -199,12 +202,16 @@ void MainWindow::createControls()
     lstInternal = place(new ListBox(client), "lstInternal", rectFromTwips(120, 1080, 7575, 1815));
     lstExternal = place(new ListBox(client), "lstExternal", rectFromTwips(120, 3240, 7575, 1815));
 
-    internalCount =
-            std::make_unique<LabelledCounter>(lblInternal, QStringLiteral("Internal links: "));
-    externalCount =
-            std::make_unique<LabelledCounter>(lblExternal, QStringLiteral("External links: "));
-    brokenCount = std::make_unique<LabelledCounter>(lblBroken, QStringLiteral("Broken links: "));
-    totalCount = std::make_unique<LabelledCounter>(lblTotal, QStringLiteral("Total links: "));
+    lstInternal->setList(site.internal);
+    lstExternal->setList(site.external);
+    internalCount = std::make_unique<LabelledCounter>(
+            *lblInternal, QStringLiteral("Internal links: "), site.internalCount);
+    externalCount = std::make_unique<LabelledCounter>(
+            *lblExternal, QStringLiteral("External links: "), site.externalCount);
+    brokenCount = std::make_unique<LabelledCounter>(*lblBroken, QStringLiteral("Broken links: "),
+                                                    site.brokenCount);
+    totalCount = std::make_unique<LabelledCounter>(*lblTotal, QStringLiteral("Total links: "),
+                                                   site.totalCount);
 
     connect(cmdCrawl, &QPushButton::clicked, this, &MainWindow::crawl);
     connect(cmdForceStop, &QPushButton::clicked, this, &MainWindow::forceStop);
@@ -217,7 +224,8 @@ void MainWindow::createPanels()
     Label2 = makeLabel(fraSettings, "Label2", QStringLiteral("Error messages on broken links"),
                        rectFromTwips(360, 480, 2895, 255));
     lstErrors = place(new ListBox(fraSettings), "lstErrors", rectFromTwips(360, 720, 3375, 1035));
-    fillInitialErrorTexts(*lstErrors);
+    lstErrors->setList(site.errorTexts);
+    fillInitialErrorTexts(site.errorTexts);
     cmdSettingsAdd = makeButton(fraSettings, "cmdSettingsAdd", QStringLiteral("Add"),
                                 rectFromTwips(360, 1800, 975, 375));
     cmdSettingsRemove = makeButton(fraSettings, "cmdSettingsRemove", QStringLiteral("Remove"),
@@ -239,6 +247,8 @@ void MainWindow::createPanels()
                        rectFromTwips(5640, 840, 1695, 375));
     txtLinksToPage = place(new MultiLineTextBox(fraLinksToPage), "txtLinksToPage",
                            rectFromTwips(120, 1320, 7335, 3495));
+    connect(&site.referringPages, &LineLog::appended, txtLinksToPage,
+            &MultiLineTextBox::appendLine);
     cmdLinksHide = makeButton(fraLinksToPage, "cmdLinksHide", QStringLiteral("Hide"),
                               rectFromTwips(6000, 240, 1215, 375));
 
@@ -247,14 +257,16 @@ void MainWindow::createPanels()
                        rectFromTwips(480, 480, 2055, 255));
     txtBroken = place(new MultiLineTextBox(fraBroken), "txtBroken",
                       rectFromTwips(120, 720, 7335, 4095));
+    connect(&site.brokenPages, &LineLog::appended, txtBroken, &MultiLineTextBox::appendLine);
+    connect(&site.brokenPages, &LineLog::cleared, txtBroken, &MultiLineTextBox::clear);
     // Each line is a broken page; the mouse over it tells why the page counts as broken, and on
     // which pages the link was found.
     txtBroken->setLineToolTip([this](const QString &line) {
-        const PageVerdict *verdict = checkResults.find(line);
+        const PageVerdict *verdict = site.results.find(line);
         if (!verdict || !verdict->broken)
             return QString();
         QString tip = verdict->reason;
-        if (const LinkOrigins::Origins *found = linkOrigins.find(line)) {
+        if (const LinkOrigins::Origins *found = site.origins.find(line)) {
             constexpr qsizetype shown = 5;
             tip += QStringLiteral("\nFound on:");
             for (const QString &page : found->pages.first(std::min(shown, found->pages.size())))
@@ -423,49 +435,58 @@ void MainWindow::OpenURL(const QString &address)
     shell.openUrl(this, address);
 }
 
-CrawlControls MainWindow::crawlControls()
+CommandContext MainWindow::command()
 {
-    return {
-            .window = *this,
-            .address = *txtAddress,
-            .crawl = *cmdCrawl,
-            .forceStop = *cmdForceStop,
-            .checkBroken = *cmdCheckBroken,
-            .internal = *lstInternal,
-            .external = *lstExternal,
-            .internalCount = *internalCount,
-            .externalCount = *externalCount,
-            .totalCount = *totalCount,
-            .stop = stop,
-            .origins = linkOrigins,
-            .loadAhead = loadAhead,
-    };
+    return {.site = site, .stop = stop, .host = *this, .loadAhead = loadAhead};
 }
 
-CheckControls MainWindow::checkControls()
+QString MainWindow::startAddress() const
 {
-    return {
-            .internal = *lstInternal,
-            .external = *lstExternal,
-            .errors = *lstErrors,
-            .pageText = *txtHTML,
-            .brokenPages = *txtBroken,
-            .brokenCount = *brokenCount,
-            .results = checkResults,
-            .stop = stop,
-            .loadAhead = loadAhead,
-    };
+    return txtAddress->text();
 }
 
-ReferrerControls MainWindow::referrerControls()
+QString MainWindow::searchedAddress() const
 {
-    return {
-            .internal = *lstInternal,
-            .link = *txtBrokenLink,
-            .results = *txtLinksToPage,
-            .stop = stop,
-            .loadAhead = loadAhead,
-    };
+    return txtBrokenLink->text();
+}
+
+void MainWindow::setBusy(bool busy)
+{
+    if (busy)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+}
+
+void MainWindow::setCrawlEnabled(bool enabled)
+{
+    cmdCrawl->setEnabled(enabled);
+    txtAddress->setEnabled(enabled);
+}
+
+void MainWindow::setForceStopEnabled(bool enabled)
+{
+    cmdForceStop->setEnabled(enabled);
+}
+
+void MainWindow::setCheckEnabled(bool enabled)
+{
+    cmdCheckBroken->setEnabled(enabled);
+}
+
+void MainWindow::showPageText(const QString &text)
+{
+    txtHTML->setPlainText(text);
+}
+
+void MainWindow::clearPageText()
+{
+    txtHTML->clear();
+}
+
+void MainWindow::progress(const QString &doing)
+{
+    showProgress(doing);
 }
 
 void MainWindow::showProgress(const QString &doing)
@@ -480,46 +501,44 @@ void MainWindow::endProgress()
 
 void MainWindow::crawl()
 {
-    CrawlControls controls = crawlControls();
-    controls.progress = [this](const QString &doing) { showProgress(doing); };
-    runCrawl(controls, documents);
+    runCrawl(command(), documents);
     endProgress();
 }
 
 void MainWindow::forceStop()
 {
-    CrawlControls controls = crawlControls();
-    skarnel::forceStop(controls);
+    skarnel::forceStop(command());
 }
 
 void MainWindow::checkBrokenLinks()
 {
-    CheckControls controls = checkControls();
-    controls.progress = [this](const QString &doing) { showProgress(doing); };
-    runBrokenLinkCheck(controls, transfer);
+    runBrokenLinkCheck(command(), transfer);
     endProgress();
 }
 
 void MainWindow::findLinks()
 {
-    ReferrerControls controls = referrerControls();
-    controls.progress = [this](const QString &doing) { showProgress(doing); };
-    findReferringPages(controls, documents);
+    findReferringPages(command(), documents);
     endProgress();
 }
 
+// Add asks for a text in the toolkit's modal input box and appends what it returns as it stands;
+// Cancel appends an empty text.
 void MainWindow::addErrorText()
 {
-    skarnel::addErrorText(this, *lstErrors);
+    const QString text =
+            QInputDialog::getText(this, QStringLiteral("Broken link text"),
+                                  QStringLiteral("What text would prove a broken link?"));
+    site.errorTexts.append(text);
     if (errorTextStore)
-        saveErrorTexts(*lstErrors, *errorTextStore);
+        saveErrorTexts(site.errorTexts, *errorTextStore);
 }
 
 void MainWindow::removeErrorText()
 {
-    removeCurrentErrorText(*lstErrors);
+    removeCurrentErrorText(site.errorTexts);
     if (errorTextStore)
-        saveErrorTexts(*lstErrors, *errorTextStore);
+        saveErrorTexts(site.errorTexts, *errorTextStore);
 }
 
 void MainWindow::showSettings()
@@ -542,20 +561,13 @@ void MainWindow::showLinksToPage()
 void MainWindow::newSite()
 {
     stop.request();
-    lstInternal->clear();
-    lstExternal->clear();
+    site.clearSite();
     txtAddress->setText(QStringLiteral("http://www."));
     txtAddress->setEnabled(true);
-    txtBroken->clear();
     txtHTML->clear();
-    checkResults.clear();
-    linkOrigins.clear();
     cmdCrawl->setEnabled(true);
     cmdCheckBroken->setEnabled(false);
     cmdForceStop->setEnabled(false);
-    for (LabelledCounter *counter :
-         {internalCount.get(), externalCount.get(), brokenCount.get(), totalCount.get()})
-        counter->reset();
 }
 
 void MainWindow::exitProgram()
@@ -567,10 +579,7 @@ void MainWindow::exitProgram()
 
 Report MainWindow::report() const
 {
-    const ReportCounts counts {internalCount->value(), externalCount->value(), totalCount->value(),
-                               brokenCount->value()};
-    return buildReport(txtAddress->text(), QDateTime::currentDateTime(), counts,
-                       lstInternal->entries(), lstExternal->entries(), checkResults, linkOrigins);
+    return buildReport(site, txtAddress->text(), QDateTime::currentDateTime());
 }
 
 bool MainWindow::saveReport(const QString &path, QString *error) const
@@ -600,14 +609,14 @@ void MainWindow::saveReportAs()
 void MainWindow::keepErrorTexts(QSettings &store)
 {
     errorTextStore = &store;
-    loadErrorTexts(*lstErrors, store);
+    loadErrorTexts(site.errorTexts, store);
 }
 
 void MainWindow::useErrorTexts(const QStringList &texts)
 {
-    lstErrors->clear();
+    site.errorTexts.clear();
     for (const QString &text : texts)
-        lstErrors->addItem(text);
+        site.errorTexts.append(text);
 }
 
 } // namespace skarnel

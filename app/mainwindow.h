@@ -1,12 +1,13 @@
 #pragma once
 
-#include <check/checkresults.h>
-#include <crawl/linkorigins.h>
+#include <walk/commandhost.h>
 #include <walk/stopflag.h>
 #include <widgets/labelledcounter.h>
 
 #include <QMainWindow>
 #include <QPointer>
+
+#include <site/sitemodel.h>
 
 class QAction;
 class QGroupBox;
@@ -24,19 +25,17 @@ class HtmlDocumentService;
 class InternetTransfer;
 class ListBox;
 class MultiLineTextBox;
+struct CommandContext;
 struct Report;
-struct CheckControls;
-struct CrawlControls;
-struct ReferrerControls;
 
-// The one window of the program. It owns every control and all state: the link lists, the
-// error texts, the text boxes, the counters and the stop flag. Each command is a slot that hands
-// the work to the crawl, the check or the search.
+// The one window of the program. It owns every control, the site's data that its lists, text
+// boxes and counters show, and the stop flag. Each command is a slot that hands the work to the
+// crawl, the check or the search, with the window as the face they run under.
 //
 // The long commands hand control back to the event loop while they work, so any command,
 // Force Stop, New, Exit and a second crawl among them, can run to its end inside a running one.
 // The stop flag is the only coordination between them.
-class MainWindow final : public QMainWindow
+class MainWindow final : public QMainWindow, private CommandHost
 {
     Q_OBJECT
 
@@ -48,11 +47,12 @@ public:
                QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // What the window shows: the lists, the counts, the verdicts and where each link was found.
+    const SiteModel &siteModel() const { return site; }
     // What the last check found for each page it fetched.
-    const CheckResults &results() const { return checkResults; }
-
+    const CheckResults &results() const { return site.results; }
     // The pages on which the crawls found each listed address.
-    const LinkOrigins &origins() const { return linkOrigins; }
+    const LinkOrigins &origins() const { return site.origins; }
 
     // What the window shows now, with each page's verdict and the pages it was found on.
     Report report() const;
@@ -104,20 +104,28 @@ private:
     void load();
     void showPanel(QGroupBox &panel);
 
-    CrawlControls crawlControls();
-    CheckControls checkControls();
-    ReferrerControls referrerControls();
+    CommandContext command();
     // Shows in the title what a long command does, until endProgress().
     void showProgress(const QString &doing);
     void endProgress();
+
+    // What the commands ask of the window.
+    QString startAddress() const override;
+    QString searchedAddress() const override;
+    void setBusy(bool busy) override;
+    void setCrawlEnabled(bool enabled) override;
+    void setForceStopEnabled(bool enabled) override;
+    void setCheckEnabled(bool enabled) override;
+    void showPageText(const QString &text) override;
+    void clearPageText() override;
+    void progress(const QString &doing) override;
 
     HtmlDocumentService &documents;
     InternetTransfer &transfer;
     DesktopShell &shell;
 
+    SiteModel site;
     StopFlag stop;
-    CheckResults checkResults;
-    LinkOrigins linkOrigins;
     QSettings *errorTextStore = nullptr;
     bool loadAhead = true;
     // The control that had the focus when a panel took it, to have it back when the panel hides.

@@ -13,11 +13,11 @@
 #include "siteserver.h"
 #include "tools.h"
 
+#include <app/desktopshell.h>
 #include <app/mainwindow.h>
 #include <net/httpclient.h>
 #include <net/networkdocumentservice.h>
 #include <net/networktransfer.h>
-#include <widgets/desktopshell.h>
 #include <widgets/listbox.h>
 
 #include <QAction>

@@ -1,16 +1,16 @@
 #include "brokenlinkcheck.h"
 
-#include "checkcontrols.h"
-#include "checkresults.h"
+#include "fetchverdict.h"
 
 #include <net/internettransfer.h>
+#include <walk/commandcontext.h>
+#include <walk/commandhost.h>
 #include <walk/eventloop.h>
 #include <walk/listwalk.h>
 #include <walk/loadsahead.h>
 #include <walk/stopflag.h>
-#include <widgets/labelledcounter.h>
-#include <widgets/listbox.h>
-#include <widgets/multilinetextbox.h>
+
+#include <site/sitemodel.h>
 
 #include <iterator>
 #include <optional>
@@ -85,17 +85,16 @@ bool containsText(QStringView text, QStringView wanted)
     return false;
 }
 
-void recordBroken(CheckControls &w, const ListBox &list)
+void recordBroken(SiteModel &site, const LinkList &list)
 {
-    w.brokenCount.add();
-    w.brokenCount.show();
+    site.brokenCount.add();
     // The current entry is the page just checked, unless the user selected another meanwhile.
-    w.brokenPages.appendLine(list.currentText());
+    site.brokenPages.append(list.currentText());
 }
 
 // The first error text that the page text shows, or null. Walks the error list as the user sees
 // it, making each text current in turn, and stops at the first one found.
-std::optional<QString> shownErrorText(ListBox &errors, const QString &lowerPageText)
+std::optional<QString> shownErrorText(LinkList &errors, const QString &lowerPageText)
 {
     if (lowerPageText.isEmpty())
         return std::nullopt;
@@ -110,13 +109,10 @@ std::optional<QString> shownErrorText(ListBox &errors, const QString &lowerPageT
     return std::nullopt;
 }
 
-// A fetch that ran to its end: the page's text in lower case, or why it could not be had.
+// A fetch that ran to its end: the verdict on its answer, and the page's text in lower case.
 struct Fetched
 {
-    bool failed = false;
-    QString failure;
-    int status = 0;
-    QString statusText;
+    PageVerdict answer;
     QString lowerText;
 };
 
@@ -127,42 +123,31 @@ constexpr qsizetype shownPageText = 16 * 1024;
 
 // Waits for the page's fetch and shows the start of its text; nothing when a stop aborted the
 // fetch.
-std::optional<Fetched> fetchPageText(CheckControls &w, const std::unique_ptr<PageFetch> fetch)
+std::optional<Fetched> fetchPageText(const CommandContext &c,
+                                     const std::unique_ptr<PageFetch> fetch)
 {
-    if (!waitUntilDoneOrStopped([&] { return fetch->isFinished(); }, w.stop))
+    if (!waitUntilDoneOrStopped([&] { return fetch->isFinished(); }, c.stop))
         return std::nullopt; // the fetch closes its connection as it goes
     Fetched fetched;
-    fetched.status = fetch->httpStatus();
-    fetched.statusText = fetch->statusText();
+    fetched.answer = answerVerdict(*fetch);
     if (fetch->failed()) {
-        fetched.failed = true;
-        fetched.failure = fetch->failureReason();
-        w.pageText.clear();
+        c.host.clearPageText();
         return fetched;
     }
     fetched.lowerText = lowerCase(fetch->text());
-    w.pageText.setPlainText(
-            fetched.lowerText.first(std::min(fetched.lowerText.size(), shownPageText)));
+    c.host.showPageText(fetched.lowerText.first(std::min(fetched.lowerText.size(), shownPageText)));
     return fetched;
 }
 
 // Why the page counts as broken, or nothing when it is fine. An answer of 400 and above is an
 // error whatever its body says; the error texts catch the pages that answer 200 with a "not
 // found" text of their own.
-PageVerdict judge(const Fetched &fetched, ListBox &errors)
+PageVerdict judge(const Fetched &fetched, LinkList &errors)
 {
-    PageVerdict verdict;
-    verdict.httpStatus = fetched.status;
-    if (fetched.failed) {
-        verdict.broken = true;
-        verdict.reason = fetched.failure.isEmpty() ? QStringLiteral("could not be fetched")
-                                                   : fetched.failure;
-    } else if (fetched.status >= 400) {
-        verdict.broken = true;
-        verdict.reason = QStringLiteral("HTTP %1").arg(fetched.status);
-        if (!fetched.statusText.isEmpty())
-            verdict.reason += QLatin1Char(' ') + fetched.statusText;
-    } else if (const std::optional<QString> shown = shownErrorText(errors, fetched.lowerText)) {
+    PageVerdict verdict = fetched.answer;
+    if (verdict.broken)
+        return verdict;
+    if (const std::optional<QString> shown = shownErrorText(errors, fetched.lowerText)) {
         verdict.broken = true;
         verdict.reason = QStringLiteral("the text shows \"%1\"").arg(*shown);
     }
@@ -170,24 +155,22 @@ PageVerdict judge(const Fetched &fetched, ListBox &errors)
 }
 
 // `before` pages of the check's `all` came before this list.
-void checkPages(CheckControls &w, InternetTransfer &transfer, ListBox &list, qsizetype before,
-                qsizetype all)
+void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &list,
+                qsizetype before, qsizetype all)
 {
     // The walk fixes its bound when it begins: entries added while the phase runs are not visited.
     LoadsAhead<PageFetch> ahead(
-            [&transfer](const QString &address) { return transfer.openUrl(address); }, w.stop,
-            w.loadAhead);
-    ListWalk walk {.list = list, .stop = w.stop, .loads = ahead};
-    if (w.progress) {
-        walk.progress = [&w, before, all](qsizetype index, qsizetype) {
-            w.progress(QStringLiteral("checking %1 of %2").arg(before + index + 1).arg(all));
-        };
-    }
+            [&transfer](const QString &address) { return transfer.openUrl(address); }, c.stop,
+            c.loadAhead);
+    ListWalk walk {.list = list, .stop = c.stop, .loads = ahead};
+    walk.progress = [&c, before, all](qsizetype index, qsizetype) {
+        c.host.progress(QStringLiteral("checking %1 of %2").arg(before + index + 1).arg(all));
+    };
 
     // A fetch that a stop aborted goes to the next entry at once, without the yield after it.
     std::optional<Fetched> fetched;
     const auto fetch = [&](const QString &address) {
-        fetched = fetchPageText(w, ahead.takeOrStart(address));
+        fetched = fetchPageText(c, ahead.takeOrStart(address));
         return fetched.has_value();
     };
     const auto judgeFetched = [&](const QString &address) {
@@ -196,28 +179,29 @@ void checkPages(CheckControls &w, InternetTransfer &transfer, ListBox &list, qsi
         if (list.currentIndex() < 0)
             return;
         // The whole text is searched, not only what the text box shows.
-        const PageVerdict verdict = judge(page, w.errors);
-        w.results.record(address, verdict);
+        const PageVerdict verdict = judge(page, c.site.errorTexts);
+        c.site.results.record(address, verdict);
         if (verdict.broken)
-            recordBroken(w, list);
+            recordBroken(c.site, list);
     };
     walkList(walk, fetch, judgeFetched);
 }
 
 } // namespace
 
-void runBrokenLinkCheck(CheckControls &w, InternetTransfer &transfer)
+void runBrokenLinkCheck(const CommandContext &c, InternetTransfer &transfer)
 {
-    w.stop.clear();
-    w.brokenCount.reset();
-    w.results.clear();
-    w.brokenPages.clear();
+    SiteModel &site = c.site;
+    c.stop.clear();
+    site.brokenCount.reset();
+    site.results.clear();
+    site.brokenPages.clear();
 
-    const qsizetype internalPages = w.internal.count();
-    const qsizetype all = internalPages + w.external.count();
-    checkPages(w, transfer, w.internal, 0, all);
+    const qsizetype internalPages = site.internal.count();
+    const qsizetype all = internalPages + site.external.count();
+    checkPages(c, transfer, site.internal, 0, all);
     // After a stop in the internal phase the external phase selects its first entry and ends.
-    checkPages(w, transfer, w.external, internalPages, all);
+    checkPages(c, transfer, site.external, internalPages, all);
 }
 
 } // namespace skarnel

@@ -3,7 +3,7 @@
 namespace skarnel {
 
 class InternetTransfer;
-struct CheckControls;
+struct CommandContext;
 
 // The "Check broken links" command: fetches every internal and then every external page as
 // text and lists each page whose text contains one of the error texts, or that cannot be
@@ -14,6 +14,6 @@ struct CheckControls;
 // counts nothing) and ends the run at its next page. The pages of the next entries are fetched
 // ahead, a few at once, and their results taken in list order. Every page is fetched through
 // `transfer`.
-void runBrokenLinkCheck(CheckControls &controls, InternetTransfer &transfer);
+void runBrokenLinkCheck(const CommandContext &command, InternetTransfer &transfer);
 
 } // namespace skarnel

@@ -1,9 +1,8 @@
 #include "errortexts.h"
 
-#include <widgets/listbox.h>
-
-#include <QInputDialog>
 #include <QSettings>
+
+#include <site/linklist.h>
 
 namespace skarnel {
 
@@ -15,26 +14,18 @@ const QString TextKey = QStringLiteral("text");
 
 } // namespace
 
-void fillInitialErrorTexts(ListBox &errors)
+void fillInitialErrorTexts(LinkList &errors)
 {
-    errors.addItem(QStringLiteral("404"));
-    errors.addItem(QStringLiteral("page not found"));
+    errors.append(QStringLiteral("404"));
+    errors.append(QStringLiteral("page not found"));
 }
 
-void addErrorText(QWidget *owner, ListBox &errors)
+void removeCurrentErrorText(LinkList &errors)
 {
-    const QString text =
-            QInputDialog::getText(owner, QStringLiteral("Broken link text"),
-                                  QStringLiteral("What text would prove a broken link?"));
-    errors.addItem(text);
+    errors.removeAt(errors.currentIndex());
 }
 
-void removeCurrentErrorText(ListBox &errors)
-{
-    errors.removeItem(errors.currentIndex());
-}
-
-bool loadErrorTexts(ListBox &errors, QSettings &store)
+bool loadErrorTexts(LinkList &errors, QSettings &store)
 {
     if (!store.contains(StoreKey + QStringLiteral("/size")))
         return false;
@@ -47,11 +38,11 @@ bool loadErrorTexts(ListBox &errors, QSettings &store)
     store.endArray();
     errors.clear();
     for (const QString &text : texts)
-        errors.addItem(text);
+        errors.append(text);
     return true;
 }
 
-void saveErrorTexts(const ListBox &errors, QSettings &store)
+void saveErrorTexts(const LinkList &errors, QSettings &store)
 {
     store.remove(StoreKey);
     store.beginWriteArray(StoreKey, int(errors.count()));

@@ -1,26 +1,21 @@
 #pragma once
 
 class QSettings;
-class QWidget;
 
 namespace skarnel {
 
-class ListBox;
+class LinkList;
 
 // The error texts whose presence marks a page as broken. The list starts with these two.
-void fillInitialErrorTexts(ListBox &errors);
-
-// Add: asks for a text in the toolkit's modal input box and appends what it returns as it
-// stands; Cancel appends an empty text.
-void addErrorText(QWidget *owner, ListBox &errors);
+void fillInitialErrorTexts(LinkList &errors);
 
 // Remove: deletes the current entry. With no entry current the list stays as it is.
-void removeCurrentErrorText(ListBox &errors);
+void removeCurrentErrorText(LinkList &errors);
 
-// The list as `store` keeps it, in place of the one shown; false, changing nothing, when the
+// The list as `store` keeps it, in place of the one held; false, changing nothing, when the
 // store keeps none (a first start).
-bool loadErrorTexts(ListBox &errors, QSettings &store);
+bool loadErrorTexts(LinkList &errors, QSettings &store);
 // Keeps the list in `store` and writes it out at once.
-void saveErrorTexts(const ListBox &errors, QSettings &store);
+void saveErrorTexts(const LinkList &errors, QSettings &store);
 
 } // namespace skarnel

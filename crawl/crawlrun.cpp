@@ -1,17 +1,16 @@
 #include "crawlrun.h"
 
-#include "crawlcontrols.h"
 #include "pagecrawl.h"
 
 #include <net/htmldocument.h>
+#include <walk/commandcontext.h>
+#include <walk/commandhost.h>
 #include <walk/eventloop.h>
 #include <walk/listwalk.h>
 #include <walk/loadsahead.h>
 #include <walk/stopflag.h>
-#include <widgets/listbox.h>
 
-#include <QLineEdit>
-#include <QPushButton>
+#include <site/sitemodel.h>
 
 #include <algorithm>
 
@@ -26,20 +25,18 @@ bool isOnlySpaces(const QString &text)
 
 } // namespace
 
-void runCrawl(CrawlControls &w, HtmlDocumentService &documents)
+void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
 {
-    if (isOnlySpaces(w.address.text()))
+    if (isOnlySpaces(c.host.startAddress()))
         return;
 
-    w.stop.clear();
-    w.crawl.setEnabled(false);
-    w.forceStop.setEnabled(true);
-    w.address.setEnabled(false);
+    c.stop.clear();
+    c.host.setCrawlEnabled(false);
+    c.host.setForceStopEnabled(true);
 
-    if (w.progress)
-        w.progress(QStringLiteral("crawling the start page"));
-    const QString start = w.address.text();
-    crawlPage(w, documents.createDocumentFromUrl(start), start);
+    c.host.progress(QStringLiteral("crawling the start page"));
+    const QString start = c.host.startAddress();
+    crawlPage(c, documents.createDocumentFromUrl(start), start);
 
     // The walk fixes its bound when it begins: pages that the internal pages add are recorded,
     // not loaded. An entry that is gone (New emptied the list) ends the run as a stop would.
@@ -47,29 +44,27 @@ void runCrawl(CrawlControls &w, HtmlDocumentService &documents)
             [&documents](const QString &address) {
                 return documents.createDocumentFromUrl(address);
             },
-            w.stop, w.loadAhead);
-    ListWalk walk {.list = w.internal, .stop = w.stop, .loads = ahead};
-    if (w.progress) {
-        walk.progress = [&w](qsizetype index, qsizetype bound) {
-            w.progress(QStringLiteral("crawling %1 of %2").arg(index + 2).arg(bound + 1));
-        };
-    }
+            c.stop, c.loadAhead);
+    ListWalk walk {.list = c.site.internal, .stop = c.stop, .loads = ahead};
+    walk.progress = [&c](qsizetype index, qsizetype bound) {
+        c.host.progress(QStringLiteral("crawling %1 of %2").arg(index + 2).arg(bound + 1));
+    };
     walkList(walk, [&](const QString &address) {
-        crawlPage(w, ahead.takeOrStart(address), address);
+        crawlPage(c, ahead.takeOrStart(address), address);
         return true;
     });
 
-    w.checkBroken.setEnabled(true);
+    c.host.setCheckEnabled(true);
 }
 
-void forceStop(CrawlControls &w)
+void forceStop(const CommandContext &c)
 {
-    w.stop.request();
-    w.window.unsetCursor();
+    c.stop.request();
+    c.host.setBusy(false);
     yieldToEventLoop();
-    w.window.unsetCursor();
+    c.host.setBusy(false);
     yieldToEventLoop();
-    w.checkBroken.setEnabled(true);
+    c.host.setCheckEnabled(true);
 }
 
 } // namespace skarnel

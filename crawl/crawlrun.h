@@ -3,17 +3,17 @@
 namespace skarnel {
 
 class HtmlDocumentService;
-struct CrawlControls;
+struct CommandContext;
 
-// The Crawl command: records the links of the start page typed in the address box, then those of
-// every internal page listed once the start page is done (two levels of the site). Entries added
+// The Crawl command: records the links of the start page the host names, then those of every
+// internal page listed once the start page is done (two levels of the site). Entries added
 // meanwhile are recorded but not loaded; a later crawl without New loads them, one level deeper.
 // Ends at the first page that finds a stop requested, then enables "Check broken links".
 // The pages of the next entries load ahead while one page's links are recorded. Every page is
 // loaded from `documents`.
-void runCrawl(CrawlControls &controls, HtmlDocumentService &documents);
+void runCrawl(const CommandContext &command, HtmlDocumentService &documents);
 
 // The Force Stop command: asks the running crawl, check or search to stop at its next test.
-void forceStop(CrawlControls &controls);
+void forceStop(const CommandContext &command);
 
 } // namespace skarnel

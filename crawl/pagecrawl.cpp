@@ -1,26 +1,25 @@
 #include "pagecrawl.h"
 
-#include "crawlcontrols.h"
 #include "linkfilter.h"
-#include "linkorigins.h"
 
 #include <net/htmldocument.h>
+#include <walk/commandcontext.h>
+#include <walk/commandhost.h>
 #include <walk/eventloop.h>
 #include <walk/stopflag.h>
-#include <widgets/labelledcounter.h>
-#include <widgets/listbox.h>
 
-#include <QLineEdit>
-#include <QPushButton>
+#include <site/sitemodel.h>
 
 namespace skarnel {
 
 namespace {
 
-void recordLink(CrawlControls &w, const QString &address)
+void recordLink(const CommandContext &c, const QString &address)
 {
-    const bool internal = classifyLink(address, w.address.text()) == LinkKind::Internal;
-    ListBox &list = internal ? w.internal : w.external;
+    SiteModel &site = c.site;
+    // The start address is read afresh for every link: an edit made meanwhile applies from here.
+    const bool internal = classifyLink(address, c.host.startAddress()) == LinkKind::Internal;
+    LinkList &list = internal ? site.internal : site.external;
 
     // Looking for the address leaves the list's last entry selected, as a walk over the list
     // would; the index answers without the walk.
@@ -29,45 +28,41 @@ void recordLink(CrawlControls &w, const QString &address)
     if (list.contains(address))
         return;
 
-    list.addItem(address);
-    LabelledCounter &counter = internal ? w.internalCount : w.externalCount;
-    counter.add();
-    w.totalCount.add();
-    counter.show();
-    w.totalCount.show();
+    list.append(address);
+    (internal ? site.internalCount : site.externalCount).add();
+    site.totalCount.add();
     // Once a stop is requested the page's other links are recorded without giving the window its
     // turn in between, so that the stop takes effect at once however many links the page holds.
-    if (!w.stop.isRequested())
+    if (!c.stop.isRequested())
         yieldToEventLoop();
 }
 
 } // namespace
 
-void crawlPage(CrawlControls &w, const std::unique_ptr<HtmlDocument> document,
+void crawlPage(const CommandContext &c, const std::unique_ptr<HtmlDocument> document,
                const QString &pageAddress)
 {
-    w.window.setCursor(Qt::WaitCursor);
-    if (w.stop.isRequested()) {
-        w.window.unsetCursor();
+    c.host.setBusy(true);
+    if (c.stop.isRequested()) {
+        c.host.setBusy(false);
         return;
     }
 
     if (document) {
         waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; },
-                               w.stop);
+                               c.stop);
         const QStringList links = document->links();
         for (const QString &address : links) {
             if (!passesLinkFilter(address))
                 continue;
             // Noted before the link is recorded: recording yields, and New may clear the notes.
-            w.origins.note(address, pageAddress);
-            recordLink(w, address);
+            c.site.origins.note(address, pageAddress);
+            recordLink(c, address);
         }
     }
 
-    w.window.unsetCursor();
-    w.crawl.setEnabled(true);
-    w.address.setEnabled(true);
+    c.host.setBusy(false);
+    c.host.setCrawlEnabled(true);
 }
 
 } // namespace skarnel

@@ -7,7 +7,7 @@
 namespace skarnel {
 
 class HtmlDocument;
-struct CrawlControls;
+struct CommandContext;
 
 // Records the links of one page as its document loads: each address that passes the link filter
 // enters the internal or the external list unless that list holds it already, and raises the
@@ -19,7 +19,7 @@ struct CrawlControls;
 // A page that begins while a stop is requested is skipped untouched. A stop requested while the
 // page loads ends the wait, and the links the page holds so far are still recorded. Once a stop is
 // requested, the links left to record are recorded without a yield between them.
-void crawlPage(CrawlControls &controls, std::unique_ptr<HtmlDocument> document,
+void crawlPage(const CommandContext &command, std::unique_ptr<HtmlDocument> document,
                const QString &pageAddress);
 
 } // namespace skarnel

@@ -4,10 +4,10 @@
 // page that is not there) with its external links on a second server on 127.0.0.2, crawls it in
 // the real window over the real network services, and saves the window as it then looks. Run it
 // with QT_QPA_PLATFORM=offscreen to need no display; scripts/screenshot does.
+#include <app/desktopshell.h>
 #include <app/mainwindow.h>
 #include <net/networkdocumentservice.h>
 #include <net/networktransfer.h>
-#include <widgets/desktopshell.h>
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,16 +1,14 @@
 #include "referrersearch.h"
 
-#include "referrercontrols.h"
-
 #include <net/htmldocument.h>
+#include <walk/commandcontext.h>
+#include <walk/commandhost.h>
 #include <walk/eventloop.h>
 #include <walk/listwalk.h>
 #include <walk/loadsahead.h>
 #include <walk/stopflag.h>
-#include <widgets/listbox.h>
-#include <widgets/multilinetextbox.h>
 
-#include <QLineEdit>
+#include <site/sitemodel.h>
 
 namespace skarnel {
 
@@ -18,46 +16,45 @@ namespace {
 
 // One page of the search: waits for the page's document (a stop request ends the wait and the
 // links read so far are still compared) and appends the page's address for every match.
-void scanPageForLink(ReferrerControls &w, const std::unique_ptr<HtmlDocument> document,
+void scanPageForLink(const CommandContext &c, const std::unique_ptr<HtmlDocument> document,
                      const QString &pageAddress)
 {
     if (!document)
         return;
     // Cleared here, after the request: each page's wait starts afresh.
-    w.stop.clear();
-    waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; }, w.stop);
+    c.stop.clear();
+    waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; }, c.stop);
 
     // No yield happens between the links of one page, so the address is read once.
-    const QString wanted = w.link.text();
+    const QString wanted = c.host.searchedAddress();
     const QStringList links = document->links();
     for (const QString &address : links) {
         if (address != wanted)
             continue;
         // The scanned page itself: the list's selection may have moved or emptied meanwhile.
-        w.results.appendLine(pageAddress);
+        c.site.referringPages.append(pageAddress);
     }
 }
 
 } // namespace
 
-void findReferringPages(ReferrerControls &w, HtmlDocumentService &documents)
+void findReferringPages(const CommandContext &c, HtmlDocumentService &documents)
 {
-    w.stop.clear();
+    c.stop.clear();
     // The walk fixes its bound when it begins: entries added while the search runs are not
     // visited. It yields nowhere: the waits for the pages give the window its turns.
     LoadsAhead<HtmlDocument> ahead(
             [&documents](const QString &address) {
                 return documents.createDocumentFromUrl(address);
             },
-            w.stop, w.loadAhead);
-    ListWalk walk {.list = w.internal, .stop = w.stop, .loads = ahead, .yieldAroundWork = false};
-    if (w.progress) {
-        walk.progress = [&w](qsizetype index, qsizetype bound) {
-            w.progress(QStringLiteral("searching %1 of %2").arg(index + 1).arg(bound));
-        };
-    }
+            c.stop, c.loadAhead);
+    ListWalk walk {
+            .list = c.site.internal, .stop = c.stop, .loads = ahead, .yieldAroundWork = false};
+    walk.progress = [&c](qsizetype index, qsizetype bound) {
+        c.host.progress(QStringLiteral("searching %1 of %2").arg(index + 1).arg(bound));
+    };
     walkList(walk, [&](const QString &address) {
-        scanPageForLink(w, ahead.takeOrStart(address), address);
+        scanPageForLink(c, ahead.takeOrStart(address), address);
         return false;
     });
 }

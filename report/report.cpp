@@ -1,13 +1,12 @@
 #include "report.h"
 
-#include <check/checkresults.h>
-#include <crawl/linkorigins.h>
-
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+
+#include <site/sitemodel.h>
 
 #include <algorithm>
 
@@ -233,6 +232,14 @@ Report buildReport(const QString &start, const QDateTime &time, const ReportCoun
     for (const QString &address : external)
         report.pages.append(pageOf(address, false, results, origins));
     return report;
+}
+
+Report buildReport(const SiteModel &site, const QString &start, const QDateTime &time)
+{
+    const ReportCounts counts {site.internalCount.value(), site.externalCount.value(),
+                               site.totalCount.value(), site.brokenCount.value()};
+    return buildReport(start, time, counts, site.internal.entries(), site.external.entries(),
+                       site.results, site.origins);
 }
 
 QString resultName(ReportPage::Result result)

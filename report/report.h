@@ -9,6 +9,7 @@ namespace skarnel {
 
 class CheckResults;
 class LinkOrigins;
+struct SiteModel;
 
 // What a check of one site found, as plain data: what the window shows, with each page's
 // verdict and the pages it was found on. Written as CSV, HTML, JSON or text.
@@ -47,6 +48,9 @@ struct Report
 Report buildReport(const QString &start, const QDateTime &time, const ReportCounts &counts,
                    const QStringList &internal, const QStringList &external,
                    const CheckResults &results, const LinkOrigins &origins);
+
+// The report of what `site` holds now, the counts as its counters have them.
+Report buildReport(const SiteModel &site, const QString &start, const QDateTime &time);
 
 enum class ReportFormat { Text, Csv, Json, Html };
 

@@ -32,26 +32,27 @@ Run runHere(const QStringList &options)
 {
     NetworkDocumentService documents;
     NetworkTransfer transfer;
-    RecordingShell shell;
     QBuffer out;
     QBuffer err;
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
     Run run;
     run.status = runCommandLine(QStringList {"skarnel"} + options,
-                                {documents, transfer, shell, nullptr, out, err});
+                                {documents, transfer, nullptr, out, err});
     run.out = out.data();
     run.err = err.data();
     return run;
 }
 
-// The program itself, with no display and a settings folder of its own.
+// The program itself, with no display, a display platform that does not exist, and a settings
+// folder of its own.
 Run runProgram(const QStringList &arguments, const QString &configFolder)
 {
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(name);
+    environment.insert("QT_QPA_PLATFORM", "no-such-platform");
     environment.insert("XDG_CONFIG_HOME", configFolder);
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(SKARNEL_PROGRAM), arguments);

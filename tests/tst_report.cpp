@@ -1,14 +1,15 @@
 // The report of a check: the found-on store and the four formats read back.
 #include "support/csv.h"
 
-#include <check/checkresults.h>
-#include <crawl/linkorigins.h>
 #include <report/report.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+
+#include <site/checkresults.h>
+#include <site/linkorigins.h>
 
 using namespace skarnel;
 

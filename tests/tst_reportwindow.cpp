@@ -2,8 +2,6 @@
 #include "support/csv.h"
 #include "support/windowharness.h"
 
-#include <check/checkresults.h>
-#include <crawl/linkorigins.h>
 #include <report/report.h>
 
 #include <QApplication>
@@ -12,6 +10,9 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTextBlock>
+
+#include <site/checkresults.h>
+#include <site/linkorigins.h>
 
 using namespace skarnel;
 

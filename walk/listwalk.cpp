@@ -4,7 +4,7 @@
 #include "loadsahead.h"
 #include "stopflag.h"
 
-#include <widgets/listbox.h>
+#include <site/linklist.h>
 
 #include <algorithm>
 #include <vector>
@@ -15,7 +15,7 @@ namespace {
 
 // The entries from `from` up to `bound` (exclusive) that a walk will reach next, as many as are
 // worth loading ahead.
-std::vector<QString> upcomingEntries(const ListBox &list, qsizetype from, qsizetype bound)
+std::vector<QString> upcomingEntries(const LinkList &list, qsizetype from, qsizetype bound)
 {
     std::vector<QString> upcoming;
     const qsizetype end = std::min({bound, list.count(), from + AheadLimits::LookAhead});

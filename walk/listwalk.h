@@ -6,14 +6,14 @@
 
 namespace skarnel {
 
-class ListBox;
+class LinkList;
 class LoadingAhead;
 class StopFlag;
 
-// One walk over a list box, the walk that the crawl, the check and the search share.
+// One walk over a link list, the walk that the crawl, the check and the search share.
 struct ListWalk
 {
-    ListBox &list;
+    LinkList &list;
     const StopFlag &stop;
     LoadingAhead &loads; // topped up at each entry with the entries that come next
     // Whether the walk yields to the event loop before the work on each entry and after it (the

@@ -6,23 +6,20 @@ class QLabel;
 
 namespace skarnel {
 
-// A count shown in a label as its fixed caption followed by the number in plain decimal
-// ("Internal links: 12"). Counts are 64-bit, so a large site never shows a wrong number.
-class LabelledCounter
+class Counter;
+
+// Shows a count in a label as its fixed caption followed by the number in plain decimal
+// ("Internal links: 12"), from now on and each time the count changes, for as long as both live.
+class LabelledCounter final
 {
 public:
-    LabelledCounter(QLabel *label, QString caption);
-
-    qint64 value() const { return count; }
-    // Adds one without showing it; show() writes the label.
-    void add() { ++count; }
-    void show();
-    void reset();
+    LabelledCounter(QLabel &label, QString caption, const Counter &count);
 
 private:
-    QLabel *label = nullptr;
+    static void show(QLabel &label, const QString &caption, qint64 value);
+
+    QLabel &label;
     QString caption;
-    qint64 count = 0;
 };
 
 } // namespace skarnel

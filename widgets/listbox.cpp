@@ -9,6 +9,8 @@
 #include <QScrollBar>
 #include <QStyle>
 
+#include <site/linklist.h>
+
 #include <algorithm>
 
 namespace skarnel {
@@ -17,6 +19,9 @@ namespace {
 
 constexpr int RowPadding = 2;
 constexpr int TextIndent = 2;
+// How long after an entry is added the screen readers are told of it, with the others added
+// meanwhile.
+constexpr int AddedAnnouncementDelay = 250;
 
 // `text` cut to `width` pixels with an ellipsis when it is longer. Eliding measures every character
 // it is given, and an entry may be an address of megabytes: only as many characters as could fit,
@@ -166,6 +171,18 @@ void announceRows(ListBox *list, QAccessibleTableModelChangeEvent::ModelChangeTy
     QAccessible::updateAccessibility(&event);
 }
 
+// Tells the readers that entries are about to go, through the interface of the entry at `row`
+// while it is still there: Qt's bridge to the desktop's readers passes on no change of a list's
+// rows, but it passes on a child destroyed, which has a reader read the list's children again.
+void announceGoing(ListBox *list, qsizetype row)
+{
+    if (!QAccessible::isActive() || row < 0 || row >= list->count())
+        return;
+    QAccessibleEvent destroyed(list, QAccessible::ObjectDestroyed);
+    destroyed.setChild(int(std::min<qsizetype>(row, std::numeric_limits<int>::max())));
+    QAccessible::updateAccessibility(&destroyed);
+}
+
 QAccessibleInterface *accessibleListBox(const QString &className, QObject *object)
 {
     if (className == QLatin1String(ListBox::staticMetaObject.className()))
@@ -191,26 +208,75 @@ ListBox::ListBox(QWidget *parent)
     verticalScrollBar()->setSingleStep(1);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, viewport(),
             qOverload<>(&QWidget::update));
+    addedAnnouncement.setSingleShot(true);
+    addedAnnouncement.setInterval(AddedAnnouncementDelay);
+    connect(&addedAnnouncement, &QTimer::timeout, this, &ListBox::announceAdded);
+
+    ownList = std::make_unique<LinkList>();
+    setList(*ownList);
+}
+
+ListBox::~ListBox() = default;
+
+void ListBox::setList(LinkList &shown)
+{
+    if (model)
+        disconnect(model, nullptr, this, nullptr);
+    model = &shown;
+    if (model != ownList.get())
+        ownList.reset();
+    connect(model, &LinkList::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { rowsAdded(first, last); });
+    connect(model, &LinkList::rowsRemoved, this,
+            [this](const QModelIndex &, int first, int last) { rowsGone(first, last); });
+    connect(model, &LinkList::modelReset, this, &ListBox::listReset);
+    connect(model, &LinkList::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &, int first, int) { announceGoing(this, first); });
+    connect(model, &LinkList::modelAboutToBeReset, this, [this] { announceGoing(this, 0); });
+    connect(model, &LinkList::currentIndexChanged, this, &ListBox::showCurrent);
+    updateScrollRange();
+    viewport()->update();
+}
+
+qsizetype ListBox::count() const
+{
+    return model->count();
+}
+
+qsizetype ListBox::currentIndex() const
+{
+    return model->currentIndex();
 }
 
 bool ListBox::setCurrentIndex(qsizetype index)
 {
-    if (index < 0 || index >= items.size())
-        return false;
-    setCurrent(index);
-    scrollIntoView(index);
-    return true;
+    return model->setCurrentIndex(index);
 }
 
 QString ListBox::currentText() const
 {
-    return current < 0 ? QString() : items.at(current);
+    return model->currentText();
+}
+
+QString ListBox::text(qsizetype index) const
+{
+    return model->text(index);
+}
+
+bool ListBox::contains(const QString &text) const
+{
+    return model->contains(text);
+}
+
+const QStringList &ListBox::entries() const
+{
+    return model->entries();
 }
 
 QRect ListBox::visualRect(qsizetype index) const
 {
     const qsizetype offset = index - verticalScrollBar()->value();
-    if (index < 0 || index >= items.size() || offset < 0 || offset >= rowsInView())
+    if (index < 0 || index >= count() || offset < 0 || offset >= rowsInView())
         return {};
     return {0, int(offset) * rowHeight(), viewport()->width(), rowHeight()};
 }
@@ -222,35 +288,54 @@ qsizetype ListBox::indexAt(QPoint point) const
 
 void ListBox::addItem(const QString &text)
 {
-    items.append(text);
-    ++occurrences[text];
-    updateScrollRange();
-    updateRow(items.size() - 1);
-    announceRows(this, QAccessibleTableModelChangeEvent::RowsInserted, items.size() - 1,
-                 items.size() - 1);
+    model->append(text);
 }
 
 void ListBox::removeItem(qsizetype index)
 {
-    if (index < 0 || index >= items.size())
-        return;
-    const QString text = items.takeAt(index);
-    if (auto it = occurrences.find(text); it != occurrences.end() && --it.value() == 0)
-        occurrences.erase(it);
-    setCurrent(-1);
-    updateScrollRange();
-    viewport()->update();
-    announceRows(this, QAccessibleTableModelChangeEvent::RowsRemoved, index, index);
+    model->removeAt(index);
 }
 
 void ListBox::clear()
 {
-    items.clear();
-    occurrences.clear();
-    setCurrent(-1);
+    model->clear();
+}
+
+void ListBox::rowsAdded(qsizetype first, qsizetype last)
+{
+    updateScrollRange();
+    for (qsizetype row = first; row <= last; ++row)
+        updateRow(row);
+    announceRows(this, QAccessibleTableModelChangeEvent::RowsInserted, first, last);
+    if (QAccessible::isActive() && !addedAnnouncement.isActive())
+        addedAnnouncement.start();
+}
+
+void ListBox::rowsGone(qsizetype first, qsizetype last)
+{
+    updateScrollRange();
+    viewport()->update();
+    announceRows(this, QAccessibleTableModelChangeEvent::RowsRemoved, first, last);
+}
+
+void ListBox::listReset()
+{
     updateScrollRange();
     viewport()->update();
     announceRows(this, QAccessibleTableModelChangeEvent::ModelReset);
+}
+
+// Qt's bridge to the desktop's screen readers passes on no change of a list's rows; it passes on
+// a child created, which has a reader read the list's children again. A crawl adds entries by the
+// thousand: the readers are told once for all the entries added within a short while, through
+// the last of them.
+void ListBox::announceAdded()
+{
+    if (!QAccessible::isActive() || count() == 0)
+        return;
+    QAccessibleEvent created(this, QAccessible::ObjectCreated);
+    created.setChild(int(std::min<qsizetype>(count() - 1, std::numeric_limits<int>::max())));
+    QAccessible::updateAccessibility(&created);
 }
 
 QSize ListBox::sizeHint() const
@@ -271,13 +356,13 @@ qsizetype ListBox::rowsInView() const
 qsizetype ListBox::rowAt(int y) const
 {
     const qsizetype row = verticalScrollBar()->value() + y / rowHeight();
-    return row < items.size() ? row : -1;
+    return row < count() ? row : -1;
 }
 
 // The scroll bar counts rows: its value is the first row in view.
 void ListBox::updateScrollRange()
 {
-    const qsizetype last = std::max<qsizetype>(0, items.size() - rowsInView());
+    const qsizetype last = std::max<qsizetype>(0, count() - rowsInView());
     QScrollBar *bar = verticalScrollBar();
     bar->setRange(0, int(std::min<qsizetype>(last, std::numeric_limits<int>::max())));
     bar->setPageStep(int(rowsInView()));
@@ -299,30 +384,31 @@ void ListBox::updateRow(qsizetype index)
         viewport()->update(0, int(offset) * rowHeight(), viewport()->width(), rowHeight());
 }
 
-void ListBox::setCurrent(qsizetype index)
+// The list made `index` current; `previous` was current before, and may be the same entry.
+void ListBox::showCurrent(qsizetype index, qsizetype previous)
 {
-    if (index == current)
-        return;
-    const qsizetype previous = current;
-    current = index;
-    updateRow(previous);
-    updateRow(current);
-    emit currentIndexChanged(current);
-    // The selection is told whether or not the list has the focus, as Qt's own lists do; the
-    // focus, told last, is what a screen reader reads out.
-    if (current >= 0 && QAccessible::isActive()) {
-        QAccessibleEvent selection(this, QAccessible::Selection);
-        selection.setChild(int(current));
-        QAccessible::updateAccessibility(&selection);
-        if (hasFocus())
-            announceCurrent();
+    if (index != previous) {
+        updateRow(previous);
+        updateRow(index);
+        emit currentIndexChanged(index);
+        // The selection is told whether or not the list has the focus, as Qt's own lists do; the
+        // focus, told last, is what a screen reader reads out.
+        if (index >= 0 && QAccessible::isActive()) {
+            QAccessibleEvent selection(this, QAccessible::Selection);
+            selection.setChild(int(index));
+            QAccessible::updateAccessibility(&selection);
+            if (hasFocus())
+                announceCurrent();
+        }
     }
+    if (index >= 0)
+        scrollIntoView(index);
 }
 
 void ListBox::announceCurrent()
 {
     QAccessibleEvent focus(this, QAccessible::Focus);
-    focus.setChild(int(current));
+    focus.setChild(int(currentIndex()));
     QAccessible::updateAccessibility(&focus);
 }
 
@@ -332,6 +418,8 @@ void ListBox::paintEvent(QPaintEvent *event)
     const int height = rowHeight();
     const QRect area = event->rect();
     const qsizetype first = verticalScrollBar()->value() + area.top() / height;
+    const QStringList &items = entries();
+    const qsizetype current = currentIndex();
     const qsizetype last = std::min<qsizetype>(items.size() - 1, verticalScrollBar()->value()
                                                                          + area.bottom() / height);
     const int width = viewport()->width();
@@ -362,11 +450,12 @@ void ListBox::mousePressEvent(QMouseEvent *event)
 
 void ListBox::keyPressEvent(QKeyEvent *event)
 {
-    if (items.isEmpty()) {
+    if (count() == 0) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
-    const qsizetype last = items.size() - 1;
+    const qsizetype current = currentIndex();
+    const qsizetype last = count() - 1;
     const qsizetype from = current < 0 ? 0 : current;
     qsizetype to = -1;
     switch (event->key()) {
@@ -400,12 +489,12 @@ void ListBox::keyPressEvent(QKeyEvent *event)
 void ListBox::focusInEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusInEvent(event);
-    if (!QAccessible::isActive() || current < 0)
+    if (!QAccessible::isActive() || currentIndex() < 0)
         return;
     QMetaObject::invokeMethod(
             this,
             [this] {
-                if (hasFocus() && current >= 0 && QAccessible::isActive())
+                if (hasFocus() && currentIndex() >= 0 && QAccessible::isActive())
                     announceCurrent();
             },
             Qt::QueuedConnection);

@@ -4,8 +4,8 @@
 #include "scripteddocuments.h"
 #include "scriptedtransfer.h"
 
+#include <app/desktopshell.h>
 #include <app/mainwindow.h>
-#include <widgets/desktopshell.h>
 #include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
 

@@ -1,0 +1,24 @@
+#include "fetchverdict.h"
+
+#include <net/internettransfer.h>
+
+namespace skarnel {
+
+PageVerdict answerVerdict(const PageFetch &fetch)
+{
+    PageVerdict verdict;
+    verdict.httpStatus = fetch.httpStatus();
+    if (fetch.failed()) {
+        verdict.broken = true;
+        verdict.reason = fetch.failureReason().isEmpty() ? QStringLiteral("could not be fetched")
+                                                         : fetch.failureReason();
+    } else if (verdict.httpStatus >= 400) {
+        verdict.broken = true;
+        verdict.reason = QStringLiteral("HTTP %1").arg(verdict.httpStatus);
+        if (const QString phrase = fetch.statusText(); !phrase.isEmpty())
+            verdict.reason += QLatin1Char(' ') + phrase;
+    }
+    return verdict;
+}
+
+} // namespace skarnel

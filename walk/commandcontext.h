@@ -1,0 +1,21 @@
+#pragma once
+
+namespace skarnel {
+
+class CommandHost;
+class StopFlag;
+struct SiteModel;
+
+// What the crawl, the check and the search work on: the site's data, the stop flag they share
+// with the commands given while they run, and the face they run under. All outlive the command.
+struct CommandContext
+{
+    SiteModel &site;
+    StopFlag &stop;
+    CommandHost &host;
+    // Whether the pages of the next entries load ahead (the default), or each only when reached.
+    // What the site's data shows is the same either way.
+    bool loadAhead = true;
+};
+
+} // namespace skarnel

@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSysInfo>
+#include <QXmlStreamWriter>
 
 #include <site/sitemodel.h>
 
@@ -30,6 +32,38 @@ ReportPage pageOf(const QString &address, bool internal, const CheckResults &res
         page.foundOnCount = found->count;
     }
     return page;
+}
+
+// A surrogate without its pair (text cut in the middle of a character) becomes U+FFFD: UTF-8
+// cannot hold it, and JSON would carry it as an escape that many readers refuse. Text without one
+// is returned as it is, unshared.
+QString wellFormed(const QString &text)
+{
+    const auto lone = [&](qsizetype i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate())
+            return i + 1 == text.size() || !text.at(i + 1).isLowSurrogate();
+        return c.isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate());
+    };
+    QString out = text;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (lone(i))
+            out[i] = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
+Report wellFormed(Report report)
+{
+    report.start = wellFormed(report.start);
+    for (ReportPage &page : report.pages) {
+        for (QString *text :
+             {&page.address, &page.kind, &page.reason, &page.finalAddress, &page.redirect})
+            *text = wellFormed(*text);
+        for (QString &referrer : page.foundOn)
+            referrer = wellFormed(referrer);
+    }
+    return report;
 }
 
 QString listName(const ReportPage &page)
@@ -69,6 +103,19 @@ QString foundOnText(const ReportPage &page)
     return text;
 }
 
+// "redirected permanently to FINAL", or nothing for a page that came without redirect.
+QString redirectPhrase(const ReportPage &page)
+{
+    if (page.finalAddress.isEmpty())
+        return {};
+    QString adverb;
+    if (page.redirect == u"permanent")
+        adverb = QStringLiteral("permanently ");
+    else if (page.redirect == u"temporary")
+        adverb = QStringLiteral("temporarily ");
+    return QStringLiteral("redirected %1to %2").arg(adverb, page.finalAddress);
+}
+
 QString csvField(const QString &text)
 {
     static const QString needsQuotes = QStringLiteral(",\"\r\n");
@@ -81,10 +128,12 @@ QString csvField(const QString &text)
 
 QByteArray csv(const Report &report)
 {
-    QString out = QStringLiteral("address,list,result,reason,http_status,found_on\r\n");
+    QString out = QStringLiteral(
+            "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n");
     for (const ReportPage &page : report.pages) {
-        const QStringList fields = {page.address, listName(page),   resultName(page.result),
-                                    page.reason,  statusText(page), foundOnText(page)};
+        const QStringList fields = {page.address, listName(page),    resultName(page.result),
+                                    page.reason,  statusText(page),  foundOnText(page),
+                                    page.kind,    page.finalAddress, page.redirect};
         QStringList quoted;
         for (const QString &field : fields)
             quoted.append(csvField(field));
@@ -103,13 +152,40 @@ QString countsLine(const ReportCounts &counts)
             .arg(counts.broken);
 }
 
+// A field of a text line: tabs separate the fields and line breaks the lines, so inside a field
+// both become spaces.
+QString oneLine(QString field)
+{
+    for (QChar &c : field) {
+        switch (c.unicode()) {
+        case u'\t':
+        case u'\n':
+        case u'\v':
+        case u'\f':
+        case u'\r':
+        case 0x85:
+        case 0x2028:
+        case 0x2029:
+            c = QLatin1Char(' ');
+            break;
+        default:
+            break;
+        }
+    }
+    return field;
+}
+
 QByteArray text(const Report &report)
 {
     QString out;
     for (const ReportPage &page : report.pages) {
-        if (page.result == ReportPage::Result::Broken)
-            out += page.address + QLatin1Char('\t') + page.reason + QStringLiteral("\tfound on ")
-                   + foundOnText(page) + QLatin1Char('\n');
+        if (page.result != ReportPage::Result::Broken)
+            continue;
+        QString reason = page.reason;
+        if (const QString redirected = redirectPhrase(page); !redirected.isEmpty())
+            reason += QStringLiteral(" (%1)").arg(redirected);
+        out += oneLine(page.address) + QLatin1Char('\t') + oneLine(reason)
+               + QStringLiteral("\tfound on ") + oneLine(foundOnText(page)) + QLatin1Char('\n');
     }
     out += countsLine(report.counts) + QLatin1Char('\n');
     return out.toUtf8();
@@ -129,6 +205,9 @@ QByteArray json(const Report &report)
                                                              : QJsonValue(QJsonValue::Null));
         object.insert(QStringLiteral("found_on"), QJsonArray::fromStringList(page.foundOn));
         object.insert(QStringLiteral("found_on_count"), page.foundOnCount);
+        object.insert(QStringLiteral("kind"), page.kind);
+        object.insert(QStringLiteral("final_address"), page.finalAddress);
+        object.insert(QStringLiteral("redirect"), page.redirect);
         pages.append(object);
     }
     QJsonObject counts;
@@ -149,9 +228,23 @@ QString escaped(const QString &text)
     return text.toHtmlEscaped();
 }
 
+// Only a web address becomes a link: a report opened in a browser runs nothing when clicked.
 QString linkTo(const QString &address)
 {
+    if (!address.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        && !address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        return escaped(address);
     return QStringLiteral("<a href=\"%1\">%1</a>").arg(escaped(address));
+}
+
+// "permanent → FINAL", the final address a link.
+QString redirectCell(const ReportPage &page)
+{
+    if (page.finalAddress.isEmpty())
+        return {};
+    const QString arrow =
+            page.redirect.isEmpty() ? QString() : escaped(page.redirect) + QStringLiteral(" → ");
+    return arrow + linkTo(page.finalAddress);
 }
 
 QString htmlTable(const Report &report, bool broken)
@@ -168,18 +261,19 @@ QString htmlTable(const Report &report, bool broken)
         if (const qint64 more = notKept(page))
             foundOn.append(escaped(moreText(more)));
         rows += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</"
-                               "td></tr>\n")
-                        .arg(linkTo(page.address), listName(page), resultName(page.result),
-                             escaped(page.reason), statusText(page),
-                             foundOn.join(QStringLiteral("<br>")));
+                               "td><td>%7</td><td>%8</td></tr>\n")
+                        .arg(linkTo(page.address), listName(page), escaped(page.kind),
+                             resultName(page.result), escaped(page.reason), statusText(page),
+                             redirectCell(page), foundOn.join(QStringLiteral("<br>")));
     }
     const QString title = broken ? QStringLiteral("Broken pages") : QStringLiteral("Other pages");
     QString out = QStringLiteral("<h2>%1 (%2)</h2>\n").arg(title).arg(count);
     if (count == 0)
         return out + QStringLiteral("<p>None.</p>\n");
     return out
-           + QStringLiteral("<table class=\"%1\">\n<tr><th>Address</th><th>List</th><th>Result</th>"
-                            "<th>Reason</th><th>HTTP status</th><th>Found on</th></tr>\n")
+           + QStringLiteral("<table class=\"%1\">\n<tr><th>Address</th><th>List</th><th>Kind</th>"
+                            "<th>Result</th><th>Reason</th><th>HTTP status</th><th>Redirect</th>"
+                            "<th>Found on</th></tr>\n")
                      .arg(broken ? QStringLiteral("broken") : QStringLiteral("others"))
            + rows + QStringLiteral("</table>\n");
 }
@@ -214,6 +308,117 @@ QByteArray html(const Report &report)
     out += htmlTable(report, false);
     out += QStringLiteral("</body>\n</html>\n");
     return out.toUtf8();
+}
+
+// XML 1.0 holds tab, line feed, carriage return, U+0020 to U+D7FF, U+E000 to U+FFFD and the
+// characters past U+FFFF; any other (a control, a surrogate without its pair, U+FFFE, U+FFFF)
+// becomes U+FFFD, so that nothing a page holds can make the document unreadable.
+QString xmlText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out += c;
+            out += text.at(++i);
+            continue;
+        }
+        const char16_t u = c.unicode();
+        const bool allowed = u == u'\t' || u == u'\n' || u == u'\r' || (u >= 0x20 && u < 0xD800)
+                             || (u >= 0xE000 && u <= 0xFFFD);
+        out += allowed ? c : QChar(QChar::ReplacementCharacter);
+    }
+    return out;
+}
+
+// What a failure says below its message: how the page was reached and where it was found.
+QString failureText(const ReportPage &page)
+{
+    QStringList lines = {page.reason};
+    if (const QString redirected = redirectPhrase(page); !redirected.isEmpty())
+        lines.append(redirected);
+    if (const QString foundOn = foundOnText(page); !foundOn.isEmpty())
+        lines.append(QStringLiteral("found on ") + foundOn);
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Ant's schema: the timestamp without a zone (written in UTC; the time with its offset is a
+// property), every count, time and host name present, properties, system-out and system-err
+// present even when empty. Nothing here times the pages, so every time is 0.
+QByteArray junit(const Report &report)
+{
+    const auto count = [&](ReportPage::Result result) {
+        return std::count_if(report.pages.cbegin(), report.pages.cend(),
+                             [&](const ReportPage &page) { return page.result == result; });
+    };
+    const QDateTime time =
+            report.time.isValid() ? report.time.toUTC() : QDateTime::currentDateTimeUtc();
+    const QString host = xmlText(QSysInfo::machineHostName()).trimmed();
+
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("testsuites"));
+    xml.writeStartElement(QStringLiteral("testsuite"));
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("skarnel"));
+    xml.writeAttribute(QStringLiteral("package"), QStringLiteral("skarnel"));
+    xml.writeAttribute(QStringLiteral("id"), QStringLiteral("0"));
+    xml.writeAttribute(QStringLiteral("timestamp"),
+                       time.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")));
+    xml.writeAttribute(QStringLiteral("hostname"),
+                       host.isEmpty() ? QStringLiteral("localhost") : host);
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(report.pages.size()));
+    xml.writeAttribute(QStringLiteral("failures"),
+                       QString::number(count(ReportPage::Result::Broken)));
+    xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+    xml.writeAttribute(QStringLiteral("skipped"),
+                       QString::number(count(ReportPage::Result::NotChecked)));
+    xml.writeAttribute(QStringLiteral("time"), QStringLiteral("0"));
+
+    xml.writeStartElement(QStringLiteral("properties"));
+    const QList<std::pair<QString, QString>> properties = {
+            {QStringLiteral("start"), report.start},
+            {QStringLiteral("time"), isoTime(report.time)}};
+    for (const auto &[name, value] : properties) {
+        xml.writeEmptyElement(QStringLiteral("property"));
+        xml.writeAttribute(QStringLiteral("name"), name);
+        xml.writeAttribute(QStringLiteral("value"), xmlText(value));
+    }
+    xml.writeEndElement();
+
+    for (const ReportPage &page : report.pages) {
+        xml.writeStartElement(QStringLiteral("testcase"));
+        xml.writeAttribute(QStringLiteral("name"), xmlText(page.address));
+        xml.writeAttribute(QStringLiteral("classname"), listName(page));
+        xml.writeAttribute(QStringLiteral("time"), QStringLiteral("0"));
+        switch (page.result) {
+        case ReportPage::Result::Broken:
+            xml.writeStartElement(QStringLiteral("failure"));
+            xml.writeAttribute(QStringLiteral("message"), xmlText(page.reason));
+            xml.writeAttribute(QStringLiteral("type"), QStringLiteral("broken"));
+            xml.writeCharacters(xmlText(failureText(page)));
+            xml.writeEndElement();
+            break;
+        case ReportPage::Result::NotChecked:
+            xml.writeEmptyElement(QStringLiteral("skipped"));
+            xml.writeAttribute(QStringLiteral("message"), page.reason.isEmpty()
+                                                                  ? resultName(page.result)
+                                                                  : xmlText(page.reason));
+            break;
+        case ReportPage::Result::Ok:
+            break;
+        }
+        xml.writeEndElement();
+    }
+
+    xml.writeTextElement(QStringLiteral("system-out"), QString());
+    xml.writeTextElement(QStringLiteral("system-err"), QString());
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return out;
 }
 
 } // namespace
@@ -262,11 +467,14 @@ ReportFormat reportFormatForFile(const QString &path)
         return ReportFormat::Html;
     if (suffix == u"json")
         return ReportFormat::Json;
+    if (suffix == u"xml")
+        return ReportFormat::Junit;
     return ReportFormat::Csv;
 }
 
-QByteArray formatReport(const Report &report, ReportFormat format)
+QByteArray formatReport(const Report &unchecked, ReportFormat format)
 {
+    const Report report = wellFormed(unchecked);
     switch (format) {
     case ReportFormat::Csv:
         return csv(report);
@@ -274,6 +482,8 @@ QByteArray formatReport(const Report &report, ReportFormat format)
         return html(report);
     case ReportFormat::Json:
         return json(report);
+    case ReportFormat::Junit:
+        return junit(report);
     case ReportFormat::Text:
         break;
     }

@@ -12,7 +12,7 @@ class LinkOrigins;
 struct SiteModel;
 
 // What a check of one site found, as plain data: what the window shows, with each page's
-// verdict and the pages it was found on. Written as CSV, HTML, JSON or text.
+// verdict and the pages it was found on. Written as CSV, HTML, JSON, JUnit XML or text.
 
 struct ReportPage
 {
@@ -20,9 +20,17 @@ struct ReportPage
 
     QString address;
     bool internal = true;
+    QString kind = QStringLiteral("page"); // page, image, style, script, frame, media, other
     Result result = Result::NotChecked;
-    QString reason;          // why it is broken; empty otherwise
+    // Why it has its result, in words a user reads: why it is broken ("HTTP 404 Not Found", an
+    // excerpt of the page's text, "no anchor #id on the page"), "accepted: HTTP 403" for a status
+    // the user accepts, "excluded" for an address the user excluded; may be empty otherwise. It
+    // may hold any character a page can.
+    QString reason;
     int httpStatus = 0;      // 0: no answer, or not checked
+    QString finalAddress;    // the address after redirects; empty when the answer came without one
+    QString redirect;        // the first redirect: "permanent" (301, 308), "temporary" (302, 303,
+                             // 307), or empty
     QStringList foundOn;     // the first of the pages it was found on
     qint64 foundOnCount = 0; // all of them
 };
@@ -40,7 +48,9 @@ struct Report
     QString start;
     QDateTime time;
     ReportCounts counts;
-    QList<ReportPage> pages; // the internal list, then the external one, each in list order
+    // The internal list, then the external one, each in list order; an address whose fragment
+    // names no anchor on its page has a row of its own, "PAGE#id", right after the page's row.
+    QList<ReportPage> pages;
 };
 
 // One page a listed address, the internal list first; an address the check did not reach is
@@ -52,19 +62,28 @@ Report buildReport(const QString &start, const QDateTime &time, const ReportCoun
 // The report of what `site` holds now, the counts as its counters have them.
 Report buildReport(const SiteModel &site, const QString &start, const QDateTime &time);
 
-enum class ReportFormat { Text, Csv, Json, Html };
+enum class ReportFormat { Text, Csv, Json, Html, Junit };
 
-// The format that a file's name asks for by its suffix: .html and .htm, .json, else CSV.
+// The format that a file's name asks for by its suffix: .html and .htm, .json, .xml (JUnit), else
+// CSV.
 ReportFormat reportFormatForFile(const QString &path);
 
-// Every format is UTF-8.
+// Every format is UTF-8 and writes every row, fragment rows too, the same way; text from a page
+// (a reason, an address) is escaped as the format needs, so nothing in it can break the format.
 // CSV (RFC 4180, CRLF line ends, a header row): address, list, result, reason, http_status,
-// found_on (the pages separated by spaces, then "(+N more)" for those not kept).
+// found_on (the pages separated by spaces, then "(+N more)" for those not kept), kind,
+// final_address, redirect.
 // HTML: one page with nothing from elsewhere: the site, the time, the counts, and a table of the
-// broken pages, then one of the others.
+// broken pages, then one of the others (address, list, kind, result, reason, HTTP status,
+// redirect as "permanent → FINAL", found on).
 // JSON: {"start", "time", "counts", "pages"}, each page with the CSV's fields, found_on an array,
 // and found_on_count.
-// Text: a line for each broken page, "address<TAB>reason<TAB>found on PAGES", then the counts.
+// JUnit XML, as Ant's schema has it: one test suite "skarnel", one test case a row (classname the
+// list, name the address); a broken row fails with its reason, a row not checked is skipped.
+// Characters XML 1.0 cannot hold become U+FFFD.
+// Text: a line for each broken page, "address<TAB>reason<TAB>found on PAGES", the reason ending
+// in " (redirected permanently|temporarily to FINAL)" when it was redirected, tabs and line breaks
+// inside a field made spaces; then the counts.
 QByteArray formatReport(const Report &report, ReportFormat format);
 
 // Writes the whole report or nothing: a file of that name is replaced only once the new one is

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <walk/runoptions.h>
+
 namespace skarnel {
 
 class CommandHost;
@@ -16,6 +18,7 @@ struct CommandContext
     // Whether the pages of the next entries load ahead (the default), or each only when reached.
     // What the site's data shows is the same either way.
     bool loadAhead = true;
+    RunOptions options = {};
 };
 
 } // namespace skarnel

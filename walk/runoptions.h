@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QRegularExpression>
+
+namespace skarnel {
+
+// The switches that change what the crawl, the check and the search do. Each is off by default:
+// off, the commands do exactly what the window's own controls describe.
+struct RunOptions
+{
+    // Besides the links of <a> and <area>, the images, styles, scripts, frames and other
+    // addresses a page makes a browser fetch are listed, and checked by their answer alone.
+    bool resources = false;
+    // An address with a #fragment is listed under its address without it, and each fragment is
+    // verified against the anchors of its page.
+    bool fragments = false;
+    // A first redirect that is permanent (301, 308) makes the address broken.
+    bool strictRedirects = false;
+    // Statuses of 400 and above that count as fine all the same.
+    QList<int> acceptedStatuses;
+    // Addresses that are listed but not checked; an empty pattern excludes none.
+    QRegularExpression exclude;
+    // Pages that are listed but not crawled; an empty pattern spares none.
+    QRegularExpression noCrawl;
+};
+
+} // namespace skarnel

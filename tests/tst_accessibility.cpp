@@ -127,6 +127,7 @@ private slots:
     void listBox_childAtFindsEntryUnderPoint();
     void listBox_windowListsReadTheirLinks();
     void listBox_tellsReadersOfChangedRowsAndCurrentEntry();
+    void listBox_tellsTheDesktopBridgeOfAddedEntriesOnceForMany();
 
     void panels_takeTheFocusAndGiveItBack();
     void menus_f10ArrowsMoveBetweenMenusAndReadersFollow();
@@ -361,6 +362,35 @@ void AccessibilityTest::listBox_tellsReadersOfChangedRowsAndCurrentEntry()
 
 // Showing a panel from its menu entry puts the focus on the panel's first control; hiding it
 // gives the focus back to the control that had it, unless that can no longer take it.
+// Qt's bridge to the desktop's readers passes on children created and destroyed, not row changes:
+// a crawl that adds entries by the thousand tells it once for all of them, through the last one,
+// and emptying the list tells it while an entry is still there to name.
+void AccessibilityTest::listBox_tellsTheDesktopBridgeOfAddedEntriesOnceForMany()
+{
+    static QStringList bridge;
+    QWidget window;
+    auto *list = new ListBox(&window);
+    list->setObjectName(QStringLiteral("list"));
+    showActive(window);
+    ReaderAttached reader;
+    bridge.clear();
+    QAccessible::installUpdateHandler([](QAccessibleEvent *event) {
+        if (event->type() == QAccessible::ObjectCreated
+            || event->type() == QAccessible::ObjectDestroyed) {
+            QAccessibleInterface *entry = event->accessibleInterface();
+            bridge.append(QLatin1String(event->type() == QAccessible::ObjectCreated ? "created "
+                                                                                    : "destroyed ")
+                          + (entry && entry->isValid() ? entry->text(QAccessible::Name) : "?"));
+        }
+    });
+
+    for (int i = 0; i < 1000; ++i)
+        list->addItem(QStringLiteral("entry %1").arg(i));
+    QTRY_COMPARE(bridge, QStringList({"created entry 999"}));
+    list->clear();
+    QCOMPARE(bridge, QStringList({"created entry 999", "destroyed entry 0"}));
+}
+
 void AccessibilityTest::panels_takeTheFocusAndGiveItBack()
 {
     WindowHarness h;

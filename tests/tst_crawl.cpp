@@ -52,6 +52,9 @@ private slots:
     void closeBox_duringCrawl_endsIt();
     void wait_sleepsUntilSomethingHappens();
     void window_drawsWhatTheCrawlRecordedWhileItRuns();
+    void addressEdit_duringCrawl_appliesFromTheNextLink();
+    void origins_keepFirstHundredPagesAndCountAll();
+    void origins_countEachPageOnceAcrossCrawls();
 };
 
 void CrawlTest::crawl_recordsStartPageAndInternalPages()
@@ -381,6 +384,57 @@ void CrawlTest::window_drawsWhatTheCrawlRecordedWhileItRuns()
     QCOMPARE(h.caption("lblTotal"), "Total links: 41");
     QTRY_VERIFY_WITH_TIMEOUT(!painted.texts.isEmpty() && painted.texts.last() == "Total links: 41",
                              hangBoundMs(5s));
+}
+
+// The crawl reads the address box at every link: an edit made while it runs classifies the links
+// recorded after it.
+void CrawlTest::addressEdit_duringCrawl_appliesFromTheNextLink()
+{
+    WindowHarness h;
+    h.documents.setPage(Start, {at("/a"), "http://other.test/x"});
+    h.documents.setPage(at("/a"), {"http://other.test/y", at("/b")});
+    h.documents.onWait = [&](const QString &address) {
+        if (address == at("/a"))
+            h.setAddress(QStringLiteral("http://other.test"));
+    };
+
+    h.crawl(Start);
+
+    QCOMPARE(h.entries("lstInternal"), QStringList({at("/a"), "http://other.test/y"}));
+    QCOMPARE(h.entries("lstExternal"), QStringList({"http://other.test/x", at("/b")}));
+}
+
+void CrawlTest::origins_keepFirstHundredPagesAndCountAll()
+{
+    LinkOrigins origins;
+    for (int i = 0; i < 250; ++i) {
+        const QString page = QStringLiteral("http://site.test/p%1").arg(i);
+        origins.note("http://site.test/target", page);
+        origins.note("http://site.test/other", page);
+        origins.note("http://site.test/target", page); // twice on one page
+    }
+    const LinkOrigins::Origins *found = origins.find("http://site.test/target");
+    QVERIFY(found);
+    QCOMPARE(found->pages.size(), LinkOrigins::KeptPages);
+    QCOMPARE(found->pages.first(), "http://site.test/p0");
+    QCOMPARE(found->pages.last(), "http://site.test/p99");
+    QCOMPARE(found->count, 250);
+    QVERIFY(!origins.find("http://site.test/unseen"));
+
+    origins.clear();
+    QVERIFY(!origins.find("http://site.test/target"));
+}
+
+// A crawl run again without New meets the same pages again.
+void CrawlTest::origins_countEachPageOnceAcrossCrawls()
+{
+    LinkOrigins origins;
+    for (int crawl = 0; crawl < 2; ++crawl) {
+        for (int i = 0; i < 150; ++i)
+            origins.note("http://site.test/target", QStringLiteral("http://site.test/p%1").arg(i));
+    }
+    QCOMPARE(origins.find("http://site.test/target")->count, 150);
+    QCOMPARE(origins.find("http://site.test/target")->pages.size(), 100);
 }
 
 QTEST_MAIN(CrawlTest)

@@ -12,10 +12,9 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
-#include <utility>
-
 #include <site/checkresults.h>
-#include <site/linkorigins.h>
+
+#include <utility>
 
 using namespace skarnel;
 
@@ -168,8 +167,6 @@ class ReportTest final : public QObject
     Q_OBJECT
 
 private slots:
-    void origins_keepFirstHundredPagesAndCountAll();
-    void origins_countEachPageOnceAcrossCrawls();
 
     void csv_fieldsReadBackAsWritten_data();
     void csv_fieldsReadBackAsWritten();
@@ -184,39 +181,6 @@ private slots:
     void formatForFile_bySuffix_data();
     void formatForFile_bySuffix();
 };
-
-void ReportTest::origins_keepFirstHundredPagesAndCountAll()
-{
-    LinkOrigins origins;
-    for (int i = 0; i < 250; ++i) {
-        const QString page = QStringLiteral("http://site.test/p%1").arg(i);
-        origins.note("http://site.test/target", page);
-        origins.note("http://site.test/other", page);
-        origins.note("http://site.test/target", page); // twice on one page
-    }
-    const LinkOrigins::Origins *found = origins.find("http://site.test/target");
-    QVERIFY(found);
-    QCOMPARE(found->pages.size(), LinkOrigins::KeptPages);
-    QCOMPARE(found->pages.first(), "http://site.test/p0");
-    QCOMPARE(found->pages.last(), "http://site.test/p99");
-    QCOMPARE(found->count, 250);
-    QVERIFY(!origins.find("http://site.test/unseen"));
-
-    origins.clear();
-    QVERIFY(!origins.find("http://site.test/target"));
-}
-
-// A crawl run again without New meets the same pages again.
-void ReportTest::origins_countEachPageOnceAcrossCrawls()
-{
-    LinkOrigins origins;
-    for (int crawl = 0; crawl < 2; ++crawl) {
-        for (int i = 0; i < 150; ++i)
-            origins.note("http://site.test/target", QStringLiteral("http://site.test/p%1").arg(i));
-    }
-    QCOMPARE(origins.find("http://site.test/target")->count, 150);
-    QCOMPARE(origins.find("http://site.test/target")->pages.size(), 100);
-}
 
 void ReportTest::csv_fieldsReadBackAsWritten_data()
 {

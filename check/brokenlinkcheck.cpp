@@ -62,13 +62,13 @@ int commonness(QChar c)
     return 0;
 }
 
-// Whether `text` contains `wanted`, as QString::contains() answers. Qt compares at every position
-// for a short text such as "404"; looking for the text's rarest character first lets the search
-// skip through the page at the speed of a character search.
-bool containsText(QStringView text, QStringView wanted)
+// Where `text` first contains `wanted`, as QString::indexOf() answers; -1 when it does not. Qt
+// compares at every position for a short text such as "404"; looking for the text's rarest
+// character first lets the search skip through the page at the speed of a character search.
+qsizetype findText(QStringView text, QStringView wanted)
 {
     if (wanted.isEmpty())
-        return true;
+        return 0;
     qsizetype rarest = 0;
     for (qsizetype i = 1; i < wanted.size(); ++i)
         if (commonness(wanted[i]) < commonness(wanted[rarest]))
@@ -78,11 +78,31 @@ bool containsText(QStringView text, QStringView wanted)
     for (qsizetype at = rarest; at - rarest <= lastStart; ++at) {
         at = text.indexOf(anchor, at);
         if (at < 0 || at - rarest > lastStart)
-            return false;
+            return -1;
         if (text.sliced(at - rarest, wanted.size()) == wanted)
-            return true;
+            return at - rarest;
     }
-    return false;
+    return -1;
+}
+
+// The characters shown on each side of an error text where it stands in the page.
+constexpr qsizetype ExcerptSide = 20;
+
+// `size` characters of `text` from `at`, with ExcerptSide on each side, on one line: a user sees
+// at once whether "404" stood in an error message or in a number.
+QString excerptAround(QStringView text, qsizetype at, qsizetype size)
+{
+    const qsizetype from = std::max<qsizetype>(0, at - ExcerptSide);
+    const qsizetype to = std::min(text.size(), at + size + ExcerptSide);
+    QString excerpt = text.sliced(from, to - from).toString();
+    for (QChar &c : excerpt)
+        if (c.unicode() < 0x20 || c == QChar(0x7f))
+            c = QLatin1Char(' ');
+    if (from > 0)
+        excerpt.prepend(QChar(0x2026));
+    if (to < text.size())
+        excerpt.append(QChar(0x2026));
+    return excerpt;
 }
 
 void recordBroken(SiteModel &site, const LinkList &list)
@@ -92,9 +112,16 @@ void recordBroken(SiteModel &site, const LinkList &list)
     site.brokenPages.append(list.currentText());
 }
 
+struct ShownErrorText
+{
+    QString text;
+    qsizetype at = 0;   // where it first stands in the lower-cased page text
+    qsizetype size = 0; // its size there
+};
+
 // The first error text that the page text shows, or null. Walks the error list as the user sees
 // it, making each text current in turn, and stops at the first one found.
-std::optional<QString> shownErrorText(LinkList &errors, const QString &lowerPageText)
+std::optional<ShownErrorText> shownErrorText(LinkList &errors, const QString &lowerPageText)
 {
     if (lowerPageText.isEmpty())
         return std::nullopt;
@@ -103,8 +130,9 @@ std::optional<QString> shownErrorText(LinkList &errors, const QString &lowerPage
         if (!errors.setCurrentIndex(j))
             break;
         const QString errorText = errors.currentText();
-        if (containsText(lowerPageText, lowerCase(errorText)))
-            return errorText;
+        const QString lowered = lowerCase(errorText);
+        if (const qsizetype at = findText(lowerPageText, lowered); at >= 0)
+            return ShownErrorText {errorText, at, lowered.size()};
     }
     return std::nullopt;
 }
@@ -113,6 +141,7 @@ std::optional<QString> shownErrorText(LinkList &errors, const QString &lowerPage
 struct Fetched
 {
     PageVerdict answer;
+    QString text;
     QString lowerText;
 };
 
@@ -134,7 +163,8 @@ std::optional<Fetched> fetchPageText(const CommandContext &c,
         c.host.clearPageText();
         return fetched;
     }
-    fetched.lowerText = lowerCase(fetch->text());
+    fetched.text = fetch->text();
+    fetched.lowerText = lowerCase(fetched.text);
     c.host.showPageText(fetched.lowerText.first(std::min(fetched.lowerText.size(), shownPageText)));
     return fetched;
 }
@@ -142,16 +172,51 @@ std::optional<Fetched> fetchPageText(const CommandContext &c,
 // Why the page counts as broken, or nothing when it is fine. An answer of 400 and above is an
 // error whatever its body says; the error texts catch the pages that answer 200 with a "not
 // found" text of their own.
-PageVerdict judge(const Fetched &fetched, LinkList &errors)
+PageVerdict judge(const Fetched &fetched, LinkList &errors, const RunOptions &options)
 {
     PageVerdict verdict = fetched.answer;
+    if (verdict.broken && verdict.httpStatus >= 400
+        && options.acceptedStatuses.contains(verdict.httpStatus)) {
+        verdict.broken = false;
+        verdict.reason = QStringLiteral("accepted: HTTP %1").arg(verdict.httpStatus);
+        return verdict;
+    }
     if (verdict.broken)
         return verdict;
-    if (const std::optional<QString> shown = shownErrorText(errors, fetched.lowerText)) {
+    if (options.strictRedirects && verdict.firstRedirect == Redirect::Permanent) {
         verdict.broken = true;
-        verdict.reason = QStringLiteral("the text shows \"%1\"").arg(*shown);
+        verdict.reason = QStringLiteral("moved permanently to %1").arg(verdict.finalAddress);
+        return verdict;
+    }
+    if (const std::optional<ShownErrorText> shown = shownErrorText(errors, fetched.lowerText)) {
+        // Lowering may change the length of a text in some scripts: the excerpt is then taken
+        // from the lowered text, where the position holds.
+        const QString &source =
+                fetched.text.size() == fetched.lowerText.size() ? fetched.text : fetched.lowerText;
+        verdict.broken = true;
+        verdict.reason = QStringLiteral("the text shows \"%1\" in \"%2\"")
+                                 .arg(shown->text,
+                                      excerptAround(source, shown->at, shown->size));
     }
     return verdict;
+}
+
+bool isExcluded(const CommandContext &c, const QString &address)
+{
+    return !c.options.exclude.pattern().isEmpty() && c.options.exclude.match(address).hasMatch();
+}
+
+// The addresses the user keeps out of the check are listed as not checked, for that reason.
+void recordExcluded(const CommandContext &c, const LinkList &list)
+{
+    if (c.options.exclude.pattern().isEmpty())
+        return;
+    PageVerdict excluded;
+    excluded.excluded = true;
+    excluded.reason = QStringLiteral("excluded");
+    for (const QString &address : list.entries())
+        if (isExcluded(c, address))
+            c.site.results.record(address, excluded);
 }
 
 // `before` pages of the check's `all` came before this list.
@@ -166,6 +231,8 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
     walk.progress = [&c, before, all](qsizetype index, qsizetype) {
         c.host.progress(QStringLiteral("checking %1 of %2").arg(before + index + 1).arg(all));
     };
+    if (!c.options.exclude.pattern().isEmpty())
+        walk.passOver = [&c](const QString &address) { return isExcluded(c, address); };
 
     // A fetch that a stop aborted goes to the next entry at once, without the yield after it.
     std::optional<Fetched> fetched;
@@ -179,7 +246,7 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
         if (list.currentIndex() < 0)
             return;
         // The whole text is searched, not only what the text box shows.
-        const PageVerdict verdict = judge(page, c.site.errorTexts);
+        const PageVerdict verdict = judge(page, c.site.errorTexts, c.options);
         c.site.results.record(address, verdict);
         if (verdict.broken)
             recordBroken(c.site, list);
@@ -197,6 +264,8 @@ void runBrokenLinkCheck(const CommandContext &c, InternetTransfer &transfer)
     site.results.clear();
     site.brokenPages.clear();
 
+    recordExcluded(c, site.internal);
+    recordExcluded(c, site.external);
     const qsizetype internalPages = site.internal.count();
     const qsizetype all = internalPages + site.external.count();
     checkPages(c, transfer, site.internal, 0, all);

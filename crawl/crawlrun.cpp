@@ -49,6 +49,15 @@ void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
     walk.progress = [&c](qsizetype index, qsizetype bound) {
         c.host.progress(QStringLiteral("crawling %1 of %2").arg(index + 2).arg(bound + 1));
     };
+    // Only pages are crawled: not the images, styles, scripts and frames a page names, nor the
+    // pages the user keeps out of the crawl.
+    if (c.options.resources || !c.options.noCrawl.pattern().isEmpty()) {
+        walk.passOver = [&c](const QString &address) {
+            return c.site.kindOf(address) != AddressKind::Page
+                   || (!c.options.noCrawl.pattern().isEmpty()
+                       && c.options.noCrawl.match(address).hasMatch());
+        };
+    }
     walkList(walk, [&](const QString &address) {
         crawlPage(c, ahead.takeOrStart(address), address);
         return true;

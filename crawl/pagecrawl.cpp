@@ -37,6 +37,12 @@ void recordLink(const CommandContext &c, const QString &address)
         yieldToEventLoop();
 }
 
+// An empty fragment and "top" lead to the top of any page: they need no anchor.
+bool needsAnchor(const QString &fragment)
+{
+    return !fragment.isEmpty() && fragment.compare(QLatin1String("top"), Qt::CaseInsensitive) != 0;
+}
+
 } // namespace
 
 void crawlPage(const CommandContext &c, const std::unique_ptr<HtmlDocument> document,
@@ -53,11 +59,24 @@ void crawlPage(const CommandContext &c, const std::unique_ptr<HtmlDocument> docu
                                c.stop);
         const QStringList links = document->links();
         for (const QString &address : links) {
-            if (!passesLinkFilter(address))
+            if (!c.options.fragments) {
+                if (!passesLinkFilter(address))
+                    continue;
+                // Noted before the link is recorded: recording yields, and New may clear them.
+                c.site.origins.note(address, pageAddress);
+                recordLink(c, address);
                 continue;
-            // Noted before the link is recorded: recording yields, and New may clear the notes.
-            c.site.origins.note(address, pageAddress);
-            recordLink(c, address);
+            }
+            const qsizetype hash = address.indexOf(QLatin1Char('#'));
+            const QString listed = hash < 0 ? address : address.first(hash);
+            if (!passesLinkFilter(listed))
+                continue;
+            c.site.origins.note(listed, pageAddress);
+            if (hash >= 0 && needsAnchor(address.sliced(hash + 1))) {
+                c.site.noteFragment(listed, address.sliced(hash + 1));
+                c.site.origins.note(address, pageAddress);
+            }
+            recordLink(c, listed);
         }
     }
 

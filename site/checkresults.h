@@ -5,15 +5,28 @@
 
 namespace skarnel {
 
-// What the check found for one page it fetched.
+// The kind of the first redirect an answer came through.
+enum class Redirect {
+    None,
+    Permanent, // 301, 308
+    Temporary, // 302, 303, 307
+};
+
+// What the check found for one page it fetched, or one #fragment it looked for.
 struct PageVerdict
 {
     bool broken = false;
     // Why the page counts as broken, in words a user reads: "HTTP 404 Not Found", "host not found",
-    // "the text shows \"404\"". Empty for a page that is fine.
+    // "the text shows \"404\"". Empty for a page that is fine, unless something is worth saying
+    // of it all the same ("accepted: HTTP 403").
     QString reason;
     // The status of the final answer, after redirects; 0 when no answer arrived.
     int httpStatus = 0;
+    // Listed but, as the user asked, not checked: neither broken nor fine.
+    bool excluded = false;
+    // Where the answer came from when redirects led there, and the kind of the first of them.
+    QString finalAddress;
+    Redirect firstRedirect = Redirect::None;
 };
 
 // The verdicts of the pages the last check fetched, by address. Each run starts it afresh, New

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <site/addresskind.h>
 #include <site/checkresults.h>
 #include <site/counter.h>
 #include <site/linelog.h>
 #include <site/linklist.h>
 #include <site/linkorigins.h>
+
+#include <QSet>
 
 namespace skarnel {
 
@@ -33,6 +36,35 @@ struct SiteModel
     LineLog brokenPages;    // one broken page a line
     LineLog referringPages; // one referring page a line, only ever appended to
 
+    // The kind of each listed address, while the crawl reads more than links; an address found
+    // as a page link anywhere is a page, and one not noted is a page.
+    QHash<QString, AddressKind> kinds;
+    // The #fragments the crawl met for each listed page, each once, in the order met.
+    QHash<QString, QStringList> fragments;
+
+    AddressKind kindOf(const QString &address) const
+    {
+        return kinds.value(address, AddressKind::Page);
+    }
+    // Notes that a page names `address` as a `kind`; once found as a page, it stays one.
+    void noteKind(const QString &address, AddressKind kind)
+    {
+        auto found = kinds.find(address);
+        if (found == kinds.end())
+            kinds.insert(address, kind);
+        else if (kind == AddressKind::Page)
+            *found = kind;
+    }
+    // Notes that a page links to `fragment` of `page`; each once.
+    void noteFragment(const QString &page, const QString &fragment)
+    {
+        const QString whole = page + QLatin1Char('#') + fragment;
+        if (fragmentsMet.contains(whole))
+            return;
+        fragmentsMet.insert(whole);
+        fragments[page].append(fragment);
+    }
+
     // For another site: the lists, their counts, the verdicts and the broken pages are emptied.
     // The error texts and the pages found by the searches stay.
     void clearSite()
@@ -42,9 +74,15 @@ struct SiteModel
         brokenPages.clear();
         results.clear();
         origins.clear();
+        kinds.clear();
+        fragments.clear();
+        fragmentsMet.clear();
         for (Counter *counter : {&internalCount, &externalCount, &brokenCount, &totalCount})
             counter->reset();
     }
+
+private:
+    QSet<QString> fragmentsMet; // page#fragment
 };
 
 } // namespace skarnel

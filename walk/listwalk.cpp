@@ -15,12 +15,15 @@ namespace {
 
 // The entries from `from` up to `bound` (exclusive) that a walk will reach next, as many as are
 // worth loading ahead.
-std::vector<QString> upcomingEntries(const LinkList &list, qsizetype from, qsizetype bound)
+std::vector<QString> upcomingEntries(const ListWalk &walk, qsizetype from, qsizetype bound)
 {
     std::vector<QString> upcoming;
-    const qsizetype end = std::min({bound, list.count(), from + AheadLimits::LookAhead});
-    for (qsizetype i = std::max<qsizetype>(from, 0); i < end; ++i)
-        upcoming.push_back(list.text(i));
+    const qsizetype end = std::min({bound, walk.list.count(), from + AheadLimits::LookAhead});
+    for (qsizetype i = std::max<qsizetype>(from, 0); i < end; ++i) {
+        QString address = walk.list.text(i);
+        if (!walk.passOver || !walk.passOver(address))
+            upcoming.push_back(std::move(address));
+    }
     return upcoming;
 }
 
@@ -30,9 +33,11 @@ void walkList(const ListWalk &walk, const EntryWork &work, const EntryWorkAfterY
 {
     const qsizetype bound = walk.list.count();
     for (qsizetype i = 0; i < bound; ++i) {
+        if (walk.passOver && i < walk.list.count() && walk.passOver(walk.list.text(i)))
+            continue;
         if (!walk.list.setCurrentIndex(i) || walk.stop.isRequested())
             return;
-        walk.loads.topUp(upcomingEntries(walk.list, i, bound));
+        walk.loads.topUp(upcomingEntries(walk, i, bound));
         if (walk.progress)
             walk.progress(i, bound);
         if (walk.yieldAroundWork)

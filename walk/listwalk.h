@@ -21,6 +21,8 @@ struct ListWalk
     bool yieldAroundWork = true;
     // Told the index of each entry made current and the walk's bound, before the yield.
     std::function<void(qsizetype index, qsizetype bound)> progress = {};
+    // Entries the walk passes over: not made current, not loaded ahead, not worked on.
+    std::function<bool(const QString &address)> passOver = {};
 };
 
 // The work on one entry, given the entry's address. It returns whether the walk goes on to the

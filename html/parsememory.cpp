@@ -18,7 +18,7 @@ namespace {
 // The memory that the parses under way hold together, whatever thread each runs on: one budget,
 // so that pages read side by side take no more than one page could. A parse draws from it in
 // quanta, so that the threads seldom meet on the counter, and a page of ordinary size takes one.
-class ParseMemory
+class ParseMemory final
 {
 public:
     // Gumbo takes some 150 bytes for each element: a page that is little else but elements, 16 MiB
@@ -128,17 +128,17 @@ bool mustStop(QDeadlineTimer deadline, const std::atomic<bool> *abandoned)
 } // namespace
 
 // A parse's turn at parseMemory(), held from the parse to the end of its tree.
-class ParseTurn
+class ParsedHtml::Turn final
 {
 public:
-    ParseTurn(bool alone, const std::function<bool()> &stop)
+    Turn(bool alone, const std::function<bool()> &stop)
         : alone(alone)
         , entered(parseMemory().enter(alone, stop))
     {
     }
-    ParseTurn(const ParseTurn &) = delete;
-    ParseTurn &operator=(const ParseTurn &) = delete;
-    ~ParseTurn()
+    Turn(const Turn &) = delete;
+    Turn &operator=(const Turn &) = delete;
+    ~Turn()
     {
         if (entered)
             parseMemory().leave(alone);
@@ -157,7 +157,7 @@ public:
 //
 // A parse has one way out when it must stop, whatever the reason: stop() jumps back to where it
 // began, past gumbo's frames, which are C and have nothing to undo. Nothing is thrown through them.
-struct GumboRun
+struct ParsedHtml::GumboRun final
 {
     static constexpr unsigned allocationsPerCheck = 256;
     static constexpr std::size_t largeBlock = 4096;
@@ -287,7 +287,7 @@ ParsedHtml::ParsedHtml(QByteArrayView html, QDeadlineTimer deadline,
     for (const bool alone : {false, true}) {
         run.reset();
         turn.reset();
-        turn = std::make_unique<ParseTurn>(alone, stop);
+        turn = std::make_unique<Turn>(alone, stop);
         if (!turn->entered)
             return;
         run = std::make_unique<GumboRun>(std::size_t(html.size()), deadline, abandoned);

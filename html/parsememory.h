@@ -10,9 +10,6 @@
 
 namespace skarnel {
 
-class ParseTurn;
-struct GumboRun;
-
 // The parse tree of an HTML page, made by gumbo under three limits, any of which stops the parse
 // and leaves it without a tree: the time until `deadline`, `abandoned` (when given) turning true,
 // and the memory that the parses under way share, 192 MiB whatever thread each runs on. A parse
@@ -33,8 +30,11 @@ public:
     const GumboNode *document() const { return root; }
 
 private:
+    class Turn;
+    struct GumboRun;
+
     // Declared in this order so that the tree goes before the turn it was made in.
-    std::unique_ptr<ParseTurn> turn;
+    std::unique_ptr<Turn> turn;
     std::unique_ptr<GumboRun> run;
     const GumboNode *root = nullptr;
 };

@@ -1,5 +1,6 @@
-// libFuzzer target over the link reading path: a page's bytes and its address in, its resolved
-// links out, each then put through the crawl's link filter and classification.
+// libFuzzer target over the page reading path: a page's bytes and its address in, its resolved
+// links, resources and anchors out, each link then put through the crawl's link filter and
+// classification.
 //
 // Input layout: the first line is the page's address, the second its Content-Type, the rest the
 // body. A missing line is empty.
@@ -9,6 +10,7 @@
 #include <html/htmllinks.h>
 
 #include <QByteArray>
+#include <QList>
 #include <QUrl>
 
 #include <cstdint>
@@ -52,12 +54,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     isHtmlContentType(contentType);
     decodeHtml(body, contentType);
 
-    const QStringList links = readLinks(body, contentType, page);
-    for (const QString &link : links) {
-        // An empty href is the page's own address: no link is ever empty.
-        require(!link.isEmpty());
-        if (passesLinkFilter(link))
-            classifyLink(link, address);
+    const PageReading reading =
+            readPage(body, contentType, page, {.resources = true, .anchors = true});
+    // A parse that was stopped gives nothing rather than part of the page.
+    require(reading.complete || (reading.links.isEmpty() && reading.anchors.isEmpty()));
+    QList<FoundLink> pageLinks;
+    for (const FoundLink &link : reading.links) {
+        // An empty href is the page's own address, an empty resource is passed over: no address
+        // is ever empty.
+        require(!link.address.isEmpty());
+        if (link.kind == ResourceKind::Page)
+            pageLinks.append(link);
+    }
+    for (const QString &anchor : reading.anchors)
+        require(!anchor.isEmpty());
+
+    // Reading the resources and anchors leaves the links as they are read alone.
+    const PageReading links = readPage(body, contentType, page, {});
+    require(!reading.complete || !links.complete || links.links == pageLinks);
+    for (const FoundLink &link : links.links) {
+        if (passesLinkFilter(link.address))
+            classifyLink(link.address, address);
     }
     return 0;
 }

@@ -1,33 +1,26 @@
 #include "htmllinks.h"
 
 #include <html/htmldecoding.h>
+#include <html/parsememory.h>
+#include <html/webaddress.h>
 
 #include <QDeadlineTimer>
 #include <QHash>
+#include <QSet>
 #include <QStringDecoder>
 
 #include <gumbo.h>
-#include <sys/mman.h>
 
-#include <condition_variable>
-#include <csetjmp>
+#include <algorithm>
+#include <charconv>
 #include <cstddef>
-#include <functional>
-#include <memory_resource>
-#include <mutex>
-#include <new>
+#include <iterator>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 namespace skarnel {
 
 namespace {
-
-bool isWebScheme(QStringView scheme)
-{
-    return scheme == u"http" || scheme == u"https";
-}
 
 int defaultPortOf(QStringView scheme)
 {
@@ -82,270 +75,433 @@ QString percentEncoded(QStringView part, const char *keeps)
     return QString::fromLatin1(pieces.join('%'));
 }
 
-// The memory that the parses under way hold together, whatever thread each runs on: one budget,
-// so that pages read side by side take no more than one page could. A parse draws from it in
-// quanta, so that the threads seldom meet on the counter, and a page of ordinary size takes one.
-class ParseMemory
+bool isAsciiWhitespace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Whether `text` is `word`, which is in lower case, in any case of ASCII letters.
+bool isWordInAnyCase(QByteArrayView text, QByteArrayView word)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return text.size() == word.size()
+           && std::equal(text.begin(), text.end(), word.begin(),
+                         [&](char a, char b) { return lower(a) == b; });
+}
+
+// Whether an attribute holds no address: resolveHref() ignores spaces and control characters.
+bool isBlank(const char *value)
+{
+    for (; *value; ++value) {
+        if (static_cast<unsigned char>(*value) > 0x20)
+            return false;
+    }
+    return true;
+}
+
+bool isNonNegativeInteger(QByteArrayView text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), isDigit);
+}
+
+qsizetype firstSignificantDigit(QByteArrayView digits)
+{
+    const auto found = std::find_if(digits.begin(), digits.end(), [](char c) { return c != '0'; });
+    return found == digits.end() ? -1 : found - digits.begin();
+}
+
+// Whether `text` is a valid floating-point number, as HTML writes them, whose value is not negative
+// and stays finite once rounded to a double: a pixel density a browser takes.
+bool isDensity(QByteArrayView text)
+{
+    qsizetype at = 0;
+    const auto skipDigits = [&] {
+        const qsizetype start = at;
+        while (at < text.size() && isDigit(text[at]))
+            ++at;
+        return text.sliced(start, at - start);
+    };
+    const bool negative = text.startsWith('-');
+    if (negative)
+        ++at;
+    const QByteArrayView integer = skipDigits();
+    QByteArrayView fraction;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        fraction = skipDigits();
+        if (fraction.isEmpty())
+            return false;
+    }
+    if (integer.isEmpty() && fraction.isEmpty())
+        return false;
+    qint64 exponent = 0;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        const bool exponentNegative = at < text.size() && text[at] == '-';
+        if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+            ++at;
+        const QByteArrayView digits = skipDigits();
+        if (digits.isEmpty())
+            return false;
+        // Held far past the range of a double either way: only the way matters.
+        for (const char digit : digits)
+            exponent = std::min<qint64>(exponent * 10 + (digit - '0'), 1'000'000);
+        if (exponentNegative)
+            exponent = -exponent;
+    }
+    if (at != text.size())
+        return false;
+
+    // The power of ten of the first significant digit: only a value of 10^308 and more can be too
+    // large for a double, and only such a value is converted to find out.
+    qint64 power = 0;
+    if (const qsizetype first = firstSignificantDigit(integer); first >= 0)
+        power = integer.size() - 1 - first;
+    else if (const qsizetype first = firstSignificantDigit(fraction); first >= 0)
+        power = -1 - first;
+    else
+        return true; // zero, whatever its sign
+    if (negative)
+        return false;
+    if (power + exponent < 308)
+        return true;
+    double value = 0;
+    return std::from_chars(text.begin(), text.end(), value).ec == std::errc();
+}
+
+// The descriptors of one srcset candidate, checked as they are read: at most one width ("100w"),
+// or else one density ("1.5x"), and a height ("50h") only beside a width.
+class SrcsetDescriptors
 {
 public:
-    // Gumbo takes some 150 bytes for each element: a page that is little else but elements, 16 MiB
-    // of "<p>", would take it over a gigabyte. A page of 200,000 links takes 140 MiB.
-    static constexpr std::size_t budget = std::size_t(192) << 20;
-    static constexpr std::size_t quantum = std::size_t(1) << 20;
-
-    bool draw(std::size_t bytes)
+    void add(QByteArrayView descriptor)
     {
-        std::size_t used = inUse.load(std::memory_order_relaxed);
-        do {
-            if (bytes > budget - used)
-                return false;
-        } while (!inUse.compare_exchange_weak(used, used + bytes, std::memory_order_relaxed));
-        return true;
-    }
-    void giveBack(std::size_t bytes) { inUse.fetch_sub(bytes, std::memory_order_relaxed); }
-
-    // A parse holds a turn for as long as its tree lives. A shared turn runs beside others; a turn
-    // of its own, taken by a parse that the others left short of memory, begins once they have
-    // ended and holds the next ones back meanwhile, so that a page's links never depend on which
-    // pages are read with it. Waiting ends early, without the turn, once `stop` says so.
-    bool enter(bool alone, const std::function<bool()> &stop)
-    {
-        std::unique_lock lock(mutex);
-        if (alone)
-            ++waitingAlone;
-        const auto free = [&] {
-            return !runningAlone && (alone ? runningShared == 0 : waitingAlone == 0);
-        };
-        while (!free() && !stop())
-            changed.wait_for(lock, std::chrono::milliseconds(20));
-        if (alone)
-            --waitingAlone;
-        const bool entered = free();
-        if (entered)
-            ++(alone ? runningAlone : runningShared);
-        lock.unlock();
-        changed.notify_all();
-        return entered;
-    }
-    void leave(bool alone)
-    {
-        {
-            const std::lock_guard lock(mutex);
-            --(alone ? runningAlone : runningShared);
+        const char unit = descriptor.back();
+        const QByteArrayView value = descriptor.chopped(1);
+        if (unit == 'w' && isNonNegativeInteger(value)) {
+            wrong = wrong || width || density || firstSignificantDigit(value) < 0;
+            width = true;
+        } else if (unit == 'x') {
+            wrong = wrong || width || density || height || !isDensity(value);
+            density = true;
+        } else if (unit == 'h' && isNonNegativeInteger(value)) {
+            wrong = wrong || height || density || firstSignificantDigit(value) < 0;
+            height = true;
+        } else {
+            wrong = true;
         }
-        changed.notify_all();
     }
+    bool valid() const { return !wrong && (width || !height); }
 
 private:
-    std::atomic<std::size_t> inUse = 0;
-    std::mutex mutex;
-    std::condition_variable changed;
-    int runningShared = 0;
-    int runningAlone = 0;
-    int waitingAlone = 0;
+    bool width = false;
+    bool density = false;
+    bool height = false;
+    bool wrong = false;
 };
 
-// Never destroyed: a parse still running on a pool thread as the process exits goes on using it.
-ParseMemory &parseMemory()
+// Reads the descriptors of a srcset candidate from `at`, just after its address, into
+// `descriptors`, and returns where the next candidate begins: past the comma that ends these
+// descriptors outside parentheses, or the end.
+qsizetype readSrcsetDescriptors(QByteArrayView srcset, qsizetype at, SrcsetDescriptors &descriptors)
 {
-    static auto *memory = new ParseMemory;
-    return *memory;
-}
-
-// Blocks of a mebibyte and more are mapped from the system and unmapped when let go. Parses on
-// different threads allocate from different malloc arenas, which keep what they are given back:
-// a parse would leave its arena holding the memory that a parse on the next thread then takes
-// again, and the process twice the budget.
-void *allocateBlock(std::size_t size)
-{
-    if (size < ParseMemory::quantum)
-        return ::operator new(size);
-    void *block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED)
-        throw std::bad_alloc();
-    return block;
-}
-
-void freeBlock(void *block, std::size_t size)
-{
-    if (size < ParseMemory::quantum)
-        ::operator delete(block);
-    else
-        ::munmap(block, size);
-}
-
-class BlockResource final : public std::pmr::memory_resource
-{
-    void *do_allocate(std::size_t size, std::size_t) override { return allocateBlock(size); }
-    void do_deallocate(void *block, std::size_t size, std::size_t) override
-    {
-        freeBlock(block, size);
-    }
-    bool do_is_equal(const std::pmr::memory_resource &other) const noexcept override
-    {
-        return this == &other;
-    }
-};
-
-// Gumbo allocates from an arena that is released as a whole when the links have been read. A tree
-// is never freed node by node (gumbo_destroy_output recurses once per level and overflows the stack
-// on a deeply nested page), and a parse that overruns its budget can be abandoned at any
-// allocation. Gumbo frees little before the end but the buffers it outgrows; those are the large
-// blocks, which are returned as soon as it frees them. Small blocks carry no header: gumbo makes
-// millions of them for a large page, and a free that is not of a large block is simply ignored.
-struct GumboRun
-{
-    static constexpr unsigned allocationsPerCheck = 256;
-    static constexpr std::size_t largeBlock = 4096;
-    static constexpr std::size_t alignment = alignof(std::max_align_t);
-
-    GumboRun(std::size_t inputSize, QDeadlineTimer deadline, const std::atomic<bool> *abandoned)
-        : smallBlocks(inputSize + largeBlock, &blocks)
-        , deadline(deadline)
-        , abandoned(abandoned)
-    {
-    }
-    GumboRun(const GumboRun &) = delete;
-    GumboRun &operator=(const GumboRun &) = delete;
-    ~GumboRun()
-    {
-        for (const auto &[block, size] : largeBlocks)
-            freeBlock(block, size);
-        parseMemory().giveBack(drawn);
-    }
-
-    BlockResource blocks;
-    std::pmr::monotonic_buffer_resource smallBlocks;
-    std::unordered_map<void *, std::size_t> largeBlocks; // each with its size
-    // What gumbo holds: every small block it was given and the large blocks it has not freed.
-    std::size_t held = 0;
-    // What this run has drawn from parseMemory(), in quanta: never less than `held`.
-    std::size_t drawn = 0;
-    // Set when the run stopped for want of memory that the other parses held.
-    bool crowdedOut = false;
-    QDeadlineTimer deadline;
-    const std::atomic<bool> *abandoned = nullptr;
-    unsigned allocationsBeforeCheck = allocationsPerCheck;
-    std::jmp_buf overrun;
-};
-
-void *allocateForGumbo(void *userdata, size_t size)
-{
-    auto *run = static_cast<GumboRun *>(userdata);
-    if (--run->allocationsBeforeCheck == 0) {
-        run->allocationsBeforeCheck = GumboRun::allocationsPerCheck;
-        // Gumbo is C: no destructor is skipped between here and parse().
-        if (run->deadline.hasExpired()
-            || (run->abandoned && run->abandoned->load(std::memory_order_relaxed)))
-            std::longjmp(run->overrun, 1);
-    }
-    run->held += size;
-    if (run->held > run->drawn) {
-        const std::size_t more = (run->held - run->drawn + ParseMemory::quantum - 1)
-                                 / ParseMemory::quantum * ParseMemory::quantum;
-        if (!parseMemory().draw(more)) {
-            run->crowdedOut = run->held <= ParseMemory::budget;
-            std::longjmp(run->overrun, 1);
+    enum class State { InDescriptor, InParentheses, AfterDescriptor };
+    State state = State::InDescriptor;
+    qsizetype start = -1; // of the descriptor being read
+    const auto endDescriptor = [&](qsizetype end) {
+        if (start >= 0)
+            descriptors.add(srcset.sliced(start, end - start));
+        start = -1;
+    };
+    while (at < srcset.size()) {
+        const char c = srcset[at];
+        if (state == State::AfterDescriptor) {
+            if (!isAsciiWhitespace(c)) {
+                state = State::InDescriptor;
+                continue;
+            }
+        } else if (state == State::InParentheses) {
+            if (c == ')')
+                state = State::InDescriptor;
+        } else if (isAsciiWhitespace(c)) {
+            endDescriptor(at);
+            state = State::AfterDescriptor;
+        } else if (c == ',') {
+            endDescriptor(at);
+            return at + 1;
+        } else {
+            if (start < 0)
+                start = at;
+            if (c == '(')
+                state = State::InParentheses;
         }
-        run->drawn += more;
+        ++at;
     }
-    if (size >= GumboRun::largeBlock) {
-        void *block = allocateBlock(size);
-        run->largeBlocks.emplace(block, size);
-        return block;
-    }
-    return run->smallBlocks.allocate(size, GumboRun::alignment);
+    endDescriptor(at);
+    return at;
 }
 
-void freeForGumbo(void *userdata, void *pointer)
+// Calls `found` with the address of each candidate of a srcset attribute, in order, as a browser
+// reads them: an address runs from the first character that is neither a space nor a comma to the
+// next space, less the commas it ends with, which end the candidate; otherwise its descriptors
+// follow up to a comma outside parentheses. A candidate with wrong descriptors is passed over. In
+// time linear in the attribute's length.
+template<typename Found>
+void forEachSrcsetCandidate(QByteArrayView srcset, const Found &found)
 {
-    auto *run = static_cast<GumboRun *>(userdata);
-    const auto large = run->largeBlocks.find(pointer);
-    if (large == run->largeBlocks.end())
-        return;
-    run->held -= large->second;
-    freeBlock(pointer, large->second);
-    run->largeBlocks.erase(large);
-    // What is freed goes back to the other parses once it comes to a few quanta.
-    if (run->drawn - run->held >= 4 * ParseMemory::quantum) {
-        const std::size_t spare =
-                (run->drawn - run->held) / ParseMemory::quantum * ParseMemory::quantum;
-        parseMemory().giveBack(spare);
-        run->drawn -= spare;
+    qsizetype at = 0;
+    for (;;) {
+        while (at < srcset.size() && (isAsciiWhitespace(srcset[at]) || srcset[at] == ','))
+            ++at;
+        if (at == srcset.size())
+            return;
+        const qsizetype start = at;
+        while (at < srcset.size() && !isAsciiWhitespace(srcset[at]))
+            ++at;
+        QByteArrayView address = srcset.sliced(start, at - start);
+        if (address.endsWith(',')) {
+            while (address.endsWith(','))
+                address.chop(1);
+            found(address);
+            continue;
+        }
+        SrcsetDescriptors descriptors;
+        at = readSrcsetDescriptors(srcset, at, descriptors);
+        if (descriptors.valid())
+            found(address);
     }
 }
 
-// The parse tree of `html` (UTF-8), which lives as long as `run`, or null when the budget ran out.
-const GumboOutput *parse(GumboRun &run, QByteArrayView html)
+// An attribute that holds addresses of the page, read once the page's base address is known.
+struct FoundAttribute
 {
-    GumboOptions options = kGumboDefaultOptions;
-    options.allocator = allocateForGumbo;
-    options.deallocator = freeForGumbo;
-    options.userdata = &run;
-    options.max_errors = 0;
-    if (setjmp(run.overrun) != 0)
-        return nullptr;
-    return gumbo_parse_with_options(&options, html.data(), size_t(html.size()));
-}
-
-// A parse's turn at parseMemory(), held from the parse to the end of its tree.
-class ParseTurn
-{
-public:
-    ParseTurn(bool alone, const std::function<bool()> &stop)
-        : alone(alone)
-        , entered(parseMemory().enter(alone, stop))
-    {
-    }
-    ParseTurn(const ParseTurn &) = delete;
-    ParseTurn &operator=(const ParseTurn &) = delete;
-    ~ParseTurn()
-    {
-        if (entered)
-            parseMemory().leave(alone);
-    }
-
-    const bool alone;
-    const bool entered;
+    const char *value = nullptr;
+    ResourceKind kind = ResourceKind::Page;
+    bool srcset = false;
 };
 
-struct FoundLinks
+struct FoundInPage
 {
-    std::vector<const char *> hrefs;
+    std::vector<FoundAttribute> links;
+    std::vector<const char *> anchors;
     const char *baseHref = nullptr;
 };
 
-FoundLinks findLinks(const GumboNode *document)
+const char *attributeValue(const GumboElement &element, const char *name)
 {
-    FoundLinks found;
+    const GumboAttribute *attribute = gumbo_get_attribute(&element.attributes, name);
+    return attribute ? attribute->value : nullptr;
+}
+
+// Gumbo has no tag of its own for `picture`: its name is read from the start tag as written.
+bool isPicture(const GumboElement &element)
+{
+    constexpr QByteArrayView name = "picture";
+    const QByteArrayView tag(element.original_tag.data, qsizetype(element.original_tag.length));
+    if (element.tag != GUMBO_TAG_UNKNOWN || tag.size() < name.size() + 2 || tag[0] != '<'
+        || !isWordInAnyCase(tag.sliced(1, name.size()), name))
+        return false;
+    const char after = tag[name.size() + 1];
+    return isAsciiWhitespace(after) || after == '/' || after == '>';
+}
+
+// The kind of the addresses of a `source` element, whose parent says what it is a source of.
+std::optional<ResourceKind> kindOfSource(const GumboNode &source)
+{
+    const GumboNode *parent = source.parent;
+    if (!parent || parent->type != GUMBO_NODE_ELEMENT
+        || parent->v.element.tag_namespace != GUMBO_NAMESPACE_HTML)
+        return std::nullopt;
+    if (parent->v.element.tag == GUMBO_TAG_VIDEO || parent->v.element.tag == GUMBO_TAG_AUDIO)
+        return ResourceKind::Media;
+    if (isPicture(parent->v.element))
+        return ResourceKind::Image;
+    return std::nullopt;
+}
+
+// The kind of the address of a `link` element, by the first of its rels that has one.
+std::optional<ResourceKind> kindOfLink(const GumboElement &element)
+{
+    static constexpr QByteArrayView otherRels[] = {
+            "manifest", "preload", "modulepreload", "prefetch", "alternate", "canonical",
+            "author",   "help",    "license",       "next",     "prev",      "search"};
+    std::optional<ResourceKind> kind;
+    const QByteArrayView rels(attributeValue(element, "rel"));
+    qsizetype at = 0;
+    while (at < rels.size()) {
+        while (at < rels.size() && isAsciiWhitespace(rels[at]))
+            ++at;
+        const qsizetype start = at;
+        while (at < rels.size() && !isAsciiWhitespace(rels[at]))
+            ++at;
+        const QByteArrayView rel = rels.sliced(start, at - start);
+        if (isWordInAnyCase(rel, "stylesheet"))
+            return ResourceKind::Style;
+        if (isWordInAnyCase(rel, "icon") || isWordInAnyCase(rel, "apple-touch-icon"))
+            kind = ResourceKind::Image;
+        else if (!kind
+                 && std::any_of(std::begin(otherRels), std::end(otherRels),
+                                [&](QByteArrayView other) { return isWordInAnyCase(rel, other); }))
+            kind = ResourceKind::Other;
+    }
+    if (!kind && attributeValue(element, "rev"))
+        kind = ResourceKind::Other;
+    return kind;
+}
+
+void addResource(FoundInPage &found, const GumboElement &element, const char *name,
+                 ResourceKind kind)
+{
+    if (const char *value = attributeValue(element, name); value && !isBlank(value))
+        found.links.push_back({value, kind});
+}
+
+void addSrcset(FoundInPage &found, const GumboElement &element, ResourceKind kind)
+{
+    if (const char *value = attributeValue(element, "srcset"))
+        found.links.push_back({value, kind, true});
+}
+
+// The resources of an element of the HTML namespace.
+void addResources(FoundInPage &found, const GumboNode &node)
+{
+    const GumboElement &element = node.v.element;
+    switch (element.tag) {
+    case GUMBO_TAG_IMG:
+        addResource(found, element, "src", ResourceKind::Image);
+        addSrcset(found, element, ResourceKind::Image);
+        break;
+    case GUMBO_TAG_INPUT:
+        if (const char *type = attributeValue(element, "type");
+            type && isWordInAnyCase(type, "image"))
+            addResource(found, element, "src", ResourceKind::Image);
+        break;
+    case GUMBO_TAG_SOURCE:
+        if (const std::optional<ResourceKind> kind = kindOfSource(node)) {
+            addResource(found, element, "src", *kind);
+            addSrcset(found, element, *kind);
+        }
+        break;
+    case GUMBO_TAG_VIDEO:
+    case GUMBO_TAG_AUDIO:
+        addResource(found, element, "src", ResourceKind::Media);
+        addResource(found, element, "poster", ResourceKind::Media);
+        break;
+    case GUMBO_TAG_TRACK:
+        addResource(found, element, "src", ResourceKind::Media);
+        break;
+    case GUMBO_TAG_SCRIPT:
+        addResource(found, element, "src", ResourceKind::Script);
+        break;
+    case GUMBO_TAG_IFRAME:
+    case GUMBO_TAG_FRAME:
+        addResource(found, element, "src", ResourceKind::Frame);
+        break;
+    case GUMBO_TAG_OBJECT:
+        addResource(found, element, "data", ResourceKind::Other);
+        break;
+    case GUMBO_TAG_EMBED:
+        addResource(found, element, "src", ResourceKind::Other);
+        break;
+    case GUMBO_TAG_LINK:
+        if (const std::optional<ResourceKind> kind = kindOfLink(element))
+            addResource(found, element, "href", *kind);
+        break;
+    default:
+        break;
+    }
+}
+
+void addAnchors(FoundInPage &found, const GumboElement &element)
+{
+    if (const char *id = attributeValue(element, "id"); id && *id)
+        found.anchors.push_back(id);
+    if (element.tag == GUMBO_TAG_A && element.tag_namespace == GUMBO_NAMESPACE_HTML) {
+        if (const char *name = attributeValue(element, "name"); name && *name)
+            found.anchors.push_back(name);
+    }
+}
+
+FoundInPage findInPage(const GumboNode *document, PageReadOptions options)
+{
+    FoundInPage found;
     std::vector<const GumboNode *> pending {document};
     while (!pending.empty()) {
         const GumboNode *node = pending.back();
         pending.pop_back();
         const GumboVector *children = &node->v.document.children;
-        if (node->type == GUMBO_NODE_ELEMENT) {
+        if (node->type != GUMBO_NODE_DOCUMENT) {
             const GumboElement &element = node->v.element;
+            if (options.anchors)
+                addAnchors(found, element);
+            // A template element is in the document, its contents are not.
+            if (node->type == GUMBO_NODE_TEMPLATE)
+                continue;
             children = &element.children;
             if (element.tag_namespace == GUMBO_NAMESPACE_HTML) {
                 if (element.tag == GUMBO_TAG_A || element.tag == GUMBO_TAG_AREA) {
-                    if (const GumboAttribute *href =
-                                gumbo_get_attribute(&element.attributes, "href"))
-                        found.hrefs.push_back(href->value);
+                    if (const char *href = attributeValue(element, "href"))
+                        found.links.push_back({href, ResourceKind::Page});
                 } else if (element.tag == GUMBO_TAG_BASE && !found.baseHref) {
-                    if (const GumboAttribute *href =
-                                gumbo_get_attribute(&element.attributes, "href"))
-                        found.baseHref = href->value;
+                    found.baseHref = attributeValue(element, "href");
+                } else if (options.resources) {
+                    addResources(found, *node);
                 }
             }
         }
-        // Template contents (GUMBO_NODE_TEMPLATE) are not part of the document; text has no links.
+        // Templates are visited only for their own anchors; text has neither links nor anchors.
         for (unsigned i = children->length; i-- > 0;) {
             const auto *child = static_cast<const GumboNode *>(children->data[i]);
-            if (child->type == GUMBO_NODE_ELEMENT)
+            if (child->type == GUMBO_NODE_ELEMENT
+                || (child->type == GUMBO_NODE_TEMPLATE && options.anchors))
                 pending.push_back(child);
         }
     }
     return found;
+}
+
+// The text of a page in UTF-8, as gumbo reads it: a UTF-8 page as it is, less its byte order mark
+// (gumbo replaces invalid sequences itself), any other converted into `converted`.
+QByteArrayView utf8Html(const QByteArray &body, const QByteArray &contentType,
+                        QByteArray &converted)
+{
+    QStringDecoder decoder = htmlDecoder(body, contentType);
+    if (qstrcmp(decoder.name(), "UTF-8") == 0)
+        return body.startsWith("\xEF\xBB\xBF") ? QByteArrayView(body).sliced(3) : body;
+    converted = QString(decoder.decode(body)).toUtf8();
+    return converted;
+}
+
+// An attribute's value as gumbo gives it, in valid UTF-8, all of it: QString::fromUtf8() drops a
+// U+FEFF at the start.
+QString textOf(QByteArrayView value)
+{
+    if (!value.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(value);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(value);
+}
+
+QUrl baseAddress(const char *baseHref, const QUrl &documentAddress)
+{
+    if (baseHref) {
+        const QUrl declared(resolveHref(textOf(baseHref), documentAddress), QUrl::TolerantMode);
+        if (declared.isValid() && isWebScheme(declared.scheme()) && !declared.host().isEmpty())
+            return declared;
+    }
+    return documentAddress;
+}
+
+PageReading incompleteReading()
+{
+    PageReading reading;
+    reading.complete = false;
+    return reading;
 }
 
 } // namespace
@@ -424,63 +580,85 @@ QString resolveHref(QStringView rawHref, const QUrl &base)
     return address;
 }
 
+PageReading readPage(const QByteArray &body, const QByteArray &contentType,
+                     const QUrl &documentAddress, PageReadOptions options,
+                     std::chrono::milliseconds parseBudget, const std::atomic<bool> *abandoned)
+{
+    QByteArray converted;
+    const QByteArrayView html = utf8Html(body, contentType, converted);
+    // The addresses found point into the tree, which lives until they have been read.
+    const ParsedHtml parsed(html, QDeadlineTimer(parseBudget), abandoned);
+    if (!parsed.document())
+        return incompleteReading();
+    const FoundInPage found = findInPage(parsed.document(), options);
+    const QUrl base = baseAddress(found.baseHref, documentAddress);
+
+    // Pages repeat their addresses ("#", "/", menus); each is resolved once. An address is given
+    // once by a srcset, the last it was found in.
+    struct Resolved
+    {
+        QString address;
+        std::size_t srcset = std::size_t(-1);
+    };
+    QHash<QByteArrayView, Resolved> resolved;
+    const auto resolve = [&](QByteArrayView text) -> Resolved & {
+        Resolved &entry = resolved[text];
+        if (entry.address.isNull())
+            entry.address = resolveHref(textOf(text), base);
+        return entry;
+    };
+    // Resolving the addresses of a large page takes a while too.
+    unsigned untilCheck = 0;
+    const auto wasAbandoned = [&] {
+        if (!abandoned || ++untilCheck % 1024 != 0)
+            return false;
+        return abandoned->load(std::memory_order_relaxed);
+    };
+
+    PageReading reading;
+    reading.links.reserve(qsizetype(found.links.size()));
+    bool stopped = false;
+    for (std::size_t i = 0; i < found.links.size() && !stopped; ++i) {
+        const FoundAttribute &attribute = found.links[i];
+        if (!attribute.srcset) {
+            stopped = wasAbandoned();
+            reading.links.append({resolve(attribute.value).address, attribute.kind});
+            continue;
+        }
+        forEachSrcsetCandidate(attribute.value, [&](QByteArrayView candidate) {
+            stopped = stopped || wasAbandoned();
+            if (stopped)
+                return;
+            Resolved &entry = resolve(candidate);
+            if (entry.srcset == i)
+                return;
+            entry.srcset = i;
+            reading.links.append({entry.address, attribute.kind});
+        });
+    }
+    if (stopped)
+        return incompleteReading();
+
+    QSet<QByteArrayView> named;
+    reading.anchors.reserve(qsizetype(found.anchors.size()));
+    for (const char *anchor : found.anchors) {
+        const qsizetype before = named.size();
+        named.insert(anchor);
+        if (named.size() != before)
+            reading.anchors.append(textOf(anchor));
+    }
+    return reading;
+}
+
 QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
                       const QUrl &documentAddress, std::chrono::milliseconds parseBudget,
                       const std::atomic<bool> *abandoned)
 {
-    // Gumbo reads UTF-8 and replaces invalid sequences itself, so a UTF-8 page is parsed in place.
-    QStringDecoder decoder = htmlDecoder(body, contentType);
-    QByteArrayView html = body;
-    QByteArray converted;
-    if (qstrcmp(decoder.name(), "UTF-8") == 0) {
-        if (html.startsWith("\xEF\xBB\xBF"))
-            html = html.sliced(3);
-    } else {
-        converted = QString(decoder.decode(body)).toUtf8();
-        html = converted;
-    }
-
-    const QDeadlineTimer deadline(parseBudget);
-    const auto stop = [&] {
-        return deadline.hasExpired() || (abandoned && abandoned->load(std::memory_order_relaxed));
-    };
-    // A parse that the others left short of memory is given up and made again alone.
-    std::optional<ParseTurn> turn;
-    std::optional<GumboRun> run;
-    const GumboOutput *output = nullptr;
-    for (const bool alone : {false, true}) {
-        run.reset();
-        turn.reset();
-        turn.emplace(alone, stop);
-        if (!turn->entered)
-            return {};
-        run.emplace(std::size_t(html.size()), deadline, abandoned);
-        output = parse(*run, html);
-        if (output || !run->crowdedOut)
-            break;
-    }
-    if (!output)
-        return {};
-    const FoundLinks found = findLinks(output->document);
-
-    QUrl base = documentAddress;
-    if (found.baseHref) {
-        const QUrl declared(resolveHref(QString::fromUtf8(found.baseHref), documentAddress),
-                            QUrl::TolerantMode);
-        if (declared.isValid() && isWebScheme(declared.scheme()) && !declared.host().isEmpty())
-            base = declared;
-    }
-
-    // Pages repeat their links ("#", "/", menus); each is resolved once.
-    QHash<QByteArrayView, QString> resolved;
+    PageReading reading = readPage(body, contentType, documentAddress, {}, parseBudget, abandoned);
     QStringList links;
-    links.reserve(qsizetype(found.hrefs.size()));
-    for (const char *href : found.hrefs) {
-        QString &link = resolved[QByteArrayView(href)];
-        if (link.isNull())
-            link = resolveHref(QString::fromUtf8(href), base);
-        links.append(link);
-    }
+    links.reserve(reading.links.size());
+    for (FoundLink &link : reading.links)
+        links.append(std::move(link.address));
     return links;
 }
 

@@ -24,6 +24,26 @@ QStringList linksOf(const QByteArray &html, const QByteArray &contentType = "tex
     return readLinks(html, contentType, Page);
 }
 
+// Each address found, after its kind, without the page's folder.
+QStringList described(const QList<FoundLink> &links)
+{
+    static const QString kinds[] = {"page", "image", "style", "script", "frame", "media", "other"};
+    const QString folder = QStringLiteral("http://example.test/dir/");
+    QStringList described;
+    for (const FoundLink &link : links) {
+        const QString address =
+                link.address.startsWith(folder) ? link.address.sliced(folder.size()) : link.address;
+        described += kinds[int(link.kind)] + u' ' + address;
+    }
+    return described;
+}
+
+QStringList resourcesOf(const QByteArray &html)
+{
+    const PageReading reading = readPage(html, "text/html", Page, {.resources = true});
+    return reading.complete ? described(reading.links) : QStringList {"incomplete"};
+}
+
 } // namespace
 
 class HtmlLinksTest final : public QObject
@@ -47,6 +67,15 @@ private slots:
     void contentType_isHtml_data();
     void contentType_isHtml();
     void links_arbitraryBytesRead();
+    void resources_whichElementsCount_data();
+    void resources_whichElementsCount();
+    void resources_srcsetCandidates_data();
+    void resources_srcsetCandidates();
+    void anchors_whichNamesCount_data();
+    void anchors_whichNamesCount();
+    void page_largeAttributesAndManyNamesRead();
+    void page_stoppedParseGivesNothing_data();
+    void page_stoppedParseGivesNothing();
 };
 
 void HtmlLinksTest::resolution_data()
@@ -493,6 +522,203 @@ void HtmlLinksTest::links_arbitraryBytesRead()
     }
     // The pages held links to check.
     QVERIFY2(found > 500, qPrintable(QString::number(found)));
+}
+
+void HtmlLinksTest::resources_whichElementsCount_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<QStringList>("found");
+
+    QTest::newRow("links are pages") << QByteArray("<a href=p></a><map><area href=q></map>")
+                                     << QStringList {"page p", "page q"};
+    QTest::newRow("images and pictures")
+            << QByteArray(
+                       "<img src=i1 srcset='i2 2x'><picture><source src=s1 srcset='s2 1x, s3 2x'>"
+                       "<img src=i3></PICTURE><input type=IMAGE src=b1><input src=b2>")
+            << QStringList {"image i1", "image i2", "image s1", "image s2",
+                            "image s3", "image i3", "image b1"};
+    QTest::newRow("video and audio")
+            << QByteArray("<video src=v1 poster=v2><source src=v3><track src=v4></video>"
+                          "<audio src=a1><source srcset=a2></audio>")
+            << QStringList {"media v1", "media v2", "media v3", "media v4", "media a1", "media a2"};
+    QTest::newRow("source of nothing")
+            << QByteArray("<div><source src=s srcset=t></div>") << QStringList {};
+    QTest::newRow("scripts, frames and objects")
+            << QByteArray("<script src=j></script><iframe src=f></iframe><object data=o></object>"
+                          "<embed src=e>")
+            << QStringList {"script j", "frame f", "other o", "other e"};
+    QTest::newRow("frame set") << QByteArray("<frameset><frame src=f></frameset>")
+                               << QStringList {"frame f"};
+    QTest::newRow("style sheets and icons, by their first kind")
+            << QByteArray("<link rel='Alternate  StyleSheet' href=s><link rel='shortcut ICON' "
+                          "href=i><link rel=apple-touch-icon href=t><link rel='next icon' href=n>")
+            << QStringList {"style s", "image i", "image t", "image n"};
+    QByteArray otherLinks = "<link rev=made href=made>";
+    QStringList others {"other made"};
+    for (const char *rel : {"manifest", "preload", "modulepreload", "prefetch", "alternate",
+                            "canonical", "author", "help", "license", "next", "prev", "search"}) {
+        otherLinks += "<link rel=" + QByteArray(rel) + " href=" + rel + ">";
+        others += "other " + QString::fromLatin1(rel);
+    }
+    QTest::newRow("other rels") << otherLinks << others;
+    QTest::newRow("hosts and unknown rels not read")
+            << QByteArray("<link rel=preconnect href=//cdn.test><link rel=dns-prefetch "
+                          "href=//dns.test><link rel=unknown href=u><link href=n>")
+            << QStringList {};
+    QTest::newRow("empty resources passed over, an empty link is the page")
+            << QByteArray("<img src=''><img src=' \t'><script src></script><iframe src='\n'>"
+                          "</iframe><a href=''></a>")
+            << QStringList {"page page.html?q=1"};
+    QTest::newRow("outside the document")
+            << QByteArray("<template><img src=t></template><svg><image href=i /><script src=s>"
+                          "</script></svg>")
+            << QStringList {};
+    QTest::newRow("against the base")
+            << QByteArray("<base href='http://cdn.test/'><img src=i><link rel=stylesheet href=s>")
+            << QStringList {"image http://cdn.test/i", "style http://cdn.test/s"};
+    QTest::newRow("repeats across elements")
+            << QByteArray("<img srcset='a 1x, a 2x'><img srcset=a>")
+            << QStringList {"image a", "image a"};
+}
+
+void HtmlLinksTest::resources_whichElementsCount()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QStringList, found);
+    QCOMPARE(resourcesOf(html), found);
+}
+
+void HtmlLinksTest::resources_srcsetCandidates_data()
+{
+    QTest::addColumn<QByteArray>("srcset");
+    QTest::addColumn<QStringList>("addresses");
+
+    QTest::newRow("one address") << QByteArray("a.png") << QStringList {"a.png"};
+    QTest::newRow("densities and widths")
+            << QByteArray("a.png 1x, b.png 2x,c.png 1.5x , d.png 100w, e.png 200w 50h")
+            << QStringList {"a.png", "b.png", "c.png", "d.png", "e.png"};
+    QTest::newRow("spaces and commas around")
+            << QByteArray(" ,, a.png ,  ,b.png , ") << QStringList {"a.png", "b.png"};
+    QTest::newRow("comma inside an address")
+            << QByteArray("a,b.png 1x, data:image/gif;base64,R0lG 2x")
+            << QStringList {"a,b.png", "data:image/gif;base64,R0lG"};
+    QTest::newRow("commas ending an address")
+            << QByteArray("a.png,b.png,, c.png") << QStringList {"a.png,b.png", "c.png"};
+    QTest::newRow("wrong descriptors passed over")
+            << QByteArray("a 1x 2x, b 100w 1x, c 50h, d foo, e 0w, f -1x, g 1e400x, h 1.x, i 2X, "
+                          "j 0x, k .5e-2x, l 1e400h")
+            << QStringList {"j", "k"};
+    QTest::newRow("parentheses hold commas")
+            << QByteArray("a.png (x, b.png 1x), c.png") << QStringList {"c.png"};
+    QTest::newRow("unclosed parenthesis")
+            << QByteArray("a.png 1x, b.png (2x, c.png 1x") << QStringList {"a.png"};
+    QTest::newRow("each address once")
+            << QByteArray("a.png 1x, a.png 2x, b.png") << QStringList {"a.png", "b.png"};
+    QTest::newRow("entities") << QByteArray("a.png?x=1&amp;y=2 1x")
+                              << QStringList {"a.png?x=1&y=2"};
+    QTest::newRow("nothing") << QByteArray(" \t ") << QStringList {};
+}
+
+void HtmlLinksTest::resources_srcsetCandidates()
+{
+    QFETCH(QByteArray, srcset);
+    QFETCH(QStringList, addresses);
+    QStringList found = resourcesOf("<img srcset=\"" + srcset + "\">");
+    for (QString &address : found)
+        address.remove(0, int(qstrlen("image ")));
+    QCOMPARE(found, addresses);
+}
+
+void HtmlLinksTest::anchors_whichNamesCount_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<QStringList>("anchors");
+
+    QTest::newRow("ids of any element")
+            << QByteArray("<div id=Top><p id=x><span id=y>z</span></div>")
+            << QStringList {"Top", "x", "y"};
+    QTest::newRow("names of links") << QByteArray("<a name=one></a><a name=two id=three></a>")
+                                    << QStringList {"one", "three", "two"};
+    QTest::newRow("names of other elements")
+            << QByteArray("<div name=d><form name=f><input name=q><img name=i><map name=m>")
+            << QStringList {};
+    QTest::newRow("as written") << QByteArray("<p id=Sec><p id=sec><p id='a b'><p id='a&amp;b'>")
+                                << QStringList {"Sec", "sec", "a b", "a&b"};
+    QTest::newRow("each once") << QByteArray("<p id=x><a name=x></a><p id=x>") << QStringList {"x"};
+    QTest::newRow("empty") << QByteArray("<p id=''><a name></a>") << QStringList {};
+    QTest::newRow("byte order mark kept") << QByteArray("<a name=\xef\xbb\xbfx></a>")
+                                          << QStringList {QChar(0xFEFF) + QString("x")};
+    QTest::newRow("in svg") << QByteArray("<svg><g id=g></g><a name=n></a></svg>")
+                            << QStringList {"g"};
+    QTest::newRow("template") << QByteArray("<template id=t><p id=inner></template>")
+                              << QStringList {"t"};
+}
+
+void HtmlLinksTest::anchors_whichNamesCount()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QStringList, anchors);
+    const PageReading reading = readPage(html, "text/html", Page, {.anchors = true});
+    QVERIFY(reading.complete);
+    QCOMPARE(reading.anchors, anchors);
+}
+
+// Attributes of megabytes and pages of many names are read in time and memory in proportion to
+// their size: the test would hang on anything worse.
+void HtmlLinksTest::page_largeAttributesAndManyNamesRead()
+{
+    constexpr int candidates = 20'000;
+    constexpr int names = 200'000;
+    constexpr int large = 1 << 20;
+    QByteArray html = "<!doctype html><img srcset='";
+    for (int i = 0; i < candidates; ++i)
+        html += "c" + QByteArray::number(i) + " 1x, ";
+    html += "'><img srcset='" + QByteArray("a, ").repeated(large / 2) + " b'>";
+    html += "<img srcset='x (" + QByteArray(large, ',') + "'>";
+    html += "<img srcset='y 1" + QByteArray(large, '0') + "x, z 0." + QByteArray(large, '0')
+            + "1x'>";
+    for (int i = 0; i < names; ++i)
+        html += "<p id=n" + QByteArray::number(i) + ">";
+
+    const PageReading reading =
+            readPage(html, "text/html", Page, {.resources = true, .anchors = true}, 10min);
+    QVERIFY(reading.complete);
+    const QStringList found = described(reading.links);
+    QCOMPARE(found.size(), candidates + 3);
+    QCOMPARE(found.first(), "image c0");
+    QCOMPARE(found.mid(candidates - 1), QStringList({"image c" + QString::number(candidates - 1),
+                                                     "image a", "image b", "image z"}));
+    QCOMPARE(reading.anchors.size(), names);
+    QCOMPARE(reading.anchors.last(), "n" + QString::number(names - 1));
+}
+
+void HtmlLinksTest::page_stoppedParseGivesNothing_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    QTest::addColumn<int>("budgetMs");
+    QTest::addColumn<bool>("abandoned");
+
+    const QByteArray start = "<!doctype html><a href=x id=a></a><img src=i>";
+    // Each nested block makes the parser look through every open element: half a minute in all.
+    QTest::newRow("over its time") << start + QByteArray("<div>").repeated(100'000) << 100 << false;
+    QTest::newRow("abandoned") << start + QByteArray("<p>").repeated(10'000) << 600'000 << true;
+    // Some 300 MiB in the parser.
+    QTest::newRow("over the memory budget")
+            << start + QByteArray("<p>").repeated(2'000'000) << 600'000 << false;
+}
+
+void HtmlLinksTest::page_stoppedParseGivesNothing()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(int, budgetMs);
+    QFETCH(bool, abandoned);
+    const std::atomic<bool> abandon = abandoned;
+    const PageReading reading =
+            readPage(html, "text/html", Page, {.resources = true, .anchors = true},
+                     std::chrono::milliseconds(budgetMs), &abandon);
+    QVERIFY(!reading.complete);
+    QVERIFY(reading.links.isEmpty());
+    QVERIFY(reading.anchors.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(HtmlLinksTest)

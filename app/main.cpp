@@ -1,8 +1,7 @@
 #include <app/commandline.h>
 #include <app/mainwindow.h>
 #include <net/httpclient.h>
-#include <net/networkdocumentservice.h>
-#include <net/networktransfer.h>
+#include <net/networkservices.h>
 #include <widgets/desktopshell.h>
 
 #include <QApplication>
@@ -50,8 +49,9 @@ int main(int argc, char *argv[])
 
     // The crawl and the check share one client: its connections and its limits to a host.
     const std::shared_ptr<HttpClient> client = HttpClient::create();
-    NetworkDocumentService documents(client, std::chrono::seconds(60), 16 * 1024 * 1024);
-    NetworkTransfer transfer(client, std::chrono::seconds(60), 16 * 1024 * 1024);
+    NetworkServices network(client);
+    HtmlDocumentService &documents = network;
+    InternetTransfer &transfer = network;
     SystemShell shell;
     // The desktop's usual place for settings: ~/.config/Skarnel/Skarnel.conf on Linux.
     QSettings settings;

@@ -9,7 +9,7 @@ namespace skarnel {
 
 class PageDownload;
 
-// A fetch by NetworkTransfer. A body that reaches the size cap counts as finished, with the text of
+// A fetch by NetworkServices. A body that reaches the size cap counts as finished, with the text of
 // its first bytes: the check reads text, and the start of a page is worth more than no page.
 class NetworkPageFetch final : public PageFetch
 {

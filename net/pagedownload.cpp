@@ -85,9 +85,10 @@ QString secondsText(std::chrono::milliseconds time)
 } // namespace
 
 PageDownload::PageDownload(std::shared_ptr<HttpClient> sharedClient, const QString &address,
-                           const Limits &downloadLimits, Accept accepted)
+                           const FetchLimits &downloadLimits, Accept accepted, Retry retryWhen)
     : client(std::move(sharedClient))
     , limits(downloadLimits)
+    , retry(retryWhen)
     , accept(accepted)
     , location(address, QUrl::TolerantMode)
 {
@@ -298,7 +299,7 @@ void PageDownload::transferEnded(int code)
 // Unavailable): it is, once, after the wait it asked for, if that ends within the time limit.
 bool PageDownload::retryIfAsked()
 {
-    if (!limits.retryWhenAsked || retried || !askedToRetry
+    if (retry == Retry::Never || retried || !askedToRetry
         || (statusCode != 429 && statusCode != 503))
         return false;
     curl_off_t wait = -1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <net/fetchlimits.h>
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -27,13 +29,11 @@ class PageDownload final : public QObject
     Q_OBJECT
 
 public:
-    struct Limits
-    {
-        std::chrono::milliseconds time = std::chrono::seconds(60);
-        qint64 bodyCap = 16 * 1024 * 1024;
+    enum class Retry {
+        Never,
         // An answer of 429 or 503 that asks to be tried again within 10 s is asked once more after
         // that wait, if the time limit allows.
-        bool retryWhenAsked = false;
+        WhenAsked,
     };
 
     enum class Accept {
@@ -60,8 +60,8 @@ public:
     };
 
     // Starts downloading `address`, used as given.
-    PageDownload(std::shared_ptr<HttpClient> client, const QString &address, const Limits &limits,
-                 Accept accepted);
+    PageDownload(std::shared_ptr<HttpClient> client, const QString &address,
+                 const FetchLimits &limits, Accept accepted, Retry retry);
     ~PageDownload() override;
 
     Outcome outcome() const { return result; }
@@ -96,7 +96,8 @@ private:
 
     std::shared_ptr<HttpClient> client;
     CURL *easy = nullptr;
-    Limits limits;
+    FetchLimits limits;
+    Retry retry = Retry::Never;
     Accept accept = Accept::AnyContent;
     Outcome result = Outcome::Running;
     QUrl location;

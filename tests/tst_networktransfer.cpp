@@ -1,4 +1,4 @@
-#include <net/networktransfer.h>
+#include <net/networkservices.h>
 #include <support/hangbound.h>
 #include <support/loopbackclient.h>
 #include <support/loopbackserver.h>
@@ -72,7 +72,7 @@ void NetworkTransferTest::fetch_bodyOfPage()
     QFETCH(QString, text);
     LoopbackServer server;
     server.page("/page", body, contentType, status);
-    NetworkTransfer transfer;
+    NetworkServices transfer;
 
     const auto fetch = transfer.openUrl(server.url("/page"));
     QVERIFY(!fetch->isFinished());
@@ -87,7 +87,7 @@ void NetworkTransferTest::fetch_redirectFollowed()
     LoopbackServer server;
     server.redirect("/old", "/new", 301);
     server.page("/new", "moved here");
-    NetworkTransfer transfer;
+    NetworkServices transfer;
 
     const auto fetch = transfer.openUrl(server.url("/old"));
     QVERIFY(finishes(*fetch));
@@ -122,7 +122,7 @@ void NetworkTransferTest::fetch_failures()
     server.redirect("/to-ftp", "ftp://127.0.0.1/");
     server.redirect("/loop", "/loop");
     server.redirect("/to-dead", "http://dead.test/");
-    NetworkTransfer transfer(loopbackOnlyClient(), 10s, 1 << 20);
+    NetworkServices transfer(loopbackOnlyClient(), {10s, 1 << 20});
 
     const QString address = path == "refused"      ? LoopbackServer::refusedUrl()
                             : path.startsWith('/') ? server.url(path)
@@ -141,7 +141,7 @@ void NetworkTransferTest::fetch_tellsStatusOfFinalAnswer()
     LoopbackServer server;
     server.redirect("/moved", "/gone");
     server.page("/gone", "Sorry, nothing here", "text/html", 404);
-    NetworkTransfer transfer;
+    NetworkServices transfer;
 
     const auto fetch = transfer.openUrl(server.url("/moved"));
     QVERIFY(finishes(*fetch));
@@ -177,7 +177,7 @@ void NetworkTransferTest::fetch_busyAnswerAskedAgainOnce()
     LoopbackServer server;
     server.page("/page", "the page");
     server.busy("/page", timesBusy, status, retryAfter);
-    NetworkTransfer transfer(4s);
+    NetworkServices transfer({4s});
 
     const auto fetch = transfer.openUrl(server.url("/page"));
     QVERIFY(finishes(*fetch));
@@ -202,7 +202,7 @@ void NetworkTransferTest::fetch_unfetchableAddressFailsAtOnce_data()
 void NetworkTransferTest::fetch_unfetchableAddressFailsAtOnce()
 {
     QFETCH(QString, address);
-    NetworkTransfer transfer;
+    NetworkServices transfer;
     const auto fetch = transfer.openUrl(address);
     QVERIFY(fetch);
     QVERIFY(fetch->isFinished());
@@ -214,7 +214,7 @@ void NetworkTransferTest::fetch_trickleFailsAtTimeLimit()
 {
     LoopbackServer server;
     server.stall("/slow", "partial");
-    NetworkTransfer transfer(1s);
+    NetworkServices transfer({1s});
 
     const auto fetch = transfer.openUrl(server.url("/slow"));
     QVERIFY(finishes(*fetch));
@@ -231,7 +231,7 @@ void NetworkTransferTest::fetch_bodyCutAtCap()
         body += QByteArray::number(i) + ' ';
     LoopbackServer server;
     server.page("/big.txt", body, "text/plain");
-    NetworkTransfer transfer(60s, cap);
+    NetworkServices transfer({60s, cap});
 
     const auto fetch = transfer.openUrl(server.url("/big.txt"));
     QVERIFY(finishes(*fetch));
@@ -243,7 +243,7 @@ void NetworkTransferTest::fetch_destroyedWhileRunningClosesConnection()
 {
     LoopbackServer server;
     server.stall("/slow", "partial");
-    NetworkTransfer transfer;
+    NetworkServices transfer;
 
     auto fetch = transfer.openUrl(server.url("/slow"));
     QTRY_COMPARE_WITH_TIMEOUT(server.trickling("/slow"), 1, hangBoundMs(10s));

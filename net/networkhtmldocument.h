@@ -28,6 +28,8 @@ public:
 
     QString readyState() const override;
     QStringList links() const override;
+    QString finalAddress() const override;
+    RedirectKind redirectKind() const override;
 
 private:
     struct Reading;

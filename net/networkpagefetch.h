@@ -23,6 +23,8 @@ public:
     int httpStatus() const override;
     QString statusText() const override;
     QString failureReason() const override;
+    QString finalAddress() const override;
+    RedirectKind redirectKind() const override;
 
 private:
     std::unique_ptr<PageDownload> download;

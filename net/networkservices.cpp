@@ -30,8 +30,15 @@ std::unique_ptr<HtmlDocument> NetworkServices::createDocumentFromUrl(const QStri
 
 std::unique_ptr<PageFetch> NetworkServices::openUrl(const QString &address)
 {
+    return openUrl(address, FetchMode::Text);
+}
+
+std::unique_ptr<PageFetch> NetworkServices::openUrl(const QString &address, FetchMode mode)
+{
     return std::make_unique<NetworkPageFetch>(std::make_unique<PageDownload>(
-            client, address, limits, PageDownload::Accept::AnyContent,
+            client, address, limits,
+            mode == FetchMode::HeadersOnly ? PageDownload::Accept::HeadersOnly
+                                           : PageDownload::Accept::AnyContent,
             PageDownload::Retry::WhenAsked));
 }
 

@@ -34,6 +34,7 @@ public:
 
     std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
     std::unique_ptr<PageFetch> openUrl(const QString &address) override;
+    std::unique_ptr<PageFetch> openUrl(const QString &address, FetchMode mode) override;
 
     HttpClient &httpClient() const { return *client; }
 

@@ -2,8 +2,7 @@
 #include <app/desktopshell.h>
 #include <app/mainwindow.h>
 #include <net/httpclient.h>
-#include <net/networkdocumentservice.h>
-#include <net/networktransfer.h>
+#include <net/networkservices.h>
 
 #include <QApplication>
 #include <QFile>
@@ -44,8 +43,9 @@ int main(int argc, char *argv[])
 
     // The crawl and the check share one client: its connections and its limits to a host.
     const std::shared_ptr<HttpClient> client = HttpClient::create();
-    NetworkDocumentService documents(client, std::chrono::seconds(60), 16 * 1024 * 1024);
-    NetworkTransfer transfer(client, std::chrono::seconds(60), 16 * 1024 * 1024);
+    NetworkServices network(client);
+    HtmlDocumentService &documents = network;
+    InternetTransfer &transfer = network;
     // The desktop's usual place for settings: ~/.config/Skarnel/Skarnel.conf on Linux.
     QSettings settings;
 

@@ -16,8 +16,7 @@
 #include <app/desktopshell.h>
 #include <app/mainwindow.h>
 #include <net/httpclient.h>
-#include <net/networkdocumentservice.h>
-#include <net/networktransfer.h>
+#include <net/networkservices.h>
 #include <widgets/listbox.h>
 
 #include <QAction>
@@ -252,10 +251,9 @@ struct Program
     }
 
     std::shared_ptr<HttpClient> client;
-    NetworkDocumentService documents {client, 60s, 16 * 1024 * 1024};
-    NetworkTransfer transfer {client, 60s, 16 * 1024 * 1024};
+    NetworkServices network {client};
     SilentShell shell;
-    MainWindow window {documents, transfer, shell};
+    MainWindow window {network, network, shell};
 
     template<typename Control>
     Control *get(const char *name) const

@@ -6,8 +6,7 @@
 // with QT_QPA_PLATFORM=offscreen to need no display; scripts/screenshot does.
 #include <app/desktopshell.h>
 #include <app/mainwindow.h>
-#include <net/networkdocumentservice.h>
-#include <net/networktransfer.h>
+#include <net/networkservices.h>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -150,10 +149,9 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    NetworkDocumentService documents;
-    NetworkTransfer transfer;
+    NetworkServices network;
     SystemShell shell;
-    MainWindow window(documents, transfer, shell);
+    MainWindow window(network, network, shell);
     window.show();
 
     bool stopped = false;

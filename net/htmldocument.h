@@ -1,5 +1,7 @@
 #pragma once
 
+#include <net/redirectkind.h>
+
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +27,11 @@ public:
 
     virtual QString readyState() const = 0;
     virtual QStringList links() const = 0;
+    // The address of the page's final answer, after redirects, without user name and password; before
+    // an answer, the address being asked for. Empty from documents that cannot tell.
+    virtual QString finalAddress() const { return {}; }
+    // What the first answer was: the page itself or a redirect, and of which kind.
+    virtual RedirectKind redirectKind() const { return RedirectKind::None; }
 };
 
 class HtmlDocumentService

@@ -60,8 +60,9 @@ HttpClient::~HttpClient()
     retired.clear();
 }
 
-void HttpClient::start(CURL *easy, Done done)
+void HttpClient::start(CURL *easy, const QUrl &, Started started, Done done)
 {
+    started();
     running.insert(easy, std::move(done));
     curl_multi_add_handle(multi, easy);
 }

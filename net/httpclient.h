@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QObject>
 #include <QTimer>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -33,6 +34,8 @@ public:
         std::function<bool(const QString &host)> unresolvable;
     };
 
+    // Told right before a transfer goes out, when its last options may be set.
+    using Started = std::function<void()>;
     // Told when a transfer added to the client has ended, with libcurl's result code.
     using Done = std::function<void(int result)>;
 
@@ -40,9 +43,9 @@ public:
     static std::shared_ptr<HttpClient> create() { return create(Options {}); }
     ~HttpClient() override;
 
-    // Starts `easy`, already set up; `done` is called once it ends, from the event loop. The
-    // client does not own the handle.
-    void start(CURL *easy, Done done);
+    // Starts `easy`, already set up to ask for `address`: `started` is called right before it goes
+    // out, `done` once it ends, from the event loop. The client does not own the handle.
+    void start(CURL *easy, const QUrl &address, Started started, Done done);
     // Stops `easy` if it is running; its connection is closed unless it had ended. `done` is not
     // called for it after this.
     void stop(CURL *easy);

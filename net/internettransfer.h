@@ -1,5 +1,7 @@
 #pragma once
 
+#include <net/redirectkind.h>
+
 #include <QString>
 
 #include <memory>
@@ -34,6 +36,20 @@ public:
     virtual QString statusText() const = 0;
     // Why the fetch failed ("connection refused"); empty unless it failed.
     virtual QString failureReason() const = 0;
+    // The address of the final answer, after redirects, without user name and password; before
+    // an answer, the address being asked for. Empty from fetches that cannot tell.
+    virtual QString finalAddress() const { return {}; }
+    // What the first answer was: the page itself or a redirect, and of which kind.
+    virtual RedirectKind redirectKind() const { return RedirectKind::None; }
+};
+
+enum class FetchMode {
+    // The whole body, as text.
+    Text,
+    // The answer alone: its status and where it led. The body is never downloaded and text() is
+    // empty; a server that does not answer HEAD (405, 501) is asked once with a GET that ends
+    // after its headers.
+    HeadersOnly,
 };
 
 class InternetTransfer
@@ -43,6 +59,11 @@ public:
 
     // Starts fetching the page at `address`, used exactly as given. Never returns null.
     virtual std::unique_ptr<PageFetch> openUrl(const QString &address) = 0;
+    // The same in `mode`. A transfer that cannot fetch the headers alone fetches the text.
+    virtual std::unique_ptr<PageFetch> openUrl(const QString &address, FetchMode)
+    {
+        return openUrl(address);
+    }
 };
 
 } // namespace skarnel

@@ -127,6 +127,16 @@ QString NetworkHtmlDocument::readyState() const
     return ReadyStateComplete;
 }
 
+QString NetworkHtmlDocument::finalAddress() const
+{
+    return download->finalAddress().toString(QUrl::FullyEncoded);
+}
+
+RedirectKind NetworkHtmlDocument::redirectKind() const
+{
+    return download->redirectKind();
+}
+
 QStringList NetworkHtmlDocument::links() const
 {
     if (!linksRead)

@@ -10,7 +10,7 @@ namespace skarnel {
 
 class PageDownload;
 
-// A page loaded by NetworkDocumentService. Its links are read from the body once the download has
+// A page loaded by NetworkServices. Its links are read from the body once the download has
 // ended; until then it has none. A page that ran out of time or reached the size cap is read as far
 // as it arrived; a page that could not be loaded, or is not HTML, has no links.
 //
@@ -28,6 +28,8 @@ public:
 
     QString readyState() const override;
     QStringList links() const override;
+    QString finalAddress() const override;
+    RedirectKind redirectKind() const override;
 
 private:
     struct Reading;

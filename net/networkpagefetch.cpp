@@ -56,4 +56,14 @@ QString NetworkPageFetch::failureReason() const
     return failed() ? download->failureReason() : QString();
 }
 
+QString NetworkPageFetch::finalAddress() const
+{
+    return download->finalAddress().toString(QUrl::FullyEncoded);
+}
+
+RedirectKind NetworkPageFetch::redirectKind() const
+{
+    return download->redirectKind();
+}
+
 } // namespace skarnel

@@ -9,7 +9,7 @@ namespace skarnel {
 
 class PageDownload;
 
-// A fetch by NetworkTransfer. A body that reaches the size cap counts as finished, with the text of
+// A fetch by NetworkServices. A body that reaches the size cap counts as finished, with the text of
 // its first bytes: the check reads text, and the start of a page is worth more than no page.
 class NetworkPageFetch final : public PageFetch
 {
@@ -23,6 +23,8 @@ public:
     int httpStatus() const override;
     QString statusText() const override;
     QString failureReason() const override;
+    QString finalAddress() const override;
+    RedirectKind redirectKind() const override;
 
 private:
     std::unique_ptr<PageDownload> download;

@@ -9,7 +9,10 @@ namespace skarnel {
 
 namespace {
 
-constexpr long MaxRedirects = 20;
+constexpr int MaxRedirects = 20;
+// The body of a redirect is read to its end, so that its connection can serve the next request,
+// unless it is longer than this.
+constexpr qint64 LongestRedirectBody = 64 * 1024;
 // The longest wait an answer of 429 or 503 may ask for and still be tried again.
 constexpr std::chrono::seconds LongestRetryWait(10);
 
@@ -77,6 +80,16 @@ QString standardReasonPhrase(int status)
     }
 }
 
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+RedirectKind redirectKindOf(int status)
+{
+    return status == 301 || status == 308 ? RedirectKind::Permanent : RedirectKind::Temporary;
+}
+
 QString secondsText(std::chrono::milliseconds time)
 {
     return QString::number(double(time.count()) / 1000.0);
@@ -85,28 +98,33 @@ QString secondsText(std::chrono::milliseconds time)
 } // namespace
 
 PageDownload::PageDownload(std::shared_ptr<HttpClient> sharedClient, const QString &address,
-                           const Limits &downloadLimits, Accept accepted)
+                           const FetchLimits &downloadLimits, Accept accepted, Retry retryWhen)
     : client(std::move(sharedClient))
     , limits(downloadLimits)
+    , retry(retryWhen)
     , accept(accepted)
+    , method(accepted == Accept::HeadersOnly ? Method::Head : Method::Get)
     , location(address, QUrl::TolerantMode)
 {
     if (address.isEmpty() || !location.isValid() || !isWebScheme(location.scheme())
         || location.host().isEmpty()) {
         result = Outcome::Failed;
         failure = QStringLiteral("not a web address");
+        location = location.adjusted(QUrl::RemoveUserInfo);
         return;
+    }
+    if (!location.userInfo().isEmpty()) {
+        loginHost = location.host();
+        loginUser = location.userName(QUrl::FullyDecoded).toUtf8();
+        loginPassword = location.password(QUrl::FullyDecoded).toUtf8();
+        location = location.adjusted(QUrl::RemoveUserInfo);
     }
     encodedAddress = location.toEncoded();
 
     easy = curl_easy_init();
-    curl_easy_setopt(easy, CURLOPT_URL, encodedAddress.constData());
     // The address is asked for as it stands, dot segments and all.
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
     // No CURLOPT_PIPEWAIT: over HTTP/1.1 it holds a page back while another one drips on the
@@ -128,10 +146,8 @@ PageDownload::PageDownload(std::shared_ptr<HttpClient> sharedClient, const QStri
     }
 
     retryWait.setSingleShot(true);
-    connect(&retryWait, &QTimer::timeout, this,
-            [this] { begin(limits.time - std::chrono::milliseconds(sinceStart.elapsed())); });
-    sinceStart.start();
-    begin(limits.time);
+    connect(&retryWait, &QTimer::timeout, this, [this] { begin(); });
+    begin();
 }
 
 PageDownload::~PageDownload()
@@ -142,12 +158,38 @@ PageDownload::~PageDownload()
     curl_easy_cleanup(easy);
 }
 
-void PageDownload::begin(std::chrono::milliseconds timeLeft)
+void PageDownload::begin()
+{
+    statusCode = 0;
+    reasonPhrase.clear();
+    type.clear();
+    received.clear();
+    redirectLocation.clear();
+    askedToRetry = false;
+    redirecting = false;
+    headersRead = false;
+    curl_easy_setopt(easy, CURLOPT_URL, encodedAddress.constData());
+    if (method == Method::Head)
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    else
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    client->start(
+            easy, location, [this] { started(); }, [this](int code) { transferEnded(code); });
+}
+
+// Right before the request goes out: the time it may take, and the login of the address for its
+// own host. The client has set its policy's credentials for the host by now.
+void PageDownload::started()
 {
     // A limit in all, not for inactivity: a server dripping bytes cannot hold a download longer.
-    const long left = std::max<long>(1, long(timeLeft.count()));
+    const long left = std::max<long>(1, long((limits.time - spent).count()));
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, left);
-    client->start(easy, [this](int code) { transferEnded(code); });
+    if (!loginHost.isEmpty() && location.host().compare(loginHost, Qt::CaseInsensitive) == 0) {
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+        curl_easy_setopt(easy, CURLOPT_USERNAME, loginUser.constData());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, loginPassword.constData());
+    }
+    sinceRequest.start();
 }
 
 size_t PageDownload::onHeader(char *data, size_t size, size_t count, void *download)
@@ -165,15 +207,12 @@ size_t PageDownload::onBody(char *data, size_t size, size_t count, void *downloa
 int PageDownload::onResolverStart(void *, void *, void *download)
 {
     auto &self = *static_cast<PageDownload *>(download);
-    char *address = nullptr;
-    curl_easy_getinfo(self.easy, CURLINFO_EFFECTIVE_URL, &address);
-    const QString host = QUrl::fromEncoded(QByteArray(address ? address : "")).host();
-    self.hostRefused = self.client->options().unresolvable(host);
+    self.hostRefused = self.client->options().unresolvable(self.location.host());
     return self.hostRefused ? 1 : 0;
 }
 
-// Headers arrive a line at a time, for every answer of the redirect chain: each status line starts
-// the headers of another answer.
+// Headers arrive a line at a time; each status line starts the headers of another answer (an
+// interim 1xx answer comes before the real one).
 size_t PageDownload::readHeader(QByteArrayView line)
 {
     const size_t taken = size_t(line.size());
@@ -189,10 +228,18 @@ size_t PageDownload::readHeader(QByteArrayView line)
         return taken;
     }
     if (line.trimmed().isEmpty()) {
-        // The end of an answer's headers. One that libcurl follows to another address is not read.
-        const bool followed = statusCode >= 300 && statusCode < 400 && !redirectLocation.isEmpty();
-        if (!followed && accept == Accept::HtmlOnly && !type.isEmpty()
-            && !isHtmlContentType(type)) {
+        if (statusCode >= 100 && statusCode < 200)
+            return taken;
+        if (isRedirect(statusCode) && !redirectLocation.isEmpty()) {
+            redirecting = true;
+            droppedBody = 0;
+            return taken;
+        }
+        if (method == Method::GetHeaders) {
+            headersRead = true;
+            return 0;
+        }
+        if (accept == Accept::HtmlOnly && !type.isEmpty() && !isHtmlContentType(type)) {
             notHtml = true;
             return 0;
         }
@@ -209,6 +256,10 @@ size_t PageDownload::readHeader(QByteArrayView line)
 
 size_t PageDownload::readBody(QByteArrayView data)
 {
+    if (redirecting) {
+        droppedBody += data.size();
+        return droppedBody > LongestRedirectBody ? 0 : size_t(data.size());
+    }
     const qint64 room = limits.bodyCap - received.size();
     if (data.size() >= room) {
         received.append(data.first(qMax<qint64>(room, 0)));
@@ -227,18 +278,30 @@ size_t PageDownload::readBody(QByteArrayView data)
 
 void PageDownload::transferEnded(int code)
 {
-    char *effective = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
-        location = QUrl::fromEncoded(QByteArray(effective));
+    spent += std::chrono::milliseconds(sinceRequest.elapsed());
     if (reasonPhrase.isEmpty())
         reasonPhrase = standardReasonPhrase(statusCode);
 
-    switch (CURLcode(code)) {
-    case CURLE_OK:
+    // An answer whose headers were all that was wanted of it, its body dropped or not asked for.
+    const bool answered = CURLcode(code) == CURLE_OK
+                          || (CURLcode(code) == CURLE_WRITE_ERROR && (redirecting || headersRead));
+    if (answered && redirecting) {
+        followRedirect();
+        return;
+    }
+    if (answered && method == Method::Head && (statusCode == 405 || statusCode == 501)) {
+        method = Method::GetHeaders;
+        begin();
+        return;
+    }
+    if (answered) {
         if (retryIfAsked())
             return;
         end(Outcome::Complete);
         return;
+    }
+
+    switch (CURLcode(code)) {
     case CURLE_WRITE_ERROR:
         if (capReached) {
             end(Outcome::Capped);
@@ -265,18 +328,13 @@ void PageDownload::transferEnded(int code)
             return hostRefused ? QStringLiteral("host not found") : QStringLiteral("stopped");
         case CURLE_COULDNT_CONNECT:
             return QStringLiteral("connection refused");
-        case CURLE_TOO_MANY_REDIRECTS:
-            return QStringLiteral("too many redirects");
-        case CURLE_UNSUPPORTED_PROTOCOL:
-            // The first address was a web address: only a redirect can lead elsewhere.
-            return redirectLocation.isEmpty() ? QStringLiteral("malformed answer")
-                                              : QStringLiteral("redirect to a non-web address");
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
         case CURLE_GOT_NOTHING:
             return QStringLiteral("connection reset");
         case CURLE_PARTIAL_FILE:
             return QStringLiteral("body cut short");
+        case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_WEIRD_SERVER_REPLY:
         case CURLE_BAD_CONTENT_ENCODING:
         case CURLE_HTTP2:
@@ -294,11 +352,48 @@ void PageDownload::transferEnded(int code)
     }());
 }
 
+// libcurl reads the Location of the answer against the address asked for, as it would have to
+// follow it; the next request then goes through the client like the first, with what the policy
+// allows for its host. GET and HEAD stay what they are through every kind of redirect (a 303 turns
+// only other methods into GET), and the chain shares one time limit.
+void PageDownload::followRedirect()
+{
+    if (redirects == 0)
+        firstAnswer = redirectKindOf(statusCode);
+    if (++redirects > MaxRedirects) {
+        end(Outcome::Failed, QStringLiteral("too many redirects"));
+        return;
+    }
+    char *resolved = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &resolved);
+    QUrl next = resolved ? QUrl::fromEncoded(QByteArray(resolved)) : QUrl();
+    if (!next.isValid()) {
+        // libcurl reads no address without "//" after its scheme: data:, mailto:, javascript:.
+        const QString scheme = QUrl(QString::fromLatin1(redirectLocation)).scheme();
+        end(Outcome::Failed, !scheme.isEmpty() && !isWebScheme(scheme)
+                                     ? QStringLiteral("redirect to a non-web address")
+                                     : QStringLiteral("redirect to a malformed address"));
+        return;
+    }
+    if (!isWebScheme(next.scheme())) {
+        end(Outcome::Failed, QStringLiteral("redirect to a non-web address"));
+        return;
+    }
+    if (next.host().isEmpty()) {
+        end(Outcome::Failed, QStringLiteral("redirect to a malformed address"));
+        return;
+    }
+    // A user name and password in a Location are the server's to give, not ours to show.
+    location = next.adjusted(QUrl::RemoveUserInfo);
+    encodedAddress = location.toEncoded();
+    begin();
+}
+
 // A busy server may ask to be asked again shortly (429 Too Many Requests, 503 Service
 // Unavailable): it is, once, after the wait it asked for, if that ends within the time limit.
 bool PageDownload::retryIfAsked()
 {
-    if (!limits.retryWhenAsked || retried || !askedToRetry
+    if (retry == Retry::Never || retried || !askedToRetry
         || (statusCode != 429 && statusCode != 503))
         return false;
     curl_off_t wait = -1;
@@ -306,12 +401,9 @@ bool PageDownload::retryIfAsked()
         || wait > LongestRetryWait.count())
         return false;
     const std::chrono::milliseconds waitFor = std::chrono::seconds(wait);
-    if (std::chrono::milliseconds(sinceStart.elapsed()) + waitFor >= limits.time)
+    if (spent + waitFor >= limits.time)
         return false;
     retried = true;
-    received.clear();
-    statusCode = 0;
-    reasonPhrase.clear();
     retryWait.start(waitFor);
     return true;
 }

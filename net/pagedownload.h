@@ -1,5 +1,8 @@
 #pragma once
 
+#include <net/fetchlimits.h>
+#include <net/redirectkind.h>
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -16,36 +19,41 @@ namespace skarnel {
 
 class HttpClient;
 
-// One GET of a page for the document service and the transfer, kept within bounds whatever the
-// server does: redirects are followed only to http and https, at most 20 of them; the whole
-// download ends within its time limit however slowly the bytes arrive; no more body than the cap
-// is read, after decompression. The download advances, and its outcome changes, only in the event
-// loop of the thread that created it. Destroying an unfinished download aborts it and closes its
-// connection.
+// One GET (or HEAD) of a page for the network services, kept within bounds whatever the server
+// does. Redirects are followed here, not by libcurl, so that every request of the chain goes
+// through the client's policy for its own host (its credentials, its pace, whether it is known
+// dead): they are followed only to http and https, at most 20 of them. The whole chain ends
+// within the time limit however slowly the bytes arrive; no more body than the cap is read, after
+// decompression. The download advances, and its outcome changes, only in the event loop of the
+// thread that created it. Destroying an unfinished download aborts it and closes its connection.
+//
+// A user name and password written in the address are sent as basic authentication to that
+// address's host alone, and are kept out of everything the download tells.
 class PageDownload final : public QObject
 {
     Q_OBJECT
 
 public:
-    struct Limits
-    {
-        std::chrono::milliseconds time = std::chrono::seconds(60);
-        qint64 bodyCap = 16 * 1024 * 1024;
-        // An answer of 429 or 503 that asks to be tried again within 10 s is asked once more after
-        // that wait, if the time limit allows.
-        bool retryWhenAsked = false;
+    enum class Retry {
+        Never,
+        // An answer of 429 or 503 that asks to be tried again within the client's retry cap is
+        // asked once more after that wait, which does not count in the time limit.
+        WhenAsked,
     };
 
     enum class Accept {
         AnyContent,
-        // Stop as soon as the headers name a Content-Type other than HTML; a response without a
-        // Content-Type is read.
+        // Stop as soon as the headers of the final answer name a Content-Type other than HTML; a
+        // response without a Content-Type is read.
         HtmlOnly,
+        // Ask with HEAD, or, when the server does not allow it (405, 501), once with a GET that
+        // ends with the headers of the final answer: no body is read.
+        HeadersOnly,
     };
 
     enum class Outcome {
         Running,
-        // The whole body was read, whatever the HTTP status.
+        // The whole body was read, whatever the HTTP status (HeadersOnly: the headers were).
         Complete,
         // The body reached the cap: its first `bodyCap` bytes were read.
         Capped,
@@ -55,13 +63,14 @@ public:
         NotHtml,
         // No complete response: an empty or malformed address or another scheme than http and
         // https (ended at once, without network traffic), an unknown host, a refused or broken
-        // connection, a redirect to another scheme, too many redirects, a TLS failure.
+        // connection, a redirect to another scheme or to an unreadable address, too many
+        // redirects, a TLS failure.
         Failed,
     };
 
     // Starts downloading `address`, used as given.
-    PageDownload(std::shared_ptr<HttpClient> client, const QString &address, const Limits &limits,
-                 Accept accepted);
+    PageDownload(std::shared_ptr<HttpClient> client, const QString &address,
+                 const FetchLimits &limits, Accept accepted, Retry retry);
     ~PageDownload() override;
 
     Outcome outcome() const { return result; }
@@ -69,8 +78,10 @@ public:
     const QByteArray &body() const { return received; }
     // The Content-Type of the response; empty while no headers have arrived and when there is none.
     const QByteArray &contentType() const { return type; }
-    // The address of the response, after redirects.
+    // The address of the response, after redirects, without user name and password.
     const QUrl &finalAddress() const { return location; }
+    // What the first answer was; None until it has arrived.
+    RedirectKind redirectKind() const { return firstAnswer; }
     // The status of the final answer and its reason phrase; 0 and empty when none arrived.
     int status() const { return statusCode; }
     const QString &statusText() const { return reasonPhrase; }
@@ -83,21 +94,28 @@ signals:
     void ended();
 
 private:
+    enum class Method { Get, Head, GetHeaders };
+
     static size_t onHeader(char *data, size_t size, size_t count, void *download);
     static size_t onBody(char *data, size_t size, size_t count, void *download);
     static int onResolverStart(void *, void *, void *download);
 
-    void begin(std::chrono::milliseconds timeLeft);
+    // Asks for `location`, the next request of the chain.
+    void begin();
+    void started();
     size_t readHeader(QByteArrayView line);
     size_t readBody(QByteArrayView data);
     void transferEnded(int code);
+    void followRedirect();
     bool retryIfAsked();
     void end(Outcome outcome, const QString &reason = {});
 
     std::shared_ptr<HttpClient> client;
     CURL *easy = nullptr;
-    Limits limits;
+    FetchLimits limits;
+    Retry retry = Retry::Never;
     Accept accept = Accept::AnyContent;
+    Method method = Method::Get;
     Outcome result = Outcome::Running;
     QUrl location;
     QByteArray encodedAddress;
@@ -106,17 +124,30 @@ private:
     int statusCode = 0;
     QString reasonPhrase;
     QString failure;
+    RedirectKind firstAnswer = RedirectKind::None;
+    int redirects = 0;
+
+    // The basic authentication written in the address, for its host only.
+    QString loginHost;
+    QByteArray loginUser;
+    QByteArray loginPassword;
 
     // What the headers of the latest answer said.
     QByteArray redirectLocation;
     bool askedToRetry = false;
-    // Set by the body callback when it stopped the transfer, and why.
+    // The latest answer is a redirect to follow: its body is dropped.
+    bool redirecting = false;
+    qint64 droppedBody = 0;
+    // Set by the callbacks when they stopped the transfer, and why.
+    bool headersRead = false;
     bool capReached = false;
     bool notHtml = false;
     bool hostRefused = false;
 
     bool retried = false;
-    QElapsedTimer sinceStart;
+    // Time spent in requests: waits for a turn or a retry do not count in the time limit.
+    std::chrono::milliseconds spent {0};
+    QElapsedTimer sinceRequest;
     QTimer retryWait;
 };
 

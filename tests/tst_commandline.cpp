@@ -30,8 +30,9 @@ struct Run
 // The command line in this process, over the real network services.
 Run runHere(const QStringList &options)
 {
-    NetworkDocumentService documents;
-    NetworkTransfer transfer;
+    NetworkServices network;
+    HtmlDocumentService &documents = network;
+    InternetTransfer &transfer = network;
     QBuffer out;
     QBuffer err;
     out.open(QIODevice::WriteOnly);

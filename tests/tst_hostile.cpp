@@ -232,8 +232,8 @@ void HostileTest::connectionReset_midBody_neverReadAsWhole()
     constexpr int perRound = 8;
     HostileServer site;
     site.resetMidBody("/reset", "<a href='/from-reset.html'>reset</a> page not found");
-    NetworkDocumentService documents(Limit, Cap);
-    NetworkTransfer transfer(Limit, Cap);
+    NetworkServices documents({Limit, Cap});
+    NetworkServices &transfer = documents;
     for (int round = 0; round < rounds; ++round) {
         std::vector<std::unique_ptr<HtmlDocument>> pages;
         std::vector<std::unique_ptr<PageFetch>> fetches;

@@ -1,4 +1,4 @@
-#include <net/networkdocumentservice.h>
+#include <net/networkservices.h>
 #include <support/hangbound.h>
 #include <support/loopbackserver.h>
 
@@ -18,7 +18,7 @@ bool completes(const HtmlDocument &document, std::chrono::milliseconds idle = 10
     return sleepUntil([&] { return document.readyState() == ReadyStateComplete; }, idle);
 }
 
-QStringList linksOnceComplete(NetworkDocumentService &service, const QString &address)
+QStringList linksOnceComplete(HtmlDocumentService &service, const QString &address)
 {
     const auto document = service.createDocumentFromUrl(address);
     if (!completes(*document))
@@ -59,7 +59,7 @@ void NetworkDocumentTest::document_linksOfPage()
     server.page("/dir/page.html",
                 "<!doctype html><title>t</title><a href='a.html'>a</a> <a href='/b.html'>b</a>"
                 "<a href='https://other.test/c'>c</a><area href='#top'>");
-    NetworkDocumentService service;
+    NetworkServices service;
 
     QCOMPARE(linksOnceComplete(service, server.url("/dir/page.html")),
              QStringList({server.url("/dir/a.html"), server.url("/b.html"), "https://other.test/c",
@@ -71,7 +71,7 @@ void NetworkDocumentTest::document_errorStatusPageRead()
     LoopbackServer server;
     server.page("/missing", "<p>Not here. Try <a href='/home'>home</a>.", "text/html", 404);
     server.page("/failing", "<a href='/status'>status</a>", "text/html", 503);
-    NetworkDocumentService service;
+    NetworkServices service;
 
     QCOMPARE(linksOnceComplete(service, server.url("/missing")), QStringList {server.url("/home")});
     QCOMPARE(linksOnceComplete(service, server.url("/failing")),
@@ -84,7 +84,7 @@ void NetworkDocumentTest::document_redirectFollowedAndResolvedAgainstFinalAddres
     server.redirect("/old/start.html", "/moved/here.html", 301);
     server.redirect("/moved/here.html", server.url("/new/landing.html"), 307);
     server.page("/new/landing.html", "<a href='next.html'>next</a>");
-    NetworkDocumentService service;
+    NetworkServices service;
 
     QCOMPARE(linksOnceComplete(service, server.url("/old/start.html")),
              QStringList {server.url("/new/next.html")});
@@ -103,7 +103,7 @@ void NetworkDocumentTest::document_redirectToOtherSchemeNotFollowed()
     QFETCH(QString, target);
     LoopbackServer server;
     server.redirect("/away", target);
-    NetworkDocumentService service;
+    NetworkServices service;
 
     QCOMPARE(linksOnceComplete(service, server.url("/away")), QStringList());
 }
@@ -112,7 +112,7 @@ void NetworkDocumentTest::document_endlessRedirectsGiveNoLinks()
 {
     LoopbackServer server;
     server.redirect("/loop", "/loop");
-    NetworkDocumentService service;
+    NetworkServices service;
 
     QCOMPARE(linksOnceComplete(service, server.url("/loop")), QStringList());
     QVERIFY(server.hits("/loop") > 1);
@@ -138,7 +138,7 @@ void NetworkDocumentTest::document_contentType()
     QFETCH(bool, read);
     LoopbackServer server;
     server.page("/page", "<a href='/x'>x</a>", contentType);
-    NetworkDocumentService service;
+    NetworkServices service;
 
     QCOMPARE(linksOnceComplete(service, server.url("/page")),
              read ? QStringList {server.url("/x")} : QStringList());
@@ -148,7 +148,7 @@ void NetworkDocumentTest::document_nonHtmlBodyNotDownloaded()
 {
     LoopbackServer server;
     server.stall("/data.txt", "<a href='/x'>x</a>", "text/plain");
-    NetworkDocumentService service(2 * hangBound(10s));
+    NetworkServices service({2 * hangBound(10s)});
 
     const auto document = service.createDocumentFromUrl(server.url("/data.txt"));
     // Far sooner than the load limit: the headers were enough.
@@ -159,7 +159,7 @@ void NetworkDocumentTest::document_nonHtmlBodyNotDownloaded()
 
 void NetworkDocumentTest::document_refusedConnectionGivesNoLinks()
 {
-    NetworkDocumentService service;
+    NetworkServices service;
     QCOMPARE(linksOnceComplete(service, LoopbackServer::refusedUrl("/page.html")), QStringList());
 }
 
@@ -180,7 +180,7 @@ void NetworkDocumentTest::document_unloadableAddressCompleteAtOnce_data()
 void NetworkDocumentTest::document_unloadableAddressCompleteAtOnce()
 {
     QFETCH(QString, address);
-    NetworkDocumentService service;
+    NetworkServices service;
     const auto document = service.createDocumentFromUrl(address);
     QVERIFY(document);
     QCOMPARE(document->readyState(), ReadyStateComplete);
@@ -191,7 +191,7 @@ void NetworkDocumentTest::document_trickleEndsAtTimeLimitWithLinksRead()
 {
     LoopbackServer server;
     server.stall("/slow.html", "<!doctype html><a href='early.html'>early</a>");
-    NetworkDocumentService service(1s);
+    NetworkServices service({1s});
 
     const auto document = service.createDocumentFromUrl(server.url("/slow.html"));
     QCOMPARE(document->readyState(), ReadyStateLoading);
@@ -209,7 +209,7 @@ void NetworkDocumentTest::document_bodyReadUpToCap()
     page += "<a href='late.html'>late</a>";
     LoopbackServer server;
     server.page("/big.html", page);
-    NetworkDocumentService service(60s, cap);
+    NetworkServices service({60s, cap});
 
     QCOMPARE(linksOnceComplete(service, server.url("/big.html")),
              QStringList {server.url("/early.html")});
@@ -219,7 +219,7 @@ void NetworkDocumentTest::document_destroyedWhileLoadingClosesConnection()
 {
     LoopbackServer server;
     server.stall("/slow.html", "<!doctype html>");
-    NetworkDocumentService service;
+    NetworkServices service;
 
     auto document = service.createDocumentFromUrl(server.url("/slow.html"));
     QTRY_COMPARE_WITH_TIMEOUT(server.trickling("/slow.html"), 1, hangBoundMs(10s));
@@ -232,7 +232,7 @@ void NetworkDocumentTest::document_outlivesService()
 {
     LoopbackServer server;
     server.page("/page.html", "<a href='a.html'>a</a>");
-    auto service = std::make_unique<NetworkDocumentService>();
+    auto service = std::make_unique<NetworkServices>();
 
     const auto document = service->createDocumentFromUrl(server.url("/page.html"));
     service.reset();
@@ -247,7 +247,7 @@ void NetworkDocumentTest::document_manyLoadsAtOnce()
     for (int i = 0; i < count; ++i)
         server.page(QStringLiteral("/%1.html").arg(i),
                     QStringLiteral("<a href='/to/%1'>%1</a>").arg(i).toUtf8());
-    NetworkDocumentService service;
+    NetworkServices service;
 
     std::vector<std::unique_ptr<HtmlDocument>> documents;
     for (int i = 0; i < count; ++i)
@@ -269,7 +269,7 @@ void NetworkDocumentTest::document_destroyedWhileItsLinksAreReadIsLeftAlone()
         big += "<p>text and <a href='/l" + QByteArray::number(i) + "'>a link</a></p>";
     LoopbackServer server;
     server.page("/big.html", big);
-    auto service = std::make_unique<NetworkDocumentService>();
+    auto service = std::make_unique<NetworkServices>();
 
     std::vector<std::unique_ptr<HtmlDocument>> documents;
     for (int i = 0; i < count; ++i)

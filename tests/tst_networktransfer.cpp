@@ -1,4 +1,4 @@
-#include <net/networktransfer.h>
+#include <net/networkservices.h>
 #include <support/hangbound.h>
 #include <support/loopbackclient.h>
 #include <support/loopbackserver.h>
@@ -28,6 +28,10 @@ private slots:
     void fetch_bodyOfPage_data();
     void fetch_bodyOfPage();
     void fetch_redirectFollowed();
+    void fetch_tellsFirstRedirectAndFinalAddress_data();
+    void fetch_tellsFirstRedirectAndFinalAddress();
+    void fetch_headersOnly_data();
+    void fetch_headersOnly();
     void fetch_failures_data();
     void fetch_failures();
     void fetch_tellsStatusOfFinalAnswer();
@@ -72,7 +76,7 @@ void NetworkTransferTest::fetch_bodyOfPage()
     QFETCH(QString, text);
     LoopbackServer server;
     server.page("/page", body, contentType, status);
-    NetworkTransfer transfer;
+    NetworkServices transfer;
 
     const auto fetch = transfer.openUrl(server.url("/page"));
     QVERIFY(!fetch->isFinished());
@@ -87,12 +91,89 @@ void NetworkTransferTest::fetch_redirectFollowed()
     LoopbackServer server;
     server.redirect("/old", "/new", 301);
     server.page("/new", "moved here");
-    NetworkTransfer transfer;
+    NetworkServices transfer;
 
     const auto fetch = transfer.openUrl(server.url("/old"));
     QVERIFY(finishes(*fetch));
     QVERIFY(!fetch->failed());
     QCOMPARE(fetch->text(), "moved here");
+}
+
+void NetworkTransferTest::fetch_tellsFirstRedirectAndFinalAddress_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("login");
+    QTest::addColumn<RedirectKind>("kind");
+    QTest::newRow("no redirect") << "/page" << false << RedirectKind::None;
+    QTest::newRow("301") << "/301" << false << RedirectKind::Permanent;
+    QTest::newRow("308") << "/308" << false << RedirectKind::Permanent;
+    QTest::newRow("302") << "/302" << false << RedirectKind::Temporary;
+    QTest::newRow("303") << "/303" << false << RedirectKind::Temporary;
+    QTest::newRow("307") << "/307" << false << RedirectKind::Temporary;
+    QTest::newRow("the first of a chain") << "/307-to-301" << false << RedirectKind::Temporary;
+    QTest::newRow("login in the address") << "/301" << true << RedirectKind::Permanent;
+    QTest::newRow("login, no redirect") << "/page" << true << RedirectKind::None;
+}
+
+void NetworkTransferTest::fetch_tellsFirstRedirectAndFinalAddress()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, login);
+    QFETCH(RedirectKind, kind);
+    LoopbackServer server;
+    server.page("/page", "here");
+    for (const int status : {301, 302, 303, 307, 308})
+        server.redirect('/' + QString::number(status), "/page", status);
+    server.redirect("/307-to-301", "/301", 307);
+    NetworkServices transfer;
+
+    QString address = server.url(path);
+    if (login)
+        address.replace("http://", "http://someone:s3cret@");
+    const auto fetch = transfer.openUrl(address);
+    QVERIFY(finishes(*fetch));
+    QCOMPARE(fetch->httpStatus(), 200);
+    QCOMPARE(fetch->text(), "here");
+    QCOMPARE(fetch->redirectKind(), kind);
+    QCOMPARE(fetch->finalAddress(), server.url("/page"));
+}
+
+// The body of a headers-only fetch is never read: a stalled one would not finish.
+void NetworkTransferTest::fetch_headersOnly_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("methods");
+    QTest::newRow("HEAD answered") << "/page" << 200 << "HEAD";
+    QTest::newRow("missing") << "/missing" << 404 << "HEAD";
+    QTest::newRow("HEAD not allowed: one GET") << "/no-head-405" << 200 << "HEAD GET";
+    QTest::newRow("HEAD not implemented: one GET") << "/no-head-501" << 200 << "HEAD GET";
+    QTest::newRow("redirected") << "/moved" << 200 << "HEAD";
+}
+
+void NetworkTransferTest::fetch_headersOnly()
+{
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QString, methods);
+    LoopbackServer server;
+    server.stall("/page", "never read");
+    server.page("/missing", "not here", "text/html", 404);
+    for (const int refusal : {405, 501}) {
+        const QString refused = "/no-head-" + QString::number(refusal);
+        server.stall(refused, "never read");
+        server.refuseHead(refused, refusal);
+    }
+    server.redirect("/moved", "/page", 301);
+    NetworkServices transfer;
+
+    const auto fetch = transfer.openUrl(server.url(path), FetchMode::HeadersOnly);
+    QVERIFY(finishes(*fetch));
+    QVERIFY(!fetch->failed());
+    QCOMPARE(fetch->httpStatus(), status);
+    QCOMPARE(fetch->text(), QString());
+    QCOMPARE(server.methods(path == "/moved" ? "/page" : path), methods);
+    QCOMPARE(fetch->finalAddress(), server.url(path == "/moved" ? "/page" : path));
 }
 
 void NetworkTransferTest::fetch_failures_data()
@@ -122,7 +203,7 @@ void NetworkTransferTest::fetch_failures()
     server.redirect("/to-ftp", "ftp://127.0.0.1/");
     server.redirect("/loop", "/loop");
     server.redirect("/to-dead", "http://dead.test/");
-    NetworkTransfer transfer(loopbackOnlyClient(), 10s, 1 << 20);
+    NetworkServices transfer(loopbackOnlyClient(), {10s, 1 << 20});
 
     const QString address = path == "refused"      ? LoopbackServer::refusedUrl()
                             : path.startsWith('/') ? server.url(path)
@@ -141,7 +222,7 @@ void NetworkTransferTest::fetch_tellsStatusOfFinalAnswer()
     LoopbackServer server;
     server.redirect("/moved", "/gone");
     server.page("/gone", "Sorry, nothing here", "text/html", 404);
-    NetworkTransfer transfer;
+    NetworkServices transfer;
 
     const auto fetch = transfer.openUrl(server.url("/moved"));
     QVERIFY(finishes(*fetch));
@@ -177,7 +258,7 @@ void NetworkTransferTest::fetch_busyAnswerAskedAgainOnce()
     LoopbackServer server;
     server.page("/page", "the page");
     server.busy("/page", timesBusy, status, retryAfter);
-    NetworkTransfer transfer(4s);
+    NetworkServices transfer({4s});
 
     const auto fetch = transfer.openUrl(server.url("/page"));
     QVERIFY(finishes(*fetch));
@@ -202,7 +283,7 @@ void NetworkTransferTest::fetch_unfetchableAddressFailsAtOnce_data()
 void NetworkTransferTest::fetch_unfetchableAddressFailsAtOnce()
 {
     QFETCH(QString, address);
-    NetworkTransfer transfer;
+    NetworkServices transfer;
     const auto fetch = transfer.openUrl(address);
     QVERIFY(fetch);
     QVERIFY(fetch->isFinished());
@@ -214,7 +295,7 @@ void NetworkTransferTest::fetch_trickleFailsAtTimeLimit()
 {
     LoopbackServer server;
     server.stall("/slow", "partial");
-    NetworkTransfer transfer(1s);
+    NetworkServices transfer({1s});
 
     const auto fetch = transfer.openUrl(server.url("/slow"));
     QVERIFY(finishes(*fetch));
@@ -231,7 +312,7 @@ void NetworkTransferTest::fetch_bodyCutAtCap()
         body += QByteArray::number(i) + ' ';
     LoopbackServer server;
     server.page("/big.txt", body, "text/plain");
-    NetworkTransfer transfer(60s, cap);
+    NetworkServices transfer({60s, cap});
 
     const auto fetch = transfer.openUrl(server.url("/big.txt"));
     QVERIFY(finishes(*fetch));
@@ -243,7 +324,7 @@ void NetworkTransferTest::fetch_destroyedWhileRunningClosesConnection()
 {
     LoopbackServer server;
     server.stall("/slow", "partial");
-    NetworkTransfer transfer;
+    NetworkServices transfer;
 
     auto fetch = transfer.openUrl(server.url("/slow"));
     QTRY_COMPARE_WITH_TIMEOUT(server.trickling("/slow"), 1, hangBoundMs(10s));

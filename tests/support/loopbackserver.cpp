@@ -33,6 +33,8 @@ struct Answer
     int busyFor = 0;
     int busyStatus = 429;
     std::string retryAfter;
+    // Answered to HEAD requests when not 0.
+    int headStatus = 0;
 };
 
 std::string toStd(const QByteArray &bytes)
@@ -54,6 +56,7 @@ struct LoopbackServer::Server
     bool stopping = false;
     std::map<std::string, Answer> answers;
     std::map<std::string, int> hits;
+    std::map<std::string, std::string> methods;
     std::map<std::string, int> trickling;
     std::map<std::string, int> abandoned;
 
@@ -76,9 +79,15 @@ struct LoopbackServer::Server
         {
             const std::lock_guard lock(mutex);
             ++hits[request.path];
+            std::string &seen = methods[request.path];
+            seen += (seen.empty() ? "" : " ") + request.method;
             const auto found = answers.find(request.path);
             if (found == answers.end()) {
                 response.status = 404;
+                return;
+            }
+            if (found->second.headStatus != 0 && request.method == "HEAD") {
+                response.status = found->second.headStatus;
                 return;
             }
             if (found->second.busyFor > 0) {
@@ -208,6 +217,12 @@ void LoopbackServer::busy(const QString &path, int times, int status, const QByt
     answer.retryAfter = toStd(retryAfter);
 }
 
+void LoopbackServer::refuseHead(const QString &path, int status)
+{
+    const std::lock_guard lock(server->mutex);
+    server->answers[path.toStdString()].headStatus = status;
+}
+
 void LoopbackServer::redirect(const QString &path, const QString &target, int status)
 {
     Answer answer;
@@ -241,6 +256,13 @@ quint16 LoopbackServer::port() const
 int LoopbackServer::hits(const QString &path) const
 {
     return server->count(server->hits, path);
+}
+
+QString LoopbackServer::methods(const QString &path) const
+{
+    const std::lock_guard lock(server->mutex);
+    const auto found = server->methods.find(path.toStdString());
+    return found == server->methods.end() ? QString() : QString::fromStdString(found->second);
 }
 
 int LoopbackServer::trickling(const QString &path) const

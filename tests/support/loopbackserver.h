@@ -25,6 +25,8 @@ public:
     // Answers `path` the next `times` times with `status` and `Retry-After: retryAfter` before its
     // page (set after the page).
     void busy(const QString &path, int times, int status, const QByteArray &retryAfter);
+    // Answers HEAD requests for `path` with `status` and no more (set after the page).
+    void refuseHead(const QString &path, int status);
     // Answers `path` with a redirect to `target`, a path on this server or a whole address.
     void redirect(const QString &path, const QString &target, int status = 302);
     // Answers `path` with its headers and `head`, then trickles one more space every 20 ms and
@@ -38,6 +40,8 @@ public:
     quint16 port() const;
     // Requests received for `path`, whatever their query.
     int hits(const QString &path) const;
+    // Their methods, in the order received, separated by spaces: "HEAD GET".
+    QString methods(const QString &path) const;
     // Answers to `path` trickling at this moment, their headers and head sent.
     int trickling(const QString &path) const;
     // Trickling answers to `path` that ended because the client closed the connection.

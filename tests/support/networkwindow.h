@@ -4,8 +4,7 @@
 #include "windowharness.h"
 
 #include <app/mainwindow.h>
-#include <net/networkdocumentservice.h>
-#include <net/networktransfer.h>
+#include <net/networkservices.h>
 #include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
 
@@ -21,21 +20,22 @@
 using namespace skarnel;
 
 // The real window over the real network services, sharing one client as the program's do, each
-// load and fetch held to `limit` and `bodyCap`. Only loopback hosts resolve.
+// load and fetch held to the limits. Only loopback hosts resolve.
 struct NetworkWindow : WindowControls<NetworkWindow>
 {
-    NetworkWindow(std::chrono::milliseconds limit = std::chrono::seconds(60),
-                  qint64 bodyCap = 16 * 1024 * 1024)
-        : documents(client, limit, bodyCap)
-        , transfer(client, limit, bodyCap)
+    explicit NetworkWindow(FetchLimits limits = {})
+        : network(client, limits)
+    {
+    }
+    NetworkWindow(std::chrono::milliseconds limit, qint64 bodyCap = FetchLimits {}.bodyCap)
+        : NetworkWindow(FetchLimits {limit, bodyCap})
     {
     }
 
     std::shared_ptr<HttpClient> client = loopbackOnlyClient();
-    NetworkDocumentService documents;
-    NetworkTransfer transfer;
+    NetworkServices network;
     RecordingShell shell;
-    MainWindow window {documents, transfer, shell};
+    MainWindow window {network, network, shell};
 };
 
 // A page of text whose links are `hrefs`, one a paragraph.

@@ -239,7 +239,8 @@ void CheckTest::check_eachBrokenPageKeepsItsReason()
     const CheckResults &results = h.window.results();
     QCOMPARE(results.find(at("/gone"))->reason, "HTTP 404 Not Found");
     QCOMPARE(results.find(at("/gone"))->httpStatus, 404);
-    QCOMPARE(results.find(at("/soft"))->reason, "the text shows \"page not found\"");
+    QCOMPARE(results.find(at("/soft"))->reason,
+             "the text shows \"page not found\" in \"Sorry, Page Not Found\"");
     QCOMPARE(results.find(at("/custom"))->reason, "HTTP 503");
     QCOMPARE(results.find("http://dead.test/")->reason, "host not found");
     QVERIFY(!results.find(at("/fine"))->broken);
@@ -269,7 +270,8 @@ void CheckTest::brokenList_tooltipTellsWhyTheLineUnderTheMouseIsBroken()
     QCoreApplication::sendEvent(box->viewport(), &event);
     QVERIFY(QToolTip::isVisible());
     QCOMPARE(QToolTip::text(), "HTTP 410 Gone\nFound on:\n" + Start);
-    QCOMPARE(box->lineToolTipAt(lineCentre(1)), "the text shows \"404\"\nFound on:\n" + Start);
+    QCOMPARE(box->lineToolTipAt(lineCentre(1)),
+             "the text shows \"404\" in \"404\"\nFound on:\n" + Start);
     QCOMPARE(box->lineToolTipAt(QPoint(5, box->viewport()->height() - 2)), QString());
 }
 

@@ -10,6 +10,9 @@
 #include <walk/loadsahead.h>
 #include <walk/stopflag.h>
 
+#include <QSet>
+#include <QUrl>
+
 #include <site/sitemodel.h>
 
 #include <iterator>
@@ -141,9 +144,24 @@ std::optional<ShownErrorText> shownErrorText(LinkList &errors, const QString &lo
 struct Fetched
 {
     PageVerdict answer;
+    // Judged by its answer alone: an image, a style, a script, ... whose body was not fetched.
+    bool answerOnly = false;
     QString text;
     QString lowerText;
+    // The names its #fragments can point at, when they were asked for and could be read.
+    std::optional<QStringList> anchors;
 };
+
+// How the check fetches `address`: a resource by its answer alone, a page whose #fragments are to
+// be verified with its anchors, any other page as text.
+FetchMode fetchModeOf(const CommandContext &c, const QString &address)
+{
+    if (c.options.resources && c.site.kindOf(address) != AddressKind::Page)
+        return FetchMode::HeadersOnly;
+    if (c.options.fragments && c.site.fragments.contains(address))
+        return FetchMode::TextAndAnchors;
+    return FetchMode::Text;
+}
 
 // The page text box shows the start of the page text only. A text box lays out a line in time
 // that grows with the square of its length, and a page may well be a single line of megabytes:
@@ -151,15 +169,17 @@ struct Fetched
 constexpr qsizetype shownPageText = 16 * 1024;
 
 // Waits for the page's fetch and shows the start of its text; nothing when a stop aborted the
-// fetch.
+// fetch. A fetch of the answer alone has no text to show.
 std::optional<Fetched> fetchPageText(const CommandContext &c,
-                                     const std::unique_ptr<PageFetch> fetch)
+                                     const std::unique_ptr<PageFetch> fetch, bool answerOnly)
 {
     if (!waitUntilDoneOrStopped([&] { return fetch->isFinished(); }, c.stop))
         return std::nullopt; // the fetch closes its connection as it goes
     Fetched fetched;
     fetched.answer = answerVerdict(*fetch);
-    if (fetch->failed()) {
+    fetched.anchors = fetch->anchors();
+    if (fetch->failed() || answerOnly) {
+        fetched.answerOnly = answerOnly;
         c.host.clearPageText();
         return fetched;
     }
@@ -188,6 +208,8 @@ PageVerdict judge(const Fetched &fetched, LinkList &errors, const RunOptions &op
         verdict.reason = QStringLiteral("moved permanently to %1").arg(verdict.finalAddress);
         return verdict;
     }
+    if (fetched.answerOnly)
+        return verdict;
     if (const std::optional<ShownErrorText> shown = shownErrorText(errors, fetched.lowerText)) {
         // Lowering may change the length of a text in some scripts: the excerpt is then taken
         // from the lowered text, where the position holds.
@@ -195,10 +217,41 @@ PageVerdict judge(const Fetched &fetched, LinkList &errors, const RunOptions &op
                 fetched.text.size() == fetched.lowerText.size() ? fetched.text : fetched.lowerText;
         verdict.broken = true;
         verdict.reason = QStringLiteral("the text shows \"%1\" in \"%2\"")
-                                 .arg(shown->text,
-                                      excerptAround(source, shown->at, shown->size));
+                                 .arg(shown->text, excerptAround(source, shown->at, shown->size));
     }
     return verdict;
+}
+
+// Whether `anchors` hold the one a fragment names: compared exactly, as written and, when it
+// differs, percent-decoded.
+bool hasAnchor(const QSet<QString> &anchors, const QString &fragment)
+{
+    if (anchors.contains(fragment))
+        return true;
+    const QString decoded = QUrl::fromPercentEncoding(fragment.toUtf8());
+    return decoded != fragment && anchors.contains(decoded);
+}
+
+// Each #fragment the crawl met for `page` that no anchor of the page answers is broken: a line of
+// its own, PAGE#name, counted as broken.
+void checkFragments(SiteModel &site, const QString &page, const QStringList &anchors)
+{
+    const auto fragments = site.fragments.constFind(page);
+    if (fragments == site.fragments.cend())
+        return;
+    const QSet<QString> names(anchors.cbegin(), anchors.cend());
+    for (const QString &fragment : *fragments) {
+        if (hasAnchor(names, fragment))
+            continue;
+        const QString whole = page + QLatin1Char('#') + fragment;
+        PageVerdict missing;
+        missing.broken = true;
+        missing.httpStatus = site.results.find(page) ? site.results.find(page)->httpStatus : 0;
+        missing.reason = QStringLiteral("no anchor #%1 on the page").arg(fragment);
+        site.results.record(whole, missing);
+        site.brokenCount.add();
+        site.brokenPages.append(whole);
+    }
 }
 
 bool isExcluded(const CommandContext &c, const QString &address)
@@ -225,8 +278,10 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
 {
     // The walk fixes its bound when it begins: entries added while the phase runs are not visited.
     LoadsAhead<PageFetch> ahead(
-            [&transfer](const QString &address) { return transfer.openUrl(address); }, c.stop,
-            c.loadAhead);
+            [&transfer, &c](const QString &address) {
+                return transfer.openUrl(address, fetchModeOf(c, address));
+            },
+            c.stop, c.loadAhead);
     ListWalk walk {.list = list, .stop = c.stop, .loads = ahead};
     walk.progress = [&c, before, all](qsizetype index, qsizetype) {
         c.host.progress(QStringLiteral("checking %1 of %2").arg(before + index + 1).arg(all));
@@ -237,7 +292,8 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
     // A fetch that a stop aborted goes to the next entry at once, without the yield after it.
     std::optional<Fetched> fetched;
     const auto fetch = [&](const QString &address) {
-        fetched = fetchPageText(c, ahead.takeOrStart(address));
+        fetched = fetchPageText(c, ahead.takeOrStart(address),
+                                fetchModeOf(c, address) == FetchMode::HeadersOnly);
         return fetched.has_value();
     };
     const auto judgeFetched = [&](const QString &address) {
@@ -250,6 +306,8 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
         c.site.results.record(address, verdict);
         if (verdict.broken)
             recordBroken(c.site, list);
+        if (page.anchors)
+            checkFragments(c.site, address, *page.anchors);
     };
     walkList(walk, fetch, judgeFetched);
 }

@@ -4,10 +4,30 @@
 
 namespace skarnel {
 
+namespace {
+
+Redirect redirectOf(RedirectKind kind)
+{
+    switch (kind) {
+    case RedirectKind::None:
+        return Redirect::None;
+    case RedirectKind::Permanent:
+        return Redirect::Permanent;
+    case RedirectKind::Temporary:
+        return Redirect::Temporary;
+    }
+    return Redirect::None;
+}
+
+} // namespace
+
 PageVerdict answerVerdict(const PageFetch &fetch)
 {
     PageVerdict verdict;
     verdict.httpStatus = fetch.httpStatus();
+    verdict.firstRedirect = redirectOf(fetch.redirectKind());
+    if (verdict.firstRedirect != Redirect::None)
+        verdict.finalAddress = fetch.finalAddress();
     if (fetch.failed()) {
         verdict.broken = true;
         verdict.reason = fetch.failureReason().isEmpty() ? QStringLiteral("could not be fetched")

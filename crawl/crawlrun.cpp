@@ -35,14 +35,15 @@ void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
     c.host.setForceStopEnabled(true);
 
     c.host.progress(QStringLiteral("crawling the start page"));
+    const PageReadOptions reading {.resources = c.options.resources};
     const QString start = c.host.startAddress();
-    crawlPage(c, documents.createDocumentFromUrl(start), start);
+    crawlPage(c, documents.createDocumentFromUrl(start, reading), start);
 
     // The walk fixes its bound when it begins: pages that the internal pages add are recorded,
     // not loaded. An entry that is gone (New emptied the list) ends the run as a stop would.
     LoadsAhead<HtmlDocument> ahead(
-            [&documents](const QString &address) {
-                return documents.createDocumentFromUrl(address);
+            [&documents, reading](const QString &address) {
+                return documents.createDocumentFromUrl(address, reading);
             },
             c.stop, c.loadAhead);
     ListWalk walk {.list = c.site.internal, .stop = c.stop, .loads = ahead};
@@ -51,13 +52,8 @@ void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
     };
     // Only pages are crawled: not the images, styles, scripts and frames a page names, nor the
     // pages the user keeps out of the crawl.
-    if (c.options.resources || !c.options.noCrawl.pattern().isEmpty()) {
-        walk.passOver = [&c](const QString &address) {
-            return c.site.kindOf(address) != AddressKind::Page
-                   || (!c.options.noCrawl.pattern().isEmpty()
-                       && c.options.noCrawl.match(address).hasMatch());
-        };
-    }
+    if (!crawlsEveryEntry(c))
+        walk.passOver = [&c](const QString &address) { return !isCrawledPage(c, address); };
     walkList(walk, [&](const QString &address) {
         crawlPage(c, ahead.takeOrStart(address), address);
         return true;

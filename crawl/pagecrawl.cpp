@@ -14,6 +14,27 @@ namespace skarnel {
 
 namespace {
 
+AddressKind kindOf(ResourceKind kind)
+{
+    switch (kind) {
+    case ResourceKind::Page:
+        return AddressKind::Page;
+    case ResourceKind::Image:
+        return AddressKind::Image;
+    case ResourceKind::Style:
+        return AddressKind::Style;
+    case ResourceKind::Script:
+        return AddressKind::Script;
+    case ResourceKind::Frame:
+        return AddressKind::Frame;
+    case ResourceKind::Media:
+        return AddressKind::Media;
+    case ResourceKind::Other:
+        return AddressKind::Other;
+    }
+    return AddressKind::Other;
+}
+
 void recordLink(const CommandContext &c, const QString &address)
 {
     SiteModel &site = c.site;
@@ -38,6 +59,34 @@ void recordLink(const CommandContext &c, const QString &address)
 }
 
 // An empty fragment and "top" lead to the top of any page: they need no anchor.
+bool needsAnchor(const QString &fragment);
+
+// Records one address that `pageAddress` names as a `kind`, when it passes the link filter; with
+// fragments on, under its address without the fragment, which is noted for its page.
+void recordFound(const CommandContext &c, const QString &address, AddressKind kind,
+                 const QString &pageAddress)
+{
+    QString listed = address;
+    QString fragment;
+    if (c.options.fragments) {
+        if (const qsizetype hash = address.indexOf(QLatin1Char('#')); hash >= 0) {
+            listed = address.first(hash);
+            fragment = address.sliced(hash + 1);
+        }
+    }
+    if (!passesLinkFilter(listed))
+        return;
+    // Noted before the link is recorded: recording yields, and New may clear the notes.
+    c.site.origins.note(listed, pageAddress);
+    if (needsAnchor(fragment)) {
+        c.site.noteFragment(listed, fragment);
+        c.site.origins.note(address, pageAddress);
+    }
+    if (c.options.resources)
+        c.site.noteKind(listed, kind);
+    recordLink(c, listed);
+}
+
 bool needsAnchor(const QString &fragment)
 {
     return !fragment.isEmpty() && fragment.compare(QLatin1String("top"), Qt::CaseInsensitive) != 0;
@@ -57,26 +106,14 @@ void crawlPage(const CommandContext &c, const std::unique_ptr<HtmlDocument> docu
     if (document) {
         waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; },
                                c.stop);
-        const QStringList links = document->links();
-        for (const QString &address : links) {
-            if (!c.options.fragments) {
-                if (!passesLinkFilter(address))
-                    continue;
-                // Noted before the link is recorded: recording yields, and New may clear them.
-                c.site.origins.note(address, pageAddress);
-                recordLink(c, address);
-                continue;
-            }
-            const qsizetype hash = address.indexOf(QLatin1Char('#'));
-            const QString listed = hash < 0 ? address : address.first(hash);
-            if (!passesLinkFilter(listed))
-                continue;
-            c.site.origins.note(listed, pageAddress);
-            if (hash >= 0 && needsAnchor(address.sliced(hash + 1))) {
-                c.site.noteFragment(listed, address.sliced(hash + 1));
-                c.site.origins.note(address, pageAddress);
-            }
-            recordLink(c, listed);
+        if (c.options.resources) {
+            const QList<FoundLink> found = document->foundLinks();
+            for (const FoundLink &link : found)
+                recordFound(c, link.address, kindOf(link.kind), pageAddress);
+        } else {
+            const QStringList links = document->links();
+            for (const QString &address : links)
+                recordFound(c, address, AddressKind::Page, pageAddress);
         }
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <html/htmllinks.h>
 #include <net/redirectkind.h>
 
 #include <QString>
@@ -27,8 +28,17 @@ public:
 
     virtual QString readyState() const = 0;
     virtual QStringList links() const = 0;
-    // The address of the page's final answer, after redirects, without user name and password; before
-    // an answer, the address being asked for. Empty from documents that cannot tell.
+    // Every address the page names, links and (when the document was asked for them) the
+    // resources a browser would fetch, each with its kind, in document order.
+    virtual QList<FoundLink> foundLinks() const
+    {
+        QList<FoundLink> found;
+        for (const QString &address : links())
+            found.append({address, ResourceKind::Page});
+        return found;
+    }
+    // The address of the page's final answer, after redirects, without user name and password;
+    // before an answer, the address being asked for. Empty from documents that cannot tell.
     virtual QString finalAddress() const { return {}; }
     // What the first answer was: the page itself or a redirect, and of which kind.
     virtual RedirectKind redirectKind() const { return RedirectKind::None; }
@@ -42,6 +52,13 @@ public:
     // Starts loading the page at `address`, used exactly as given. Never returns null: an
     // address that cannot be loaded gives a document that completes with no links.
     virtual std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) = 0;
+    // The same, reading what `options` ask for besides the links. A service that reads links only
+    // gives a document of links.
+    virtual std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address,
+                                                                PageReadOptions)
+    {
+        return createDocumentFromUrl(address);
+    }
 };
 
 inline const QString ReadyStateComplete = QStringLiteral("complete");

@@ -3,8 +3,10 @@
 #include <net/redirectkind.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace skarnel {
 
@@ -41,11 +43,17 @@ public:
     virtual QString finalAddress() const { return {}; }
     // What the first answer was: the page itself or a redirect, and of which kind.
     virtual RedirectKind redirectKind() const { return RedirectKind::None; }
+    // With FetchMode::TextAndAnchors, the names a #fragment can point at in the page (the `id` of
+    // any element, the `name` of an `a`); nothing when they were not read: the page did not answer
+    // 2xx with HTML, or could not be read within its limits. The fetch finishes once they are read.
+    virtual std::optional<QStringList> anchors() const { return std::nullopt; }
 };
 
 enum class FetchMode {
     // The whole body, as text.
     Text,
+    // The whole body, as text, and the page's anchors, read aside.
+    TextAndAnchors,
     // The answer alone: its status and where it led. The body is never downloaded and text() is
     // empty; a server that does not answer HEAD (405, 501) is asked once with a GET that ends
     // after its headers.

@@ -1,20 +1,52 @@
 #include "networkpagefetch.h"
 
 #include <html/htmldecoding.h>
+#include <net/asidereading.h>
 #include <net/pagedownload.h>
 
 namespace skarnel {
 
-NetworkPageFetch::NetworkPageFetch(std::unique_ptr<PageDownload> pageDownload)
+NetworkPageFetch::NetworkPageFetch(std::unique_ptr<PageDownload> pageDownload, bool readAnchors)
     : download(std::move(pageDownload))
 {
+    if (!readAnchors || download->outcome() != PageDownload::Outcome::Running)
+        return;
+    anchorReading = std::make_unique<AsideReading>();
+    // The download is the connection's context: it goes with the fetch.
+    QObject::connect(download.get(), &PageDownload::ended, download.get(),
+                     [this] { readAnchorsAside(); });
 }
 
 NetworkPageFetch::~NetworkPageFetch() = default;
 
+// Only a whole page that answered 2xx with HTML has anchors worth reading: a page cut short by its
+// limits would be read as far as it arrived, and its anchors guessed.
+void NetworkPageFetch::readAnchorsAside()
+{
+    const int status = download->status();
+    if (download->outcome() != PageDownload::Outcome::Complete || status < 200 || status > 299
+        || !isHtmlContentType(download->contentType())) {
+        anchorReading.reset();
+        return;
+    }
+    anchorReading->start(*download, {.resources = false, .anchors = true});
+}
+
 bool NetworkPageFetch::isFinished() const
 {
-    return download->outcome() != PageDownload::Outcome::Running;
+    if (download->outcome() == PageDownload::Outcome::Running)
+        return false;
+    return !anchorReading || anchorReading->isDone();
+}
+
+std::optional<QStringList> NetworkPageFetch::anchors() const
+{
+    if (!anchorReading || !anchorReading->isDone())
+        return std::nullopt;
+    const PageReading read = anchorReading->result();
+    if (!read.complete)
+        return std::nullopt;
+    return read.anchors;
 }
 
 bool NetworkPageFetch::failed() const

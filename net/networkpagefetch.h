@@ -7,6 +7,7 @@
 
 namespace skarnel {
 
+class AsideReading;
 class PageDownload;
 
 // A fetch by NetworkServices. A body that reaches the size cap counts as finished, with the text of
@@ -14,7 +15,9 @@ class PageDownload;
 class NetworkPageFetch final : public PageFetch
 {
 public:
-    explicit NetworkPageFetch(std::unique_ptr<PageDownload> pageDownload);
+    // With `readAnchors`, a page that answers 2xx with HTML has its anchors read aside once it has
+    // arrived, and the fetch finishes once they are read.
+    explicit NetworkPageFetch(std::unique_ptr<PageDownload> pageDownload, bool readAnchors = false);
     ~NetworkPageFetch() override;
 
     bool isFinished() const override;
@@ -25,9 +28,14 @@ public:
     QString failureReason() const override;
     QString finalAddress() const override;
     RedirectKind redirectKind() const override;
+    std::optional<QStringList> anchors() const override;
 
 private:
+    void readAnchorsAside();
+
     std::unique_ptr<PageDownload> download;
+    // The anchors' reading, while one is wanted or under way.
+    std::unique_ptr<AsideReading> anchorReading;
     // Decoded on first demand after the download has ended, as text() is const.
     mutable std::optional<QString> decoded;
 };

@@ -22,10 +22,18 @@ NetworkServices::~NetworkServices() = default;
 
 std::unique_ptr<HtmlDocument> NetworkServices::createDocumentFromUrl(const QString &address)
 {
+    return createDocumentFromUrl(address, PageReadOptions {});
+}
+
+std::unique_ptr<HtmlDocument> NetworkServices::createDocumentFromUrl(const QString &address,
+                                                                     PageReadOptions options)
+{
     // The crawl reads the links of whatever page comes back: a busy server's answer is not waited
     // out.
-    return std::make_unique<NetworkHtmlDocument>(std::make_unique<PageDownload>(
-            client, address, limits, PageDownload::Accept::HtmlOnly, PageDownload::Retry::Never));
+    return std::make_unique<NetworkHtmlDocument>(
+            std::make_unique<PageDownload>(client, address, limits, PageDownload::Accept::HtmlOnly,
+                                           PageDownload::Retry::Never),
+            options);
 }
 
 std::unique_ptr<PageFetch> NetworkServices::openUrl(const QString &address)
@@ -35,11 +43,13 @@ std::unique_ptr<PageFetch> NetworkServices::openUrl(const QString &address)
 
 std::unique_ptr<PageFetch> NetworkServices::openUrl(const QString &address, FetchMode mode)
 {
-    return std::make_unique<NetworkPageFetch>(std::make_unique<PageDownload>(
-            client, address, limits,
-            mode == FetchMode::HeadersOnly ? PageDownload::Accept::HeadersOnly
-                                           : PageDownload::Accept::AnyContent,
-            PageDownload::Retry::WhenAsked));
+    return std::make_unique<NetworkPageFetch>(
+            std::make_unique<PageDownload>(client, address, limits,
+                                           mode == FetchMode::HeadersOnly
+                                                   ? PageDownload::Accept::HeadersOnly
+                                                   : PageDownload::Accept::AnyContent,
+                                           PageDownload::Retry::WhenAsked),
+            mode == FetchMode::TextAndAnchors);
 }
 
 } // namespace skarnel

@@ -33,6 +33,8 @@ public:
     ~NetworkServices() override;
 
     std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
+    std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address,
+                                                        PageReadOptions options) override;
     std::unique_ptr<PageFetch> openUrl(const QString &address) override;
     std::unique_ptr<PageFetch> openUrl(const QString &address, FetchMode mode) override;
 

@@ -27,7 +27,14 @@ void scanPageForLink(const CommandContext &c, const std::unique_ptr<HtmlDocument
 
     // No yield happens between the links of one page, so the address is read once.
     const QString wanted = c.host.searchedAddress();
-    const QStringList links = document->links();
+    // With resources on, a page that embeds the address links to it as much as one that links.
+    QStringList links;
+    if (c.options.resources) {
+        for (const FoundLink &link : document->foundLinks())
+            links.append(link.address);
+    } else {
+        links = document->links();
+    }
     for (const QString &address : links) {
         if (address != wanted)
             continue;
@@ -44,8 +51,9 @@ void findReferringPages(const CommandContext &c, HtmlDocumentService &documents)
     // The walk fixes its bound when it begins: entries added while the search runs are not
     // visited. It yields nowhere: the waits for the pages give the window its turns.
     LoadsAhead<HtmlDocument> ahead(
-            [&documents](const QString &address) {
-                return documents.createDocumentFromUrl(address);
+            [&documents,
+             reading = PageReadOptions {.resources = c.options.resources}](const QString &address) {
+                return documents.createDocumentFromUrl(address, reading);
             },
             c.stop, c.loadAhead);
     ListWalk walk {
@@ -53,6 +61,9 @@ void findReferringPages(const CommandContext &c, HtmlDocumentService &documents)
     walk.progress = [&c](qsizetype index, qsizetype bound) {
         c.host.progress(QStringLiteral("searching %1 of %2").arg(index + 1).arg(bound));
     };
+    // Only pages are searched, as only pages are crawled.
+    if (!crawlsEveryEntry(c))
+        walk.passOver = [&c](const QString &address) { return !isCrawledPage(c, address); };
     walkList(walk, [&](const QString &address) {
         scanPageForLink(c, ahead.takeOrStart(address), address);
         return false;

@@ -16,22 +16,54 @@ namespace skarnel {
 
 namespace {
 
-ReportPage pageOf(const QString &address, bool internal, const CheckResults &results,
-                  const LinkOrigins &origins)
+QString redirectName(Redirect redirect)
+{
+    switch (redirect) {
+    case Redirect::None:
+        return {};
+    case Redirect::Permanent:
+        return QStringLiteral("permanent");
+    case Redirect::Temporary:
+        return QStringLiteral("temporary");
+    }
+    return {};
+}
+
+ReportPage pageOf(const SiteModel &site, const QString &address, bool internal, AddressKind kind)
 {
     ReportPage page;
     page.address = address;
     page.internal = internal;
-    if (const PageVerdict *verdict = results.find(address)) {
-        page.result = verdict->broken ? ReportPage::Result::Broken : ReportPage::Result::Ok;
+    page.kind = addressKindName(kind);
+    if (const PageVerdict *verdict = site.results.find(address)) {
+        page.result = verdict->excluded ? ReportPage::Result::NotChecked
+                      : verdict->broken ? ReportPage::Result::Broken
+                                        : ReportPage::Result::Ok;
         page.reason = verdict->reason;
         page.httpStatus = verdict->httpStatus;
+        page.finalAddress = verdict->finalAddress;
+        page.redirect = redirectName(verdict->firstRedirect);
     }
-    if (const LinkOrigins::Origins *found = origins.find(address)) {
+    if (const LinkOrigins::Origins *found = site.origins.find(address)) {
         page.foundOn = found->pages;
         page.foundOnCount = found->count;
     }
     return page;
+}
+
+// A listed address's row, then a row for each of its #fragments the check looked for.
+void appendRows(Report &report, const SiteModel &site, const QString &address, bool internal)
+{
+    const AddressKind kind = site.kindOf(address);
+    report.pages.append(pageOf(site, address, internal, kind));
+    const auto fragments = site.fragments.constFind(address);
+    if (fragments == site.fragments.cend())
+        return;
+    for (const QString &fragment : *fragments) {
+        const QString whole = address + QLatin1Char('#') + fragment;
+        if (site.results.find(whole))
+            report.pages.append(pageOf(site, whole, internal, kind));
+    }
 }
 
 // A surrogate without its pair (text cut in the middle of a character) becomes U+FFFD: UTF-8
@@ -423,28 +455,19 @@ QByteArray junit(const Report &report)
 
 } // namespace
 
-Report buildReport(const QString &start, const QDateTime &time, const ReportCounts &counts,
-                   const QStringList &internal, const QStringList &external,
-                   const CheckResults &results, const LinkOrigins &origins)
+Report buildReport(const SiteModel &site, const QString &start, const QDateTime &time)
 {
     Report report;
     report.start = start;
     report.time = time;
-    report.counts = counts;
-    report.pages.reserve(internal.size() + external.size());
-    for (const QString &address : internal)
-        report.pages.append(pageOf(address, true, results, origins));
-    for (const QString &address : external)
-        report.pages.append(pageOf(address, false, results, origins));
+    report.counts = {site.internalCount.value(), site.externalCount.value(),
+                     site.totalCount.value(), site.brokenCount.value()};
+    report.pages.reserve(site.internal.count() + site.external.count());
+    for (const QString &address : site.internal.entries())
+        appendRows(report, site, address, true);
+    for (const QString &address : site.external.entries())
+        appendRows(report, site, address, false);
     return report;
-}
-
-Report buildReport(const SiteModel &site, const QString &start, const QDateTime &time)
-{
-    const ReportCounts counts {site.internalCount.value(), site.externalCount.value(),
-                               site.totalCount.value(), site.brokenCount.value()};
-    return buildReport(start, time, counts, site.internal.entries(), site.external.entries(),
-                       site.results, site.origins);
 }
 
 QString resultName(ReportPage::Result result)

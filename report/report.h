@@ -7,8 +7,6 @@
 
 namespace skarnel {
 
-class CheckResults;
-class LinkOrigins;
 struct SiteModel;
 
 // What a check of one site found, as plain data: what the window shows, with each page's
@@ -53,13 +51,9 @@ struct Report
     QList<ReportPage> pages;
 };
 
-// One page a listed address, the internal list first; an address the check did not reach is
-// "not checked".
-Report buildReport(const QString &start, const QDateTime &time, const ReportCounts &counts,
-                   const QStringList &internal, const QStringList &external,
-                   const CheckResults &results, const LinkOrigins &origins);
-
-// The report of what `site` holds now, the counts as its counters have them.
+// The report of what `site` holds now, the counts as its counters have them: one page a listed
+// address, the internal list first, each followed by the #fragments the check looked for in it;
+// an address the check did not reach is "not checked".
 Report buildReport(const SiteModel &site, const QString &start, const QDateTime &time);
 
 enum class ReportFormat { Text, Csv, Json, Html, Junit };

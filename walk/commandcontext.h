@@ -2,6 +2,8 @@
 
 #include <walk/runoptions.h>
 
+#include <QString>
+
 namespace skarnel {
 
 class CommandHost;
@@ -20,5 +22,11 @@ struct CommandContext
     bool loadAhead = true;
     RunOptions options = {};
 };
+
+// Whether the crawl and the search load `address` as a page: not when it is an image, a style,
+// a script, a frame or another resource, nor when the user keeps it out of the crawl.
+bool isCrawledPage(const CommandContext &command, const QString &address);
+// Whether every listed address is loaded as a page, as when neither switch above is on.
+bool crawlsEveryEntry(const CommandContext &command);
 
 } // namespace skarnel

@@ -2,7 +2,7 @@
 // buttons over a generated site on loopback, timed against other tools fetching the same pages.
 //
 //   skarnel_bench --size P [--delay MS] [--links L] [--runs N]
-//                 [--anchors wget,curl,cli] [--no-check] [--work DIR]
+//                 [--anchors wget,curl,cli] [--no-check] [--parse-cost] [--work DIR]
 //   skarnel_bench --idle [--work DIR]
 //   skarnel_bench --dead-hosts N [--work DIR]
 //
@@ -10,11 +10,17 @@
 // process of its own, so that peak memory is that size's. With --runs N the crawl and check run N
 // times, each in a new window, and so does every other tool; times are the median of the runs,
 // peak memory is that of the first run.
+//
+// With --parse-cost, each crawl is followed by the html library's own work on the same pages, on
+// one thread, so that the crawl's CPU time can be set against what reading the links alone costs.
+#include "site.h"
 #include "siteserver.h"
 #include "tools.h"
 
 #include <app/desktopshell.h>
 #include <app/mainwindow.h>
+#include <html/htmldecoding.h>
+#include <html/htmllinks.h>
 #include <net/httpclient.h>
 #include <net/networkservices.h>
 #include <widgets/listbox.h>
@@ -25,6 +31,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -35,6 +42,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -58,6 +66,7 @@ struct Arguments
     bool idle = false;
     int deadHosts = 0;
     bool check = true;
+    bool parseCost = false;
     int runs = 1;
     std::vector<std::string> anchors;
     std::string work = "/tmp";
@@ -66,7 +75,7 @@ struct Arguments
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: skarnel_bench --size PAGES [--delay MS] [--links N] [--runs N] "
-                         "[--anchors wget,curl,cli] [--no-check] [--work DIR]\n"
+                         "[--anchors wget,curl,cli] [--no-check] [--parse-cost] [--work DIR]\n"
                          "       skarnel_bench --idle [--work DIR]\n"
                          "       skarnel_bench --dead-hosts N [--work DIR]\n");
     std::exit(2);
@@ -94,6 +103,8 @@ Arguments parse(int argc, char **argv)
             a.deadHosts = std::stoi(value());
         else if (arg == "--no-check")
             a.check = false;
+        else if (arg == "--parse-cost")
+            a.parseCost = true;
         else if (arg == "--work")
             a.work = value();
         else if (arg == "--runs")
@@ -154,6 +165,14 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU time of the calling thread alone.
+double threadCpuSeconds()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 // Peak resident memory of this process, in MiB: VmHWM.
@@ -272,6 +291,41 @@ struct Program
     }
     QStringList entries(const char *list) const { return get<ListBox>(list)->entries(); }
 };
+
+// The CPU time that the html library alone spends on the pages a crawl of `site` loads: the
+// start page and every internal page, byte for byte and with the Content-Type the servers send,
+// each read once by readLinks() as the crawl reads it, and decoded once by decodeHtml() for a
+// figure of decoding alone. Only this thread's time inside those calls counts; making the pages
+// does not. The pages are made one at a time, so that the largest site adds no memory.
+struct HtmlCost
+{
+    double readLinksCpu = 0;
+    double decodeCpu = 0;
+    long long pages = 0;
+    long long links = 0;
+};
+
+HtmlCost htmlCost(const SiteShape &site)
+{
+    const QByteArray type = PageContentType;
+    HtmlCost cost;
+    for (int n = 0; n <= site.pages; ++n) {
+        const QByteArray body =
+                QByteArray::fromStdString(n == 0 ? startPage(site) : internalPage(site, n));
+        const QUrl address(
+                QString::fromStdString(site.internalOrigin + (n == 0 ? "/" : internalPagePath(n))));
+        const double start = threadCpuSeconds();
+        const QStringList links = readLinks(body, type, address);
+        const double linksRead = threadCpuSeconds();
+        const QString text = decodeHtml(body, type);
+        const double decoded = threadCpuSeconds();
+        cost.readLinksCpu += linksRead - start;
+        cost.decodeCpu += decoded - linksRead;
+        cost.links += links.size();
+        cost.pages += text.isEmpty() ? 0 : 1;
+    }
+    return cost;
+}
 
 void putCounts(const char *prefix, const SiteServers::Counts &c)
 {
@@ -438,6 +492,16 @@ int runSize(const Arguments &a, SiteServers &servers)
         figures.note("crawl_pages_per_s", crawlCounts.pagesHit / crawl.wall);
         figures.note("crawl_links_per_s", double(total) / crawl.wall);
         figures.note("crawl_ui_worst_ms", probe.worst());
+        if (a.parseCost) {
+            const HtmlCost cost = htmlCost(servers.shape());
+            figures.note("parse_cpu_s", cost.readLinksCpu);
+            figures.note("decode_cpu_s", cost.decodeCpu);
+            figures.note("crawl_cpu_over_parse", crawl.cpu / cost.readLinksCpu);
+            if (r + 1 == a.runs) {
+                put("parse_pages", cost.pages);
+                put("parse_links", cost.links);
+            }
+        }
         if (r + 1 == a.runs) {
             put("crawl_pages", crawlCounts.pagesHit);
             put("internal_links", program.counter("lblInternal"));

@@ -80,11 +80,6 @@ std::string head(const std::string &title)
              "<script>window.dataLayer=window.dataLayer||[];</script>\n</head>\n";
 }
 
-std::string pagePath(int number)
-{
-    return "/page/" + std::to_string(number) + ".html";
-}
-
 // The links of internal page `number`, in document order: five in the navigation, the rest in
 // the text, kinds taken in turn.
 std::vector<std::string> pageLinks(const SiteShape &site, int number)
@@ -96,20 +91,20 @@ std::vector<std::string> pageLinks(const SiteShape &site, int number)
 
     links.push_back("/");
     for (int k = 0; k < std::min(4, site.linksPerPage - 1); ++k)
-        links.push_back(pagePath(internal(k + 1000)));
+        links.push_back(internalPagePath(internal(k + 1000)));
 
     int deep = 0;
     int external = 0;
     for (int k = 0; k < bodyLinks; ++k) {
         switch (k % 10) {
         case 0:
-            links.push_back(pagePath(internal(k)));
+            links.push_back(internalPagePath(internal(k)));
             break;
         case 1:
             links.push_back(std::to_string(internal(k)) + ".html");
             break; // relative
         case 2:
-            links.push_back(site.internalOrigin + pagePath(internal(k)));
+            links.push_back(site.internalOrigin + internalPagePath(internal(k)));
             break;
         case 3:
         case 4:
@@ -118,7 +113,7 @@ std::vector<std::string> pageLinks(const SiteShape &site, int number)
             break;
         case 5:
             links.push_back(k % 20 == 5 ? std::string("#top")
-                                        : pagePath(internal(k)) + "#section-2");
+                                        : internalPagePath(internal(k)) + "#section-2");
             break;
         case 6:
             links.push_back("mailto:office" + std::to_string(number % 7) + "@example.org");
@@ -145,12 +140,18 @@ void appendLink(std::string &out, const std::string &href, Random &random)
 
 } // namespace
 
+std::string internalPagePath(int number)
+{
+    return "/page/" + std::to_string(number) + ".html";
+}
+
 std::string startPage(const SiteShape &site)
 {
     std::string html =
             head("Welcome") + "<body>\n<header><h1>Welcome</h1></header>\n<main>\n<ul>\n";
     for (int n = 1; n <= site.pages; ++n)
-        html += "<li><a href=\"" + pagePath(n) + "\">Page " + std::to_string(n) + "</a></li>\n";
+        html += "<li><a href=\"" + internalPagePath(n) + "\">Page " + std::to_string(n)
+                + "</a></li>\n";
     html += "</ul>\n</main>\n</body>\n</html>\n";
     return html;
 }

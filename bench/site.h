@@ -31,6 +31,12 @@ struct SitePage
     std::string body;
 };
 
+// The Content-Type that every page of the site is served with.
+inline constexpr const char *PageContentType = "text/html; charset=utf-8";
+
+// "/page/N.html": the path of internal page `number`.
+std::string internalPagePath(int number);
+
 std::string startPage(const SiteShape &site);
 std::string internalPage(const SiteShape &site, int number);
 SitePage deepPage(const SiteShape &site, int number);

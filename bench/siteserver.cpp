@@ -180,7 +180,7 @@ private:
     {
         count(request, response);
         const std::string_view path = request.path;
-        constexpr const char *html = "text/html; charset=utf-8";
+        constexpr const char *html = PageContentType;
         if (path == "/") {
             pageHits[0].fetch_add(1, std::memory_order_relaxed);
             response.set_content(start, html);
@@ -216,7 +216,7 @@ private:
         if (const int e = numberIn(request.path, "/ext/"); e >= 0 && e < site.externalPages) {
             external->fetch_add(1, std::memory_order_relaxed);
             response.status = externalPages[std::size_t(e)].status;
-            response.set_content(externalPages[std::size_t(e)].body, "text/html; charset=utf-8");
+            response.set_content(externalPages[std::size_t(e)].body, PageContentType);
         } else {
             other->fetch_add(1, std::memory_order_relaxed);
             response.status = 404;

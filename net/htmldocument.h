@@ -27,8 +27,8 @@ public:
 
     virtual QString readyState() const = 0;
     virtual QStringList links() const = 0;
-    // The address of the page's final answer, after redirects, without user name and password; before
-    // an answer, the address being asked for. Empty from documents that cannot tell.
+    // The address of the page's final answer, after redirects, without user name and password;
+    // before an answer, the address being asked for. Empty from documents that cannot tell.
     virtual QString finalAddress() const { return {}; }
     // What the first answer was: the page itself or a redirect, and of which kind.
     virtual RedirectKind redirectKind() const { return RedirectKind::None; }
@@ -42,6 +42,8 @@ public:
     // Starts loading the page at `address`, used exactly as given. Never returns null: an
     // address that cannot be loaded gives a document that completes with no links.
     virtual std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) = 0;
+    // A walk begins: what was learnt of dead hosts before is forgotten.
+    virtual void startRun() { }
 };
 
 inline const QString ReadyStateComplete = QStringLiteral("complete");

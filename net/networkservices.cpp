@@ -20,6 +20,16 @@ NetworkServices::NetworkServices(std::shared_ptr<HttpClient> sharedClient, Fetch
 
 NetworkServices::~NetworkServices() = default;
 
+void NetworkServices::startRun()
+{
+    client->startRun();
+}
+
+void NetworkServices::setPolicy(NetworkPolicy policy)
+{
+    client->setPolicy(std::move(policy));
+}
+
 std::unique_ptr<HtmlDocument> NetworkServices::createDocumentFromUrl(const QString &address)
 {
     // The crawl reads the links of whatever page comes back: a busy server's answer is not waited

@@ -9,7 +9,8 @@
 namespace skarnel {
 
 // What a check allows its requests: the credentials of the site it checks, and the pace it keeps
-// with every host. The default sends no credentials and keeps today's pace.
+// with every host. The default sends no credentials, lets four requests to a host run at once
+// with no pause between them, and waits out a Retry-After of up to 10 s.
 struct NetworkPolicy
 {
     // The host name the credentials belong to, compared without regard to case; any scheme and
@@ -30,10 +31,6 @@ struct NetworkPolicy
     // The longest Retry-After of a 429 or 503 that is waited out to ask once more.
     std::chrono::milliseconds retryCap = std::chrono::seconds(10);
 
-    bool hasCredentials() const
-    {
-        return !headers.isEmpty() || !user.isEmpty() || !cookies.isEmpty();
-    }
     bool isCredentialHost(const QString &host) const
     {
         return !credentialHost.isEmpty() && host.compare(credentialHost, Qt::CaseInsensitive) == 0;

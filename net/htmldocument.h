@@ -59,6 +59,8 @@ public:
     {
         return createDocumentFromUrl(address);
     }
+    // A walk begins: what was learnt of dead hosts before is forgotten.
+    virtual void startRun() { }
 };
 
 inline const QString ReadyStateComplete = QStringLiteral("complete");

@@ -15,12 +15,74 @@ struct HttpClient::Watch
     std::unique_ptr<QSocketNotifier> write;
 };
 
+struct HttpClient::Request
+{
+    enum class State { Waiting, Running, Failing };
+
+    HttpClient *client = nullptr;
+    CURL *easy = nullptr;
+    QString host;
+    QString origin;
+    Started started;
+    Done done;
+    State state = State::Waiting;
+    // The first request to its host, which looks the host up.
+    bool lookingUp = false;
+    // Our own seam refused to look its host up.
+    bool unresolved = false;
+    // The result it fails with when it fails without going out.
+    int failure = 0;
+    // The header list it was given, kept while libcurl may read it.
+    std::shared_ptr<curl_slist> headers;
+};
+
+struct HttpClient::Host
+{
+    enum class Lookup { New, Pending, Known, Dead };
+
+    Lookup lookup = Lookup::New;
+    // The result of the lookup that found it dead.
+    int failure = 0;
+    int inFlight = 0;
+    std::optional<std::chrono::steady_clock::time_point> lastStart;
+};
+
 namespace {
+
+// New hosts looked up at once, at most: a page that links to many dead hosts does not hold every
+// resolver thread.
+constexpr int MostLookups = 4;
 
 void initialiseCurl()
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::shared_ptr<curl_slist> headerList(const QList<QByteArray> &extra)
+{
+    curl_slist *list = nullptr;
+    const bool ownAccept = std::any_of(extra.begin(), extra.end(), [](const QByteArray &header) {
+        return header.trimmed().toLower().startsWith("accept:");
+    });
+    if (!ownAccept)
+        list = curl_slist_append(list, "Accept: text/html,application/xhtml+xml,*/*;q=0.8");
+    for (const QByteArray &header : extra) {
+        // libcurl takes "Name:" with nothing after it to mean: leave the header out. Given so, it
+        // is sent empty, which libcurl writes "Name;".
+        const qsizetype colon = header.indexOf(':');
+        const QByteArray line = header.sliced(colon + 1).trimmed().isEmpty()
+                                        ? header.first(colon).trimmed() + ';'
+                                        : header;
+        list = curl_slist_append(list, line.constData());
+    }
+    return std::shared_ptr<curl_slist>(list, curl_slist_free_all);
+}
+
+QString originOf(const QUrl &address)
+{
+    return address.host() + u':'
+           + QString::number(address.port(address.scheme() == u"https" ? 443 : 80));
 }
 
 } // namespace
@@ -32,6 +94,8 @@ std::shared_ptr<HttpClient> HttpClient::create(Options options)
 
 HttpClient::HttpClient(Options options)
     : settings(std::move(options))
+    , plainHeaders(headerList({}))
+    , credentialHeaders(plainHeaders)
 {
     initialiseCurl();
     multi = curl_multi_init();
@@ -47,30 +111,181 @@ HttpClient::HttpClient(Options options)
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    paceTimer.setSingleShot(true);
+    paceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&paceTimer, &QTimer::timeout, this, [this] {
+        const std::shared_ptr<HttpClient> keep = shared_from_this();
+        pump();
+    });
+    failTimer.setSingleShot(true);
+    connect(&failTimer, &QTimer::timeout, this, [this] { failWaiting(); });
 }
 
 HttpClient::~HttpClient()
 {
-    for (auto it = running.cbegin(); it != running.cend(); ++it)
-        curl_multi_remove_handle(multi, it.key());
-    running.clear();
+    for (const std::shared_ptr<Request> &request : std::as_const(requests))
+        if (request->state == Request::State::Running)
+            curl_multi_remove_handle(multi, request->easy);
+    requests.clear();
     // Closing the idle connections calls back into watch(); the notifiers go after.
     curl_multi_cleanup(multi);
     watches.clear();
     retired.clear();
 }
 
-void HttpClient::start(CURL *easy, const QUrl &, Started started, Done done)
+void HttpClient::setPolicy(NetworkPolicy policy)
 {
-    started();
-    running.insert(easy, std::move(done));
-    curl_multi_add_handle(multi, easy);
+    rules = std::move(policy);
+    rules.perHost = std::max(1, rules.perHost);
+    credentialHeaders = rules.headers.isEmpty() ? plainHeaders : headerList(rules.headers);
+    pump();
+}
+
+void HttpClient::startRun()
+{
+    for (Host &host : hosts)
+        if (host.lookup == Host::Lookup::Dead)
+            host = Host {};
+    refusing.clear();
+}
+
+void HttpClient::start(CURL *easy, const QUrl &address, Started started, Done done)
+{
+    auto request = std::make_shared<Request>();
+    request->client = this;
+    request->easy = easy;
+    request->host = address.host();
+    request->origin = originOf(address);
+    request->started = std::move(started);
+    request->done = std::move(done);
+    requests.insert(easy, std::move(request));
+    waiting.append(easy);
+    pump();
 }
 
 void HttpClient::stop(CURL *easy)
 {
-    if (running.remove(easy) > 0)
+    const std::shared_ptr<Request> request = requests.take(easy);
+    if (!request)
+        return;
+    switch (request->state) {
+    case Request::State::Waiting:
+        waiting.removeOne(easy);
+        return;
+    case Request::State::Failing:
+        failing.removeOne(easy);
+        return;
+    case Request::State::Running:
         curl_multi_remove_handle(multi, easy);
+        break;
+    }
+    Host &host = hosts[request->host];
+    --host.inFlight;
+    if (request->lookingUp) {
+        // Nothing was learnt of the host: the next request looks it up.
+        --lookingUp;
+        host.lookup = Host::Lookup::New;
+    }
+    pump();
+}
+
+// Starts every waiting request whose host allows it, oldest first, and fails those to a dead host.
+// Re-entered from a request's `started`, it goes round once more instead.
+void HttpClient::pump()
+{
+    if (pumping) {
+        pumpAgain = true;
+        return;
+    }
+    pumping = true;
+    std::optional<std::chrono::steady_clock::time_point> wake;
+    do {
+        pumpAgain = false;
+        wake.reset();
+        const auto now = std::chrono::steady_clock::now();
+        for (qsizetype i = 0; i < waiting.size();) {
+            Request &request = *requests.value(waiting[i]);
+            Host &host = hosts[request.host];
+            const int refused = refusing.value(request.origin, 0);
+            if (host.lookup == Host::Lookup::Dead || refused != 0) {
+                request.failure = refused != 0 ? refused : host.failure;
+                request.state = Request::State::Failing;
+                failing.append(waiting.takeAt(i));
+                failTimer.start(0);
+                continue;
+            }
+            const bool mayStart = [&] {
+                if (host.lookup == Host::Lookup::Pending || host.inFlight >= rules.perHost)
+                    return false;
+                if (host.lookup == Host::Lookup::New && lookingUp >= MostLookups)
+                    return false;
+                if (host.lastStart && now < *host.lastStart + rules.pause) {
+                    const auto due = *host.lastStart + rules.pause;
+                    wake = wake ? std::min(*wake, due) : due;
+                    return false;
+                }
+                return true;
+            }();
+            if (!mayStart) {
+                ++i;
+                continue;
+            }
+            waiting.removeAt(i);
+            launch(request, host);
+        }
+    } while (pumpAgain);
+    pumping = false;
+    if (wake) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                *wake - std::chrono::steady_clock::now());
+        paceTimer.start(std::max<int>(1, int(left.count())));
+    }
+}
+
+void HttpClient::launch(Request &request, Host &host)
+{
+    request.state = Request::State::Running;
+    if (host.lookup == Host::Lookup::New) {
+        host.lookup = Host::Lookup::Pending;
+        request.lookingUp = true;
+        ++lookingUp;
+    }
+    ++host.inFlight;
+    host.lastStart = std::chrono::steady_clock::now();
+
+    CURL *easy = request.easy;
+    const bool credentials = rules.isCredentialHost(request.host);
+    request.headers = credentials ? credentialHeaders : plainHeaders;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request.headers.get());
+    if (credentials && !rules.user.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+        curl_easy_setopt(easy, CURLOPT_USERNAME, rules.user.toUtf8().constData());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, rules.password.toUtf8().constData());
+    } else {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, nullptr);
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, nullptr);
+    }
+    // Bound to the host's very name, the cookies go nowhere else, whatever the chain of redirects.
+    if (credentials)
+        for (const QByteArray &line : std::as_const(rules.cookies))
+            curl_easy_setopt(easy, CURLOPT_COOKIELIST,
+                             cookieForHostOnly(line, request.host).constData());
+    if (settings.unresolvable || settings.lookedUp) {
+        curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &HttpClient::onResolverStart);
+        curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, &request);
+    }
+    request.started();
+    curl_multi_add_handle(multi, easy);
+}
+
+int HttpClient::onResolverStart(void *, void *, void *data)
+{
+    auto &request = *static_cast<Request *>(data);
+    const Options &options = request.client->settings;
+    if (options.lookedUp)
+        options.lookedUp(request.host);
+    request.unresolved = options.unresolvable && options.unresolvable(request.host);
+    return request.unresolved ? 1 : 0;
 }
 
 int HttpClient::onSocket(CURL *, int socket, int what, void *client, void *)
@@ -137,15 +352,45 @@ void HttpClient::finishEnded()
         if (message->msg != CURLMSG_DONE)
             continue;
         CURL *easy = message->easy_handle;
-        const CURLcode result = message->data.result;
-        const auto found = running.find(easy);
-        if (found == running.end())
+        int result = message->data.result;
+        const std::shared_ptr<Request> request = requests.take(easy);
+        if (!request)
             continue;
-        const Done done = std::move(*found);
-        running.erase(found);
         curl_multi_remove_handle(multi, easy);
+        ended(*request, result);
         // The callback may start transfers or stop others, which takes their messages away.
-        done(result);
+        request->done(result);
+    }
+    pump();
+}
+
+// What a request that went out tells of its host.
+void HttpClient::ended(Request &request, int &result)
+{
+    if (request.unresolved)
+        result = CURLE_COULDNT_RESOLVE_HOST;
+    Host &host = hosts[request.host];
+    --host.inFlight;
+    if (request.lookingUp) {
+        --lookingUp;
+        host.lookup = Host::Lookup::Known;
+    }
+    if (result == CURLE_COULDNT_RESOLVE_HOST) {
+        host.lookup = Host::Lookup::Dead;
+        host.failure = result;
+    } else if (result == CURLE_COULDNT_CONNECT) {
+        refusing.insert(request.origin, result);
+    }
+}
+
+void HttpClient::failWaiting()
+{
+    const std::shared_ptr<HttpClient> keep = shared_from_this();
+    // A callback may stop other failing requests, which takes them off the list.
+    while (!failing.isEmpty()) {
+        const std::shared_ptr<Request> request = requests.take(failing.takeFirst());
+        if (request)
+            request->done(request->failure);
     }
 }
 

@@ -1,25 +1,40 @@
 #pragma once
 
+#include <net/networkpolicy.h>
+
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QSocketNotifier;
 using CURL = void;
 using CURLM = void;
+struct curl_slist;
 
 namespace skarnel {
 
 // One libcurl multi handle, driven from the event loop of the thread that created it: socket
-// notifiers and one timer tell it when to advance, so that it waits on nothing and blocks nothing.
+// notifiers and timers tell it when to advance, so that it waits on nothing and blocks nothing.
 // The transfers added to it share its connections, kept alive from page to page, and its limits:
-// at most `perHost` connections to a host and `total` in all; transfers beyond them wait their
-// turn. Name lookups run on libcurl's own resolver threads.
+// at most `perHost` connections to a host and `total` in all. Name lookups run on libcurl's own
+// resolver threads.
+//
+// The client keeps the pace of its policy with every host: a request waits its turn while its host
+// has `perHost` requests in flight (requests, not connections, which HTTP/2 shares) or started one
+// less than `pause` ago. It sets the policy's credentials on the requests to their host alone.
+//
+// It asks each host name once: the first request to a host not yet looked up goes alone, the
+// others wait for it, and at most four new hosts are looked up at once. A host whose lookup failed,
+// and a host and port that refused a connection, are dead until the next run: requests to them
+// fail at once, through the event loop, with the same result, without any traffic.
 class HttpClient final : public QObject, public std::enable_shared_from_this<HttpClient>
 {
     Q_OBJECT
@@ -27,11 +42,14 @@ class HttpClient final : public QObject, public std::enable_shared_from_this<Htt
 public:
     struct Options
     {
+        // Connections to one host at most.
         long perHost = 4;
         long total = 16;
         // Hosts that are taken not to resolve, without asking the machine's resolver: tests and
         // the benchmark use it to stand for a dead host.
         std::function<bool(const QString &host)> unresolvable;
+        // Told of every name lookup libcurl starts, with the host it looks up.
+        std::function<void(const QString &host)> lookedUp;
     };
 
     // Told right before a transfer goes out, when its last options may be set.
@@ -43,35 +61,65 @@ public:
     static std::shared_ptr<HttpClient> create() { return create(Options {}); }
     ~HttpClient() override;
 
-    // Starts `easy`, already set up to ask for `address`: `started` is called right before it goes
-    // out, `done` once it ends, from the event loop. The client does not own the handle.
+    // Starts `easy`, already set up to ask for `address`, when its host's turn comes: `started` is
+    // called right before it goes out, `done` once it ends, from the event loop. The client does
+    // not own the handle.
     void start(CURL *easy, const QUrl &address, Started started, Done done);
-    // Stops `easy` if it is running; its connection is closed unless it had ended. `done` is not
-    // called for it after this.
+    // Stops `easy` if it is waiting or running; its connection is closed unless it had ended.
+    // `done` is not called for it after this.
     void stop(CURL *easy);
 
     const Options &options() const { return settings; }
+    const NetworkPolicy &policy() const { return rules; }
+    // Applies to the requests that start from now on.
+    void setPolicy(NetworkPolicy policy);
+    // A new run begins: the hosts and ports found dead are asked again.
+    void startRun();
 
 private:
     explicit HttpClient(Options options);
 
     struct Watch;
+    struct Request;
+    struct Host;
 
     static int onSocket(CURL *easy, int socket, int what, void *client, void *socketData);
     static int onTimer(CURLM *multi, long timeoutMs, void *client);
+    static int onResolverStart(void *, void *, void *request);
 
     void watch(int socket, int what);
     void act(int socket, int events);
     void finishEnded();
+    void pump();
+    void launch(Request &request, Host &host);
+    void failWaiting();
+    void ended(Request &request, int &result);
 
     CURLM *multi = nullptr;
     Options settings;
+    NetworkPolicy rules;
+    // The request headers: for every host, and for the credential host.
+    std::shared_ptr<curl_slist> plainHeaders;
+    std::shared_ptr<curl_slist> credentialHeaders;
     QTimer timer;
     QHash<int, std::shared_ptr<Watch>> watches;
     // Notifiers of sockets libcurl no longer watches, deleted when the client is next entered:
     // one of them may be the notifier whose signal is running.
     std::vector<std::shared_ptr<Watch>> retired;
-    QHash<CURL *, Done> running;
+
+    QHash<CURL *, std::shared_ptr<Request>> requests;
+    // Requests waiting their turn, oldest first, and those that fail without going out.
+    QList<CURL *> waiting;
+    QList<CURL *> failing;
+    QHash<QString, Host> hosts;
+    // "host:port" of those that refused a connection, with the result they gave.
+    QHash<QString, int> refusing;
+    int lookingUp = 0;
+    bool pumping = false;
+    bool pumpAgain = false;
+    // Wakes the queue when a host's pause is over; fails the requests to dead hosts.
+    QTimer paceTimer;
+    QTimer failTimer;
 };
 
 } // namespace skarnel

@@ -72,6 +72,8 @@ public:
     {
         return openUrl(address);
     }
+    // A check begins: what was learnt of dead hosts before is forgotten.
+    virtual void startRun() { }
 };
 
 } // namespace skarnel

@@ -20,6 +20,16 @@ NetworkServices::NetworkServices(std::shared_ptr<HttpClient> sharedClient, Fetch
 
 NetworkServices::~NetworkServices() = default;
 
+void NetworkServices::startRun()
+{
+    client->startRun();
+}
+
+void NetworkServices::setPolicy(NetworkPolicy policy)
+{
+    client->setPolicy(std::move(policy));
+}
+
 std::unique_ptr<HtmlDocument> NetworkServices::createDocumentFromUrl(const QString &address)
 {
     return createDocumentFromUrl(address, PageReadOptions {});

@@ -3,6 +3,7 @@
 #include <net/fetchlimits.h>
 #include <net/htmldocument.h>
 #include <net/internettransfer.h>
+#include <net/networkpolicy.h>
 
 #include <memory>
 
@@ -37,6 +38,11 @@ public:
                                                         PageReadOptions options) override;
     std::unique_ptr<PageFetch> openUrl(const QString &address) override;
     std::unique_ptr<PageFetch> openUrl(const QString &address, FetchMode mode) override;
+
+    // Both walks share the client: a run of either forgets the dead hosts for both.
+    void startRun() override;
+    // The credentials and the pace of the requests that start from now on.
+    void setPolicy(NetworkPolicy policy);
 
     HttpClient &httpClient() const { return *client; }
 

@@ -13,8 +13,6 @@ constexpr int MaxRedirects = 20;
 // The body of a redirect is read to its end, so that its connection can serve the next request,
 // unless it is longer than this.
 constexpr qint64 LongestRedirectBody = 64 * 1024;
-// The longest wait an answer of 429 or 503 may ask for and still be tried again.
-constexpr std::chrono::seconds LongestRetryWait(10);
 
 bool isWebScheme(const QString &scheme)
 {
@@ -132,18 +130,11 @@ PageDownload::PageDownload(std::shared_ptr<HttpClient> sharedClient, const QStri
     // Every encoding libcurl can decode; the cap applies to the decoded body.
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Skarnel");
-    static curl_slist *const acceptHeader =
-            curl_slist_append(nullptr, "Accept: text/html,application/xhtml+xml,*/*;q=0.8");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, acceptHeader);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &PageDownload::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &PageDownload::onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    if (client->options().unresolvable) {
-        curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &PageDownload::onResolverStart);
-        curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);
-    }
 
     retryWait.setSingleShot(true);
     connect(&retryWait, &QTimer::timeout, this, [this] { begin(); });
@@ -202,13 +193,6 @@ size_t PageDownload::onBody(char *data, size_t size, size_t count, void *downloa
 {
     return static_cast<PageDownload *>(download)->readBody(
             QByteArrayView(data, qsizetype(size * count)));
-}
-
-int PageDownload::onResolverStart(void *, void *, void *download)
-{
-    auto &self = *static_cast<PageDownload *>(download);
-    self.hostRefused = self.client->options().unresolvable(self.location.host());
-    return self.hostRefused ? 1 : 0;
 }
 
 // Headers arrive a line at a time; each status line starts the headers of another answer (an
@@ -325,7 +309,7 @@ void PageDownload::transferEnded(int code)
         case CURLE_COULDNT_RESOLVE_PROXY:
             return QStringLiteral("host not found");
         case CURLE_ABORTED_BY_CALLBACK:
-            return hostRefused ? QStringLiteral("host not found") : QStringLiteral("stopped");
+            return QStringLiteral("stopped");
         case CURLE_COULDNT_CONNECT:
             return QStringLiteral("connection refused");
         case CURLE_RECV_ERROR:
@@ -390,18 +374,19 @@ void PageDownload::followRedirect()
 }
 
 // A busy server may ask to be asked again shortly (429 Too Many Requests, 503 Service
-// Unavailable): it is, once, after the wait it asked for, if that ends within the time limit.
+// Unavailable): it is, once, after the wait it asked for if that is within the policy's cap. The
+// wait is the server's, not the request's: it does not count in the time limit, and the request
+// then waits its turn with its host again.
 bool PageDownload::retryIfAsked()
 {
     if (retry == Retry::Never || retried || !askedToRetry
         || (statusCode != 429 && statusCode != 503))
         return false;
     curl_off_t wait = -1;
-    if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &wait) != CURLE_OK || wait < 0
-        || wait > LongestRetryWait.count())
+    if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &wait) != CURLE_OK || wait < 0)
         return false;
     const std::chrono::milliseconds waitFor = std::chrono::seconds(wait);
-    if (spent + waitFor >= limits.time)
+    if (waitFor > client->policy().retryCap)
         return false;
     retried = true;
     retryWait.start(waitFor);

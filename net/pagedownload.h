@@ -98,7 +98,6 @@ private:
 
     static size_t onHeader(char *data, size_t size, size_t count, void *download);
     static size_t onBody(char *data, size_t size, size_t count, void *download);
-    static int onResolverStart(void *, void *, void *download);
 
     // Asks for `location`, the next request of the chain.
     void begin();
@@ -142,7 +141,6 @@ private:
     bool headersRead = false;
     bool capReached = false;
     bool notHtml = false;
-    bool hostRefused = false;
 
     bool retried = false;
     // Time spent in requests: waits for a turn or a retry do not count in the time limit.

@@ -5,6 +5,8 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -35,7 +37,18 @@ struct Answer
     std::string retryAfter;
     // Answered to HEAD requests when not 0.
     int headStatus = 0;
+    // Unless empty, the request must carry this header with this value, or is answered 401.
+    std::string requiredName;
+    std::string requiredValue;
+    std::chrono::milliseconds delay {0};
 };
+
+std::string toLower(std::string text)
+{
+    for (char &c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 std::string toStd(const QByteArray &bytes)
 {
@@ -57,6 +70,10 @@ struct LoopbackServer::Server
     std::map<std::string, Answer> answers;
     std::map<std::string, int> hits;
     std::map<std::string, std::string> methods;
+    std::map<std::string, QList<qint64>> arrivals;
+    std::map<std::string, int> carrying;
+    int answering = 0;
+    int mostAtOnce = 0;
     std::map<std::string, int> trickling;
     std::map<std::string, int> abandoned;
 
@@ -75,10 +92,27 @@ struct LoopbackServer::Server
 
     void answer(const httplib::Request &request, httplib::Response &response)
     {
+        {
+            const std::lock_guard lock(mutex);
+            mostAtOnce = std::max(mostAtOnce, ++answering);
+        }
+        answerCounted(request, response);
+        const std::lock_guard lock(mutex);
+        --answering;
+    }
+
+    void answerCounted(const httplib::Request &request, httplib::Response &response)
+    {
         Answer answer;
         {
             const std::lock_guard lock(mutex);
             ++hits[request.path];
+            arrivals[request.path].append(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count());
+            for (const auto &header : request.headers)
+                ++carrying[toLower(header.first)];
             std::string &seen = methods[request.path];
             seen += (seen.empty() ? "" : " ") + request.method;
             const auto found = answers.find(request.path);
@@ -90,6 +124,12 @@ struct LoopbackServer::Server
                 response.status = found->second.headStatus;
                 return;
             }
+            if (!found->second.requiredName.empty()
+                && request.get_header_value(found->second.requiredName.c_str())
+                           != found->second.requiredValue) {
+                response.status = 401;
+                return;
+            }
             if (found->second.busyFor > 0) {
                 --found->second.busyFor;
                 response.status = found->second.busyStatus;
@@ -99,6 +139,7 @@ struct LoopbackServer::Server
             }
             answer = found->second;
         }
+        std::this_thread::sleep_for(answer.delay);
         // The server compresses for a client that accepts it, brotli first, at a quality that
         // costs seconds for each megabyte: a client that takes gzip is given gzip. The request is
         // the server's own, not a constant.
@@ -223,6 +264,21 @@ void LoopbackServer::refuseHead(const QString &path, int status)
     server->answers[path.toStdString()].headStatus = status;
 }
 
+void LoopbackServer::requireHeader(const QString &path, const QByteArray &name,
+                                   const QByteArray &value)
+{
+    const std::lock_guard lock(server->mutex);
+    Answer &answer = server->answers[path.toStdString()];
+    answer.requiredName = toStd(name);
+    answer.requiredValue = toStd(value);
+}
+
+void LoopbackServer::delay(const QString &path, std::chrono::milliseconds delay)
+{
+    const std::lock_guard lock(server->mutex);
+    server->answers[path.toStdString()].delay = delay;
+}
+
 void LoopbackServer::redirect(const QString &path, const QString &target, int status)
 {
     Answer answer;
@@ -263,6 +319,24 @@ QString LoopbackServer::methods(const QString &path) const
     const std::lock_guard lock(server->mutex);
     const auto found = server->methods.find(path.toStdString());
     return found == server->methods.end() ? QString() : QString::fromStdString(found->second);
+}
+
+QList<qint64> LoopbackServer::arrivals(const QString &path) const
+{
+    const std::lock_guard lock(server->mutex);
+    const auto found = server->arrivals.find(path.toStdString());
+    return found == server->arrivals.end() ? QList<qint64>() : found->second;
+}
+
+int LoopbackServer::carrying(const QByteArray &name) const
+{
+    return server->count(server->carrying, QString::fromLatin1(name.toLower()));
+}
+
+int LoopbackServer::mostAtOnce() const
+{
+    const std::lock_guard lock(server->mutex);
+    return server->mostAtOnce;
 }
 
 int LoopbackServer::trickling(const QString &path) const

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 // An HTTP server on a loopback address for tests. It listens on a free port from construction and
@@ -27,6 +29,11 @@ public:
     void busy(const QString &path, int times, int status, const QByteArray &retryAfter);
     // Answers HEAD requests for `path` with `status` and no more (set after the page).
     void refuseHead(const QString &path, int status);
+    // Answers `path` 401 unless the request carries the header `name` with `value` (set after the
+    // page).
+    void requireHeader(const QString &path, const QByteArray &name, const QByteArray &value);
+    // Holds each answer to `path` back for `delay` (set after the page).
+    void delay(const QString &path, std::chrono::milliseconds delay);
     // Answers `path` with a redirect to `target`, a path on this server or a whole address.
     void redirect(const QString &path, const QString &target, int status = 302);
     // Answers `path` with its headers and `head`, then trickles one more space every 20 ms and
@@ -42,6 +49,12 @@ public:
     int hits(const QString &path) const;
     // Their methods, in the order received, separated by spaces: "HEAD GET".
     QString methods(const QString &path) const;
+    // When they arrived, in milliseconds from an arbitrary start, in order.
+    QList<qint64> arrivals(const QString &path) const;
+    // Requests received for any path that carried the header `name`.
+    int carrying(const QByteArray &name) const;
+    // The most requests the server has been answering at once.
+    int mostAtOnce() const;
     // Answers to `path` trickling at this moment, their headers and head sent.
     int trickling(const QString &path) const;
     // Trickling answers to `path` that ended because the client closed the connection.

@@ -318,6 +318,7 @@ void runBrokenLinkCheck(const CommandContext &c, InternetTransfer &transfer)
 {
     SiteModel &site = c.site;
     c.stop.clear();
+    transfer.startRun();
     site.brokenCount.reset();
     site.results.clear();
     site.brokenPages.clear();

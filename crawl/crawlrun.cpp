@@ -31,6 +31,7 @@ void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
         return;
 
     c.stop.clear();
+    documents.startRun();
     c.host.setCrawlEnabled(false);
     c.host.setForceStopEnabled(true);
 

@@ -48,6 +48,7 @@ void scanPageForLink(const CommandContext &c, const std::unique_ptr<HtmlDocument
 void findReferringPages(const CommandContext &c, HtmlDocumentService &documents)
 {
     c.stop.clear();
+    documents.startRun();
     // The walk fixes its bound when it begins: entries added while the search runs are not
     // visited. It yields nowhere: the waits for the pages give the window its turns.
     LoadsAhead<HtmlDocument> ahead(

@@ -281,7 +281,7 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
             [&transfer, &c](const QString &address) {
                 return transfer.openUrl(address, fetchModeOf(c, address));
             },
-            c.stop, c.loadAhead);
+            c.stop, c.loadAhead, c.options.perHost);
     ListWalk walk {.list = list, .stop = c.stop, .loads = ahead};
     walk.progress = [&c, before, all](qsizetype index, qsizetype) {
         c.host.progress(QStringLiteral("checking %1 of %2").arg(before + index + 1).arg(all));

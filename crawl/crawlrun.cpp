@@ -46,7 +46,7 @@ void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
             [&documents, reading](const QString &address) {
                 return documents.createDocumentFromUrl(address, reading);
             },
-            c.stop, c.loadAhead);
+            c.stop, c.loadAhead, c.options.perHost);
     ListWalk walk {.list = c.site.internal, .stop = c.stop, .loads = ahead};
     walk.progress = [&c](qsizetype index, qsizetype bound) {
         c.host.progress(QStringLiteral("crawling %1 of %2").arg(index + 2).arg(bound + 1));

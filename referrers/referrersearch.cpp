@@ -56,7 +56,7 @@ void findReferringPages(const CommandContext &c, HtmlDocumentService &documents)
              reading = PageReadOptions {.resources = c.options.resources}](const QString &address) {
                 return documents.createDocumentFromUrl(address, reading);
             },
-            c.stop, c.loadAhead);
+            c.stop, c.loadAhead, c.options.perHost);
     ListWalk walk {
             .list = c.site.internal, .stop = c.stop, .loads = ahead, .yieldAroundWork = false};
     walk.progress = [&c](qsizetype index, qsizetype bound) {

@@ -50,10 +50,14 @@ class LoadsAhead final : public LoadingAhead
 public:
     using Start = std::function<std::unique_ptr<Load>(const QString &address)>;
 
-    LoadsAhead(Start start, const StopFlag &stop, bool enabled)
+    // `perHost` loads are held for one host at most, AheadLimits::PerHost unless the network
+    // allows more requests to a host at once.
+    LoadsAhead(Start start, const StopFlag &stop, bool enabled, int perHost = AheadLimits::PerHost)
         : start(std::move(start))
         , stop(stop)
         , enabled(enabled)
+        , perHost(std::max(perHost, 1))
+        , total(std::max(AheadLimits::Total, this->perHost))
     {
     }
 
@@ -80,12 +84,12 @@ public:
     void fill(const std::vector<QString> &upcoming)
     {
         for (const QString &address : upcoming) {
-            if (int(held.size()) >= AheadLimits::Total)
+            if (int(held.size()) >= total)
                 return;
             if (isHeld(address))
                 continue;
             const QString host = hostOf(address);
-            if (heldFor(host) >= AheadLimits::PerHost)
+            if (heldFor(host) >= perHost)
                 continue;
             held.push_back({address, host, start(address)});
         }
@@ -145,6 +149,8 @@ private:
     Start start;
     const StopFlag &stop;
     bool enabled = true;
+    int perHost = AheadLimits::PerHost;
+    int total = AheadLimits::Total;
     std::vector<Held> held;
     QHash<QString, QString> hosts; // address -> its host
 };

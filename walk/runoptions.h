@@ -23,6 +23,8 @@ struct RunOptions
     QRegularExpression exclude;
     // Pages that are listed but not crawled; an empty pattern spares none.
     QRegularExpression noCrawl;
+    // Requests the network lets run at once to one host: the walks load as many ahead for it.
+    int perHost = 4;
 };
 
 } // namespace skarnel

@@ -124,6 +124,8 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
 
     auto *buttons = named(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel),
                           "btnOptions");
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("cmdOptionsOk"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cmdOptionsCancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &OptionsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &OptionsDialog::reject);
 

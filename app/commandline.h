@@ -42,7 +42,7 @@ struct CommandLineServices
     // Given the run's settings, checked and with the password, before its first request: the
     // place where the network takes its pace, headers, login and cookies. Null: the network
     // keeps its own.
-    std::function<void(const CheckSettings &)> useNetworkSettings;
+    std::function<void(const CheckSettings &)> useNetworkSettings = nullptr;
 };
 
 // Runs the command line `arguments` (the program first) to its end and returns the exit status.

@@ -422,15 +422,14 @@ std::variant<Options, int> parse(const QStringList &arguments, const CommandLine
     if (const QString *error = std::get_if<QString>(&statuses))
         return usageError(QStringLiteral("--accept: ") + *error);
     settings.accept = std::get<QList<int>>(statuses);
-    const std::tuple<const QCommandLineOption &, int &, int> numbers[] = {
-            {perHost, settings.perHost, CheckSettings::MostPerHost},
-            {pause, settings.pauseMs, CheckSettings::LongestPauseMs},
-            {retryCap, settings.retryCapS, CheckSettings::LongestRetryCapS},
+    const std::tuple<const QCommandLineOption &, int &, int, int> numbers[] = {
+            {perHost, settings.perHost, CheckSettings::FewestPerHost, CheckSettings::MostPerHost},
+            {pause, settings.pauseMs, 0, CheckSettings::LongestPauseMs},
+            {retryCap, settings.retryCapS, 0, CheckSettings::LongestRetryCapS},
     };
-    for (const auto &[option, value, highest] : numbers) {
+    for (const auto &[option, value, lowest, highest] : numbers) {
         if (!parser.isSet(option))
             continue;
-        const int lowest = &option == &perHost ? CheckSettings::FewestPerHost : 0;
         value = parser.value(option).toInt(&number);
         if (!number || value < lowest || value > highest)
             return usageError(QStringLiteral("--%1 takes a number from %2 to %3")

@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <site/sitemodel.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -29,10 +30,20 @@ namespace skarnel {
 
 namespace {
 
-const QStringList OurOptions = {
-        QStringLiteral("check"),      QStringLiteral("format"),  QStringLiteral("output"),
-        QStringLiteral("error-text"), QStringLiteral("crawls"),  QStringLiteral("help"),
-        QStringLiteral("h"),          QStringLiteral("version"), QStringLiteral("v")};
+const QStringList OurOptions = {QStringLiteral("check"),     QStringLiteral("format"),
+                                QStringLiteral("output"),    QStringLiteral("error-text"),
+                                QStringLiteral("crawls"),    QStringLiteral("resources"),
+                                QStringLiteral("fragments"), QStringLiteral("strict-redirects"),
+                                QStringLiteral("header"),    QStringLiteral("user"),
+                                QStringLiteral("cookies"),   QStringLiteral("per-host"),
+                                QStringLiteral("pause"),     QStringLiteral("retry-cap"),
+                                QStringLiteral("accept"),    QStringLiteral("exclude"),
+                                QStringLiteral("no-crawl"),  QStringLiteral("help"),
+                                QStringLiteral("h"),         QStringLiteral("version"),
+                                QStringLiteral("v")};
+
+// The longest password read from the terminal.
+constexpr int LongestPassword = 4096;
 
 // More crawls than this would go deeper than any site a check is meant for.
 constexpr int MostCrawls = 100;
@@ -44,6 +55,7 @@ struct Options
     QString output;
     std::optional<QStringList> errorTexts;
     int crawls = 1;
+    CheckSettings settings;
 };
 
 void put(QIODevice &device, const QString &text)
@@ -144,6 +156,93 @@ private:
     bool shown = false;
 };
 
+// The terminal's echo turned off while it lives. A signal that ends the program meanwhile turns
+// it back on first, so the terminal is not left silent.
+class EchoOff final
+{
+public:
+    explicit EchoOff(int terminal)
+    {
+        if (::tcgetattr(terminal, &saved) != 0)
+            return;
+        termios silent = saved;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        silent.c_lflag |= ECHONL;
+        fd = terminal;
+        struct sigaction action = {};
+        action.sa_handler = &EchoOff::restoreAndDie;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        for (std::size_t i = 0; i < std::size(Signals); ++i)
+            sigaction(Signals[i], &action, &oldActions[i]);
+        ::tcsetattr(terminal, TCSAFLUSH, &silent);
+    }
+    ~EchoOff()
+    {
+        if (fd < 0)
+            return;
+        ::tcsetattr(fd, TCSAFLUSH, &saved);
+        for (std::size_t i = 0; i < std::size(Signals); ++i)
+            sigaction(Signals[i], &oldActions[i], nullptr);
+        fd = -1;
+    }
+    EchoOff(const EchoOff &) = delete;
+    EchoOff &operator=(const EchoOff &) = delete;
+
+private:
+    static constexpr int Signals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGTSTP};
+
+    // Both calls are async-signal-safe; the handler was reset, so the signal acts as ever.
+    static void restoreAndDie(int signal)
+    {
+        ::tcsetattr(fd, TCSANOW, &saved);
+        ::raise(signal);
+    }
+
+    static inline volatile sig_atomic_t fd = -1;
+    static inline termios saved = {};
+    struct sigaction oldActions[std::size(Signals)] = {};
+};
+
+// The password for `user`, typed on the terminal after a prompt on standard error. Nothing when
+// standard input is not a terminal (a pipe, a file, a CI runner: nobody there to type it), or
+// when the terminal ends before a line.
+std::optional<QString> typedPassword(const QString &user, QIODevice &err)
+{
+    if (::isatty(STDIN_FILENO) != 1)
+        return std::nullopt;
+    const int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0)
+        return std::nullopt;
+    put(err, QStringLiteral("Password for %1: ").arg(user));
+    QByteArray typed;
+    bool ended = false;
+    {
+        const EchoOff echoOff(terminal);
+        char c = 0;
+        while (typed.size() <= LongestPassword) {
+            const ssize_t got = ::read(terminal, &c, 1);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            if (c == '\n') {
+                ended = true;
+                break;
+            }
+            typed.append(c);
+        }
+    }
+    ::close(terminal);
+    if (typed.endsWith('\r'))
+        typed.chop(1);
+    const QString password = QString::fromLocal8Bit(typed);
+    typed.fill('\0');
+    if (!ended)
+        return std::nullopt;
+    return password;
+}
+
 // Whether the page at `address` answers, as the check would fetch and judge it; the reason when
 // not.
 std::optional<QString> startPageFailure(InternetTransfer &transfer, const QString &address,
@@ -175,12 +274,13 @@ std::variant<Options, int> parse(const QStringList &arguments, const CommandLine
             QStringLiteral("url"));
     const QCommandLineOption format(
             QStringLiteral("format"),
-            QStringLiteral("Report as text (the default), csv, json or html."),
+            QStringLiteral("Report as text (the default), csv, json, html or junit."),
             QStringLiteral("format"));
     const QCommandLineOption output(
             QStringLiteral("output"),
             QStringLiteral("Write the report to <file> instead of standard output; "
-                           "without --format its suffix (.csv, .json, .html) picks the format."),
+                           "without --format its suffix (.csv, .json, .html, .xml) picks the "
+                           "format."),
             QStringLiteral("file"));
     const QCommandLineOption errorText(
             QStringLiteral("error-text"),
@@ -192,7 +292,66 @@ std::variant<Options, int> parse(const QStringList &arguments, const CommandLine
             QStringLiteral(
                     "Crawl <n> times before the check, one level deeper each time (default 1)."),
             QStringLiteral("n"), QStringLiteral("1"));
-    parser.addOptions({check, format, output, errorText, crawls});
+    const QCommandLineOption resources(
+            QStringLiteral("resources"),
+            QStringLiteral("Also list and check the images, styles, scripts and frames of each "
+                           "page."));
+    const QCommandLineOption fragments(
+            QStringLiteral("fragments"),
+            QStringLiteral("Check each #fragment against the anchors of its page."));
+    const QCommandLineOption strictRedirects(
+            QStringLiteral("strict-redirects"),
+            QStringLiteral("Count a link answered by a permanent redirect (301, 308) as broken."));
+    const QCommandLineOption header(
+            QStringLiteral("header"),
+            QStringLiteral("Send the header \"Name: value\" to the start address's host only; "
+                           "may be given more than once."),
+            QStringLiteral("header"));
+    const QCommandLineOption user(
+            QStringLiteral("user"),
+            QStringLiteral("Log in to the start address's host as <name> (HTTP basic "
+                           "authentication). The password is SKARNEL_PASSWORD, or typed on the "
+                           "terminal when that is not set."),
+            QStringLiteral("name"));
+    const QCommandLineOption cookies(
+            QStringLiteral("cookies"),
+            QStringLiteral("Send the cookies of the Netscape cookie file <file>."),
+            QStringLiteral("file"));
+    const QCommandLineOption perHost(
+            QStringLiteral("per-host"),
+            QStringLiteral("Send at most <n> requests at once to one host (1 to %1, default %2).")
+                    .arg(CheckSettings::MostPerHost)
+                    .arg(CheckSettings().perHost),
+            QStringLiteral("n"));
+    const QCommandLineOption pause(
+            QStringLiteral("pause"),
+            QStringLiteral("Start two requests to one host at least <ms> milliseconds apart "
+                           "(0 to %1, default 0).")
+                    .arg(CheckSettings::LongestPauseMs),
+            QStringLiteral("ms"));
+    const QCommandLineOption retryCap(
+            QStringLiteral("retry-cap"),
+            QStringLiteral("Wait at most <s> seconds for a Retry-After (0 to %1, default %2).")
+                    .arg(CheckSettings::LongestRetryCapS)
+                    .arg(CheckSettings().retryCapS),
+            QStringLiteral("s"));
+    const QCommandLineOption accept(
+            QStringLiteral("accept"),
+            QStringLiteral("Count these statuses as fine, such as 403,429."),
+            QStringLiteral("list"));
+    const QCommandLineOption exclude(
+            QStringLiteral("exclude"),
+            QStringLiteral("List but do not check the addresses that the regular expression "
+                           "<re> matches."),
+            QStringLiteral("re"));
+    const QCommandLineOption noCrawl(
+            QStringLiteral("no-crawl"),
+            QStringLiteral("List but do not crawl the pages that the regular expression <re> "
+                           "matches."),
+            QStringLiteral("re"));
+    parser.addOptions({check, format, output, errorText, crawls, resources, fragments,
+                       strictRedirects, header, user, cookies, perHost, pause, retryCap, accept,
+                       exclude, noCrawl});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -233,8 +392,10 @@ std::variant<Options, int> parse(const QStringList &arguments, const CommandLine
         options.format = ReportFormat::Json;
     else if (formatName == u"html")
         options.format = ReportFormat::Html;
+    else if (formatName == u"junit")
+        options.format = ReportFormat::Junit;
     else if (parser.isSet(format))
-        return usageError(QStringLiteral("unknown format '%1' (text, csv, json or html)")
+        return usageError(QStringLiteral("unknown format '%1' (text, csv, json, html or junit)")
                                   .arg(parser.value(format)));
     else if (!options.output.isEmpty() && !QFileInfo(options.output).suffix().isEmpty())
         options.format = reportFormatForFile(options.output);
@@ -246,6 +407,55 @@ std::variant<Options, int> parse(const QStringList &arguments, const CommandLine
     options.crawls = parser.value(crawls).toInt(&number);
     if (!number || options.crawls < 1 || options.crawls > MostCrawls)
         return usageError(QStringLiteral("--crawls takes a number from 1 to %1").arg(MostCrawls));
+
+    CheckSettings &settings = options.settings;
+    settings.resources = parser.isSet(resources);
+    settings.fragments = parser.isSet(fragments);
+    settings.strictRedirects = parser.isSet(strictRedirects);
+    settings.headers = parser.values(header);
+    settings.cookieFile = parser.value(cookies);
+    if (parser.isSet(cookies) && settings.cookieFile.isEmpty())
+        return usageError(QStringLiteral("--cookies needs a file name"));
+    settings.exclude = parser.value(exclude);
+    settings.noCrawl = parser.value(noCrawl);
+    const auto statuses = parseStatuses(parser.value(accept));
+    if (const QString *error = std::get_if<QString>(&statuses))
+        return usageError(QStringLiteral("--accept: ") + *error);
+    settings.accept = std::get<QList<int>>(statuses);
+    const std::tuple<const QCommandLineOption &, int &, int, int> numbers[] = {
+            {perHost, settings.perHost, CheckSettings::FewestPerHost, CheckSettings::MostPerHost},
+            {pause, settings.pauseMs, 0, CheckSettings::LongestPauseMs},
+            {retryCap, settings.retryCapS, 0, CheckSettings::LongestRetryCapS},
+    };
+    for (const auto &[option, value, lowest, highest] : numbers) {
+        if (!parser.isSet(option))
+            continue;
+        value = parser.value(option).toInt(&number);
+        if (!number || value < lowest || value > highest)
+            return usageError(QStringLiteral("--%1 takes a number from %2 to %3")
+                                      .arg(option.names().constFirst())
+                                      .arg(lowest)
+                                      .arg(highest));
+    }
+    settings.user = parser.value(user);
+    if (parser.isSet(user) && settings.user.isEmpty())
+        return usageError(QStringLiteral("--user needs a user name"));
+    if (const std::optional<QString> error = settingsError(settings))
+        return usageError(*error);
+
+    if (!settings.user.isEmpty()) {
+        if (qEnvironmentVariableIsSet("SKARNEL_PASSWORD")) {
+            settings.password = qEnvironmentVariable("SKARNEL_PASSWORD");
+        } else if (std::optional<QString> typed = typedPassword(settings.user, io.err)) {
+            settings.password = std::move(*typed);
+        } else {
+            return usageError(QStringLiteral("--user %1 needs a password: set SKARNEL_PASSWORD, "
+                                             "or run from a terminal to type it")
+                                      .arg(settings.user));
+        }
+        if (const std::optional<QString> error = settingsError(settings))
+            return usageError(*error);
+    }
     return options;
 }
 
@@ -260,7 +470,10 @@ int run(const Options &options, const CommandLineServices &io)
     }
     StopFlag stop;
     TerminalHost host(options.start, io.err, io.errIsTerminal);
-    const CommandContext command {.site = site, .stop = stop, .host = host};
+    const CommandContext command {
+            .site = site, .stop = stop, .host = host, .options = runOptionsOf(options.settings)};
+    if (io.useNetworkSettings)
+        io.useNetworkSettings(options.settings);
 
     bool interrupted = false;
     InterruptWatch watch([&] {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <app/checksettings.h>
+
 #include <QStringList>
+
+#include <functional>
 
 class QIODevice;
 class QSettings;
@@ -35,10 +39,17 @@ struct CommandLineServices
     QIODevice &err;
     // Whether `err` is a terminal, where the run shows how far it is.
     bool errIsTerminal = false;
+    // Given the run's settings, checked and with the password, before its first request: the
+    // place where the network takes its pace, headers, login and cookies. Null: the network
+    // keeps its own.
+    std::function<void(const CheckSettings &)> useNetworkSettings = nullptr;
 };
 
 // Runs the command line `arguments` (the program first) to its end and returns the exit status.
-// A QCoreApplication exists; nothing of the window is needed. While it runs, SIGINT and SIGTERM
+// Every option is checked before the first request. The password for --user is SKARNEL_PASSWORD
+// when that is set; otherwise it is typed on the terminal, unechoed, when standard input is one,
+// and without one the run ends as bad usage. A QCoreApplication exists; nothing of the window is
+// needed. While it runs, SIGINT and SIGTERM
 // stop it as Force Stop does; a second one ends the process.
 int runCommandLine(const QStringList &arguments, const CommandLineServices &services);
 

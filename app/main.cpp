@@ -61,6 +61,7 @@ int main(int argc, char *argv[])
     SystemShell shell;
     MainWindow window(documents, transfer, shell);
     window.keepErrorTexts(settings);
+    window.keepSettings(settings);
     window.show();
     return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 #include "clickablelabel.h"
 #include "desktopshell.h"
 #include "menukeys.h"
+#include "optionsdialog.h"
 #include "twips.h"
 #include "windowlayout.h"
 
@@ -315,6 +316,8 @@ void MainWindow::createMenus()
                            &MainWindow::showSettings);
     mnuForceStop = addEntry(mnuCrawlSetup, "mnuForceStop", QStringLiteral("Force Stop"),
                             &MainWindow::forceStop);
+    mnuOptions = addEntry(mnuCrawlSetup, "mnuOptions", QStringLiteral("Options\u2026"),
+                          &MainWindow::showOptions);
     mnuToos = addMenu("mnuToos", QStringLiteral("Tools"));
     mnuCrawl = addEntry(mnuToos, "mnuCrawl", QStringLiteral("Start Crawl"), &MainWindow::crawl);
     mnuCheckBroken = addEntry(mnuToos, "mnuCheckBroken", QStringLiteral("Check broken links"),
@@ -437,7 +440,11 @@ void MainWindow::OpenURL(const QString &address)
 
 CommandContext MainWindow::command()
 {
-    return {.site = site, .stop = stop, .host = *this, .loadAhead = loadAhead};
+    return {.site = site,
+            .stop = stop,
+            .host = *this,
+            .loadAhead = loadAhead,
+            .options = runOptions};
 }
 
 QString MainWindow::startAddress() const
@@ -546,6 +553,17 @@ void MainWindow::showSettings()
     showPanel(*fraSettings);
 }
 
+// OK has checked the settings already; Cancel changes nothing.
+void MainWindow::showOptions()
+{
+    OptionsDialog dialog(checkSettings, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    setSettings(dialog.settings());
+    if (settingsStore)
+        skarnel::keepSettings(checkSettings, *settingsStore);
+}
+
 void MainWindow::showBrokenLinks()
 {
     showPanel(*fraBroken);
@@ -617,6 +635,18 @@ void MainWindow::useErrorTexts(const QStringList &texts)
     site.errorTexts.clear();
     for (const QString &text : texts)
         site.errorTexts.append(text);
+}
+
+void MainWindow::setSettings(const CheckSettings &settings)
+{
+    checkSettings = settings;
+    runOptions = runOptionsOf(settings);
+}
+
+void MainWindow::keepSettings(QSettings &store)
+{
+    settingsStore = &store;
+    setSettings(loadSettings(store));
 }
 
 } // namespace skarnel

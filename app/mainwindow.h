@@ -1,5 +1,6 @@
 #pragma once
 
+#include <app/checksettings.h>
 #include <walk/commandhost.h>
 #include <walk/stopflag.h>
 #include <widgets/labelledcounter.h>
@@ -66,6 +67,14 @@ public:
     // Replaces the error texts shown, without keeping them.
     void useErrorTexts(const QStringList &texts);
 
+    // The settings of Options…, which every command from now on runs with. Headers and password
+    // live only as long as the window.
+    const CheckSettings &settings() const { return checkSettings; }
+    void setSettings(const CheckSettings &settings);
+    // Uses the settings that `store` keeps, the defaults when it keeps none, and keeps there what
+    // may be kept of each change from Options… from now on. The store outlives the window.
+    void keepSettings(QSettings &store);
+
     // Whether a stop is requested: from Force Stop, New or Exit until a command starts again.
     bool stopRequested() const { return stop.isRequested(); }
 
@@ -88,6 +97,7 @@ private slots:
     void addErrorText();
     void removeErrorText();
     void showSettings();
+    void showOptions();
     void showBrokenLinks();
     void showLinksToPage();
     void newSite();
@@ -127,6 +137,10 @@ private:
     SiteModel site;
     StopFlag stop;
     QSettings *errorTextStore = nullptr;
+    CheckSettings checkSettings;
+    // checkSettings as the commands take them, compiled once for each change.
+    RunOptions runOptions;
+    QSettings *settingsStore = nullptr;
     bool loadAhead = true;
     // The control that had the focus when a panel took it, to have it back when the panel hides.
     QPointer<QWidget> focusBeforePanel;
@@ -175,6 +189,7 @@ private:
     QMenu *mnuCrawlSetup = nullptr;
     QAction *mnuSettings = nullptr;
     QAction *mnuForceStop = nullptr;
+    QAction *mnuOptions = nullptr;
     QMenu *mnuToos = nullptr;
     QAction *mnuCrawl = nullptr;
     QAction *mnuCheckBroken = nullptr;

@@ -1,5 +1,7 @@
 #include "support/windowharness.h"
 
+#include <app/optionsdialog.h>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QMenu>
@@ -120,6 +122,7 @@ private slots:
     void names_controlsNamedByTheirLabelsOrCaptions_data();
     void names_controlsNamedByTheirLabelsOrCaptions();
     void names_labelsAreRelatedToTheControlsTheyName();
+    void names_optionsControlsNamedByTheirLabels();
 
     void listBox_isAListOfItsEntries();
     void listBox_selectedStateFollowsCurrentEntry();
@@ -196,6 +199,31 @@ void AccessibilityTest::names_labelsAreRelatedToTheControlsTheyName()
         QCOMPARE(labelled.size(), 1);
         QCOMPARE(labelled.first().first->object(), h.get(control));
     }
+}
+
+void AccessibilityTest::names_optionsControlsNamedByTheirLabels()
+{
+    OptionsDialog dialog {CheckSettings()};
+    dialog.show();
+    const std::pair<const char *, const char *> controls[] = {
+            {"chkResources", "Check images, styles, scripts and frames"},
+            {"chkFragments", "Check #fragments against the page's anchors"},
+            {"chkStrictRedirects", "Count a permanent redirect as broken"},
+            {"spnPerHost", "Requests at once per host:"},
+            {"spnPause", "Pause between requests to a host:"},
+            {"spnRetryCap", "Longest Retry-After wait:"},
+            {"txtAccept", "Accept statuses:"},
+            {"txtExclude", "Do not check addresses matching:"},
+            {"txtNoCrawl", "Do not crawl pages matching:"},
+            {"txtHeaders", "Headers:"},
+            {"txtUser", "User name:"},
+            {"txtPassword", "Password:"},
+            {"txtCookieFile", "Cookie file:"},
+            {"cmdCookieFileBrowse", "Browse\u2026"},
+    };
+    for (const auto &[control, name] : controls)
+        QCOMPARE(accessibleName(dialog.findChild<QWidget *>(control)), QString::fromUtf8(name));
+    QCOMPARE(dialog.findChild<QLineEdit *>("txtPassword")->echoMode(), QLineEdit::Password);
 }
 
 void AccessibilityTest::listBox_isAListOfItsEntries()

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -47,12 +48,16 @@ Run runHere(const QStringList &options)
 
 // The program itself, with no display, a display platform that does not exist, and a settings
 // folder of its own.
-Run runProgram(const QStringList &arguments, const QString &configFolder)
+// Standard input is a pipe, not a terminal; SKARNEL_PASSWORD is set only when `password` is given.
+Run runProgram(const QStringList &arguments, const QString &configFolder,
+               const QString &password = {})
 {
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY"})
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "SKARNEL_PASSWORD"})
         environment.remove(name);
+    if (!password.isNull())
+        environment.insert("SKARNEL_PASSWORD", password);
     environment.insert("QT_QPA_PLATFORM", "no-such-platform");
     environment.insert("XDG_CONFIG_HOME", configFolder);
     program.setProcessEnvironment(environment);
@@ -110,10 +115,13 @@ private slots:
     void check_findsWhatTheWindowFinds();
     void exitStatus_data();
     void exitStatus();
+    void settings_checkedBeforeAnyRequest_data();
+    void settings_checkedBeforeAnyRequest();
     void errorText_replacesTheTextsForTheRun();
     void output_writesTheFileInItsFormat();
     void interrupt_stopsAndStillWritesWhatWasFound();
     void program_runsWithoutDisplayAndKeptTexts();
+    void program_userNeedsPasswordFromEnvironmentOrTerminal();
 };
 
 void CommandLineTest::check_findsWhatTheWindowFinds()
@@ -166,6 +174,7 @@ void CommandLineTest::exitStatus_data()
     QTest::newRow("unknown option") << QStringList {"--check", "START/", "--deep"} << 2;
     QTest::newRow("stray argument") << QStringList {"--check", "START/", "more"} << 2;
     QTest::newRow("help") << QStringList {"--help"} << 0;
+    QTest::newRow("junit") << QStringList {"--check", "START/leaf.html", "--format", "junit"} << 0;
 }
 
 void CommandLineTest::exitStatus()
@@ -182,6 +191,74 @@ void CommandLineTest::exitStatus()
     QCOMPARE(run.err.isEmpty(), status != 2);
     if (status == 2)
         QVERIFY(run.out.isEmpty());
+}
+
+void CommandLineTest::settings_checkedBeforeAnyRequest_data()
+{
+    QTest::addColumn<QStringList>("options"); // BAD and GOOD stand for cookie files
+    QTest::addColumn<QString>("problem");     // empty: the run goes ahead
+    QTest::newRow("header without a colon")
+            << QStringList {"--header", "X-Team: web", "--header", "Authorization Bearer s3cret"}
+            << "header 2 has no ':'";
+    QTest::newRow("header with a line break")
+            << QStringList {"--header", "X-A: s3cret\r\nX-B: c"} << "line break";
+    QTest::newRow("header without a name") << QStringList {"--header", " : s3cret"} << "empty name";
+    QTest::newRow("not a cookie file") << QStringList {"--cookies", "BAD"} << "line 3";
+    QTest::newRow("no cookie file") << QStringList {"--cookies", "BAD.none"} << "cannot be read";
+    QTest::newRow("status range") << QStringList {"--accept", "4xx"} << "\"4xx\" is not a status";
+    QTest::newRow("status word") << QStringList {"--accept", "403,abc"} << "\"abc\"";
+    QTest::newRow("status too high") << QStringList {"--accept", "600"} << "\"600\"";
+    QTest::newRow("exclude") << QStringList {"--exclude", "("} << "exclude pattern \"(\"";
+    QTest::newRow("no-crawl") << QStringList {"--no-crawl", "a["} << "no-crawl pattern \"a[\"";
+    QTest::newRow("per-host") << QStringList {"--per-host", "0"} << "--per-host takes a number";
+    QTest::newRow("pause") << QStringList {"--pause", "-1"} << "--pause takes a number";
+    QTest::newRow("retry-cap") << QStringList {"--retry-cap", "x"} << "--retry-cap takes a number";
+    QTest::newRow("every setting, sound")
+            << QStringList {"--resources", "--fragments", "--strict-redirects",
+                            "--header",    "X-Team: web", "--cookies",
+                            "GOOD",        "--per-host",  "2",
+                            "--pause",     "1",           "--retry-cap",
+                            "0",           "--accept",    "403, 429",
+                            "--exclude",   "\\.pdf$",     "--no-crawl",
+                            "/archive/"}
+            << "";
+}
+
+// A usage error names what is wrong, quotes no secret, and comes before any request.
+void CommandLineTest::settings_checkedBeforeAnyRequest()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, problem);
+    QTemporaryDir folder;
+    const std::pair<const char *, QByteArray> cookieFiles[] = {
+            {"GOOD", "# Netscape HTTP Cookie File\n\n#HttpOnly_.127.0.0.1\tTRUE\t/\tFALSE\t0\t"
+                     "session\ts3cret\n127.0.0.1\tFALSE\t/\tFALSE\t0\tempty\t\r\n"},
+            {"BAD", "# Netscape HTTP Cookie File\n\nsession=s3cret\n"},
+    };
+    for (const auto &[name, content] : cookieFiles) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        options.replaceInStrings(QRegularExpression(QStringLiteral("^%1").arg(name)),
+                                 folder.filePath(name));
+    }
+    LoopbackServer site;
+    site.page("/", linksPage({}));
+
+    const Run run = runHere(QStringList {"--check", site.url("/")} + options);
+
+    QVERIFY(!run.err.contains("s3cret"));
+    if (problem.isEmpty()) {
+        QCOMPARE(run.status, int(NothingBroken));
+        QVERIFY(site.hits("/") > 0);
+        return;
+    }
+    QCOMPARE(run.status, int(BadUsage));
+    QVERIFY2(run.err.startsWith("skarnel: ") && run.err.contains(problem.toUtf8())
+                     && run.err.endsWith("\nTry 'skarnel --help'.\n"),
+             run.err.constData());
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(site.hits("/"), 0);
 }
 
 void CommandLineTest::errorText_replacesTheTextsForTheRun()
@@ -276,6 +353,28 @@ void CommandLineTest::program_runsWithoutDisplayAndKeptTexts()
     QVERIFY(keptTexts.out.contains(site.other.url("/ext.html").toUtf8()
                                    + ",external,broken,\"the text shows \"\"fine\"\" in \"\""));
     QVERIFY(!keptTexts.out.contains("page not found"));
+}
+
+// No terminal to type it on and no SKARNEL_PASSWORD: bad usage, before any request.
+void CommandLineTest::program_userNeedsPasswordFromEnvironmentOrTerminal()
+{
+    LoopbackServer site;
+    site.page("/", linksPage({}));
+    QTemporaryDir config;
+
+    const Run unasked = runProgram({"--check", site.url("/"), "--user", "ci"}, config.path());
+    QCOMPARE(unasked.status, int(BadUsage));
+    QVERIFY2(unasked.err.contains("--user ci needs a password: set SKARNEL_PASSWORD"),
+             unasked.err.constData());
+    QCOMPARE(site.hits("/"), 0);
+
+    const Run given =
+            runProgram({"--check", site.url("/"), "--user", "ci"}, config.path(), "pa55-s3cret");
+    QCOMPARE(given.status, int(NothingBroken));
+    QVERIFY(!(given.out + given.err).contains("s3cret"));
+    QVERIFY(site.hits("/") > 0);
+    // The command line keeps nothing.
+    QVERIFY(!QFile::exists(config.filePath("Skarnel/Skarnel.conf")));
 }
 
 QTEST_MAIN(CommandLineTest)

@@ -1,5 +1,7 @@
 #include "support/windowharness.h"
 
+#include <app/optionsdialog.h>
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QMenu>
@@ -60,6 +62,7 @@ private slots:
     void tab_visitsControlsInOrder();
     void tab_skipsDisabledControlsAndVisitsEnabledOnes();
     void shiftTab_visitsControlsInReverseOrder();
+    void options_tabVisitsEveryControlTopToBottom();
 
     void menus_f10OpensFileMenuWithFirstEntryChosen();
     void menus_arrowKeysReachEveryEntry();
@@ -141,6 +144,25 @@ void KeyboardTest::shiftTab_visitsControlsInReverseOrder()
                           "txtAddress"}));
 }
 
+void KeyboardTest::options_tabVisitsEveryControlTopToBottom()
+{
+    OptionsDialog dialog {CheckSettings()};
+    showActive(dialog);
+    QCOMPARE(focusName(), "chkResources");
+    QStringList visited = {focusName()};
+    for (int i = 0; i < 40 && QApplication::focusWidget(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.append(focusName());
+        if (visited.last() == visited.first())
+            break;
+    }
+    QCOMPARE(visited, QStringList({"chkResources", "chkFragments", "chkStrictRedirects",
+                                   "spnPerHost", "spnPause", "spnRetryCap", "txtAccept",
+                                   "txtExclude", "txtNoCrawl", "txtHeaders", "txtUser",
+                                   "txtPassword", "txtCookieFile", "cmdCookieFileBrowse",
+                                   "cmdOptionsOk", "cmdOptionsCancel", "chkResources"}));
+}
+
 void KeyboardTest::menus_f10OpensFileMenuWithFirstEntryChosen()
 {
     WindowHarness h;
@@ -184,7 +206,7 @@ void KeyboardTest::menus_arrowKeysReachEveryEntry()
             ++reached;
         }
     }
-    QCOMPARE(reached, 8);
+    QCOMPARE(reached, 9);
 
     // Left goes back from the first menu round to the last.
     QTest::keyClick(h.get("txtAddress"), Qt::Key_F10);

@@ -1,11 +1,15 @@
 #include "support/windowharness.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -31,6 +35,29 @@ void answerInputBox(const QString &answer)
             }
         }
         answerInputBox(answer); // not shown yet
+    });
+}
+
+// Answers the next Options dialog: `fill` changes its controls, then `button` is clicked. A dialog
+// still open after that is cancelled, and what it showed as the error goes to `error`.
+void answerOptions(std::function<void(QDialog &)> fill, const QString &button, QString *error)
+{
+    QTimer::singleShot(0, [=] {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QDialog *>(top);
+            if (!dialog || !dialog->isVisible() || dialog->objectName() != "dlgOptions")
+                continue;
+            QVERIFY(dialog->isModal());
+            fill(*dialog);
+            dialog->findChild<QPushButton *>(button)->click();
+            if (dialog->isVisible()) {
+                auto *shown = dialog->findChild<QLabel *>("lblOptionsError");
+                *error = shown->isVisibleTo(dialog) ? shown->text() : QStringLiteral("(hidden)");
+                dialog->reject();
+            }
+            return;
+        }
+        answerOptions(fill, button, error); // not shown yet
     });
 }
 
@@ -61,6 +88,8 @@ private slots:
     void errorTexts_cancelAppendsEmptyText();
     void errorTexts_removeDeletesCurrentOnly();
     void errorTexts_keptFromOneStartToTheNext();
+    void options_changedOnlyByAValidOk_data();
+    void options_changedOnlyByAValidOk();
     void title_tellsWhatRunsAndHowFar();
 };
 
@@ -113,7 +142,8 @@ void MainWindowTest::start_menusInTheirOrder()
     QCOMPARE(menus, QStringList({"mnuFile=File", "mnuCrawlSetup=Crawl Setup", "mnuToos=Tools"}));
     QCOMPARE(entries,
              QStringList({"mnuNew=New", "mnuSaveReport=Save Report\u2026", "mnuExit=Exit",
-                          "mnuSettings=Settings", "mnuForceStop=Force Stop", "mnuCrawl=Start Crawl",
+                          "mnuSettings=Settings", "mnuForceStop=Force Stop",
+                          "mnuOptions=Options\u2026", "mnuCrawl=Start Crawl",
                           "mnuCheckBroken=Check broken links", "mnuLinksToPage=Links to page"}));
 }
 
@@ -340,6 +370,108 @@ void MainWindowTest::errorTexts_keptFromOneStartToTheNext()
     // A window given no store keeps nothing and starts as ever.
     WindowHarness other;
     QCOMPARE(other.entries("lstErrors"), QStringList({"404", "page not found"}));
+}
+
+void MainWindowTest::options_changedOnlyByAValidOk_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("accept");
+    QTest::addColumn<QString>("exclude");
+    QTest::addColumn<QString>("headers");
+    QTest::addColumn<QString>("error"); // empty: the dialog closes
+    const QString headers = "Authorization: Bearer t0ken-s3cret\n\nX-Team: web";
+    QTest::newRow("ok") << "cmdOptionsOk"
+                        << "403, 429 403"
+                        << "\\.pdf$" << headers << "";
+    QTest::newRow("cancel") << "cmdOptionsCancel"
+                            << "403"
+                            << "x" << headers << "";
+    QTest::newRow("pattern that does not compile") << "cmdOptionsOk"
+                                                   << "403"
+                                                   << "(" << headers << "The exclude pattern \"(\"";
+    QTest::newRow("status that is no number") << "cmdOptionsOk"
+                                              << "4xx"
+                                              << "" << headers << "Accept statuses: \"4xx\"";
+    QTest::newRow("header without a colon") << "cmdOptionsOk"
+                                            << ""
+                                            << ""
+                                            << "Bearer t0ken-s3cret"
+                                            << "Header 1 has no ':'";
+}
+
+// OK keeps what may be kept, at once, for the next start; the headers and the password stay in
+// memory only. Cancel and settings that do not hold together change nothing.
+void MainWindowTest::options_changedOnlyByAValidOk()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, accept);
+    QFETCH(QString, exclude);
+    QFETCH(QString, headers);
+    QFETCH(QString, error);
+    QTemporaryDir profile;
+    const QString file = profile.filePath("Skarnel.conf");
+    const QString cookies = profile.filePath("cookies.txt");
+    {
+        QFile cookieFile(cookies);
+        QVERIFY(cookieFile.open(QIODevice::WriteOnly));
+        cookieFile.write("# Netscape HTTP Cookie File\n\n#HttpOnly_.site.test\tTRUE\t/\tFALSE\t0\t"
+                         "session\tc00kie-s3cret\n");
+    }
+    QSettings store(file, QSettings::IniFormat);
+    WindowHarness h;
+    h.window.keepSettings(store);
+    QCOMPARE(h.window.settings(), CheckSettings());
+
+    QString shownError;
+    answerOptions(
+            [&](QDialog &dialog) {
+                dialog.findChild<QCheckBox *>("chkResources")->setChecked(true);
+                dialog.findChild<QCheckBox *>("chkStrictRedirects")->setChecked(true);
+                dialog.findChild<QSpinBox *>("spnPerHost")->setValue(2);
+                dialog.findChild<QSpinBox *>("spnPause")->setValue(250);
+                dialog.findChild<QLineEdit *>("txtAccept")->setText(accept);
+                dialog.findChild<QLineEdit *>("txtExclude")->setText(exclude);
+                dialog.findChild<QLineEdit *>("txtNoCrawl")->setText("/archive/");
+                dialog.findChild<QPlainTextEdit *>("txtHeaders")->setPlainText(headers);
+                dialog.findChild<QLineEdit *>("txtUser")->setText("ci");
+                dialog.findChild<QLineEdit *>("txtPassword")->setText("pa55-s3cret");
+                dialog.findChild<QLineEdit *>("txtCookieFile")->setText(cookies);
+            },
+            button, &shownError);
+    h.trigger("mnuOptions");
+
+    QVERIFY2(error.isEmpty() ? shownError.isNull() : shownError.startsWith(error),
+             qPrintable(shownError));
+    QVERIFY(!shownError.contains("s3cret"));
+    QFile kept(file);
+    QVERIFY(!kept.exists() || kept.open(QIODevice::ReadOnly));
+    QVERIFY(!kept.readAll().contains("s3cret"));
+    const auto startedAgain = [&] {
+        QSettings again(file, QSettings::IniFormat);
+        WindowHarness later;
+        later.window.keepSettings(again);
+        return later.window.settings();
+    };
+    if (button == "cmdOptionsCancel" || !error.isEmpty()) {
+        QCOMPARE(h.window.settings(), CheckSettings());
+        QCOMPARE(startedAgain(), CheckSettings());
+        return;
+    }
+    CheckSettings expected {.resources = true,
+                            .strictRedirects = true,
+                            .accept = {403, 429},
+                            .exclude = exclude,
+                            .noCrawl = "/archive/",
+                            .perHost = 2,
+                            .pauseMs = 250,
+                            .headers = {"Authorization: Bearer t0ken-s3cret", "X-Team: web"},
+                            .user = "ci",
+                            .password = "pa55-s3cret",
+                            .cookieFile = cookies};
+    QCOMPARE(h.window.settings(), expected);
+    expected.headers.clear();
+    expected.password.clear();
+    QCOMPARE(startedAgain(), expected);
 }
 
 void MainWindowTest::title_tellsWhatRunsAndHowFar()

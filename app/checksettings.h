@@ -1,0 +1,70 @@
+#pragma once
+
+#include <walk/runoptions.h>
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+class QSettings;
+
+namespace skarnel {
+
+// Everything a run can be told beyond the window's own controls: what the commands do, and how
+// the network paces itself and logs in. The defaults leave every command as it is without them.
+struct CheckSettings
+{
+    static constexpr int FewestPerHost = 1;
+    static constexpr int MostPerHost = 64;
+    static constexpr int LongestPauseMs = 600000;
+    static constexpr int LongestRetryCapS = 3600;
+
+    bool resources = false;
+    bool fragments = false;
+    bool strictRedirects = false;
+    // Statuses, 100 to 599, that count as fine besides 2xx and 3xx.
+    QList<int> accept;
+    // Unanchored QRegularExpression patterns; empty: none.
+    QString exclude;
+    QString noCrawl;
+
+    // Requests at once to one host.
+    int perHost = 4;
+    // The least time between the starts of two requests to one host.
+    int pauseMs = 0;
+    // The longest Retry-After that is waited for.
+    int retryCapS = 10;
+    // "Name: value", sent to the start address's host only. The values are secrets.
+    QStringList headers;
+    // Basic authentication; no user name, no login.
+    QString user;
+    QString password;
+    // A Netscape cookie file, read by the network for each run; empty: none.
+    QString cookieFile;
+
+    bool operator==(const CheckSettings &) const = default;
+};
+
+// The switches of `settings` as the commands take them, the patterns compiled. Meant for settings
+// that settingsError() accepts: a pattern that does not compile matches nothing.
+RunOptions runOptionsOf(const CheckSettings &settings);
+
+// What is wrong with `settings`, in words for the user, or nothing. The words never hold a
+// header's value, a password or a cookie.
+std::optional<QString> settingsError(const CheckSettings &settings);
+
+// "403, 429" (commas or spaces between) as a list of statuses, or what is wrong with it.
+std::variant<QList<int>, QString> parseStatuses(const QString &text);
+// The list as parseStatuses() reads it back.
+QString statusesText(const QList<int> &statuses);
+
+// The settings `store` keeps, the defaults for any it does not keep or keeps out of range.
+// Headers and password are never kept, so they come back empty.
+CheckSettings loadSettings(QSettings &store);
+// Keeps `settings` in `store`, all but the headers and the password, and writes them out at once.
+void keepSettings(const CheckSettings &settings, QSettings &store);
+
+} // namespace skarnel

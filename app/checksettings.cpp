@@ -1,8 +1,10 @@
 #include "checksettings.h"
 
-#include <QFile>
+#include <net/networkpolicy.h>
+
 #include <QRegularExpression>
 #include <QSettings>
+#include <QUrl>
 
 namespace skarnel {
 
@@ -13,33 +15,11 @@ constexpr int HighestStatus = 599;
 
 const QString Group = QStringLiteral("options");
 
-// The characters of an HTTP field name (a token).
-bool isHeaderName(QStringView name)
+// The network reads a header as it is given; what it cannot send is a usage error.
+std::optional<QString> headerError(const QString &header)
 {
-    static const QString Punctuation = QStringLiteral("!#$%&'*+-.^_`|~");
-    for (QChar c : name) {
-        if (c.unicode() > 0x7f || !(c.isLetterOrNumber() || Punctuation.contains(c)))
-            return false;
-    }
-    return !name.isEmpty();
-}
-
-std::optional<QString> headerError(const QString &header, qsizetype number)
-{
-    // Only the name may be quoted back: the value is a secret.
-    if (header.contains(QLatin1Char('\r')) || header.contains(QLatin1Char('\n'))
-        || header.contains(QChar(0)))
-        return QStringLiteral("header %1 holds a line break or a NUL character").arg(number);
-    const qsizetype colon = header.indexOf(QLatin1Char(':'));
-    if (colon < 0)
-        return QStringLiteral("header %1 has no ':' between its name and its value").arg(number);
-    const QString name = header.left(colon).trimmed();
-    if (name.isEmpty())
-        return QStringLiteral("header %1 has an empty name").arg(number);
-    if (!isHeaderName(name))
-        return QStringLiteral("header %1 has a name that HTTP does not allow: \"%2\"")
-                .arg(number)
-                .arg(name);
+    if (const Checked<QByteArray> parsed = parseHeader(header); !parsed.ok())
+        return parsed.error;
     return std::nullopt;
 }
 
@@ -53,36 +33,11 @@ std::optional<QString> patternError(const QString &pattern, const QString &what)
             .arg(compiled.patternErrorOffset());
 }
 
-// A Netscape cookie file: a cookie a line in seven TAB-separated fields; blank lines and lines
-// starting with '#' are comments, except that "#HttpOnly_" starts a cookie.
+// A file the network cannot read as a Netscape cookie file, whichever host it is read for.
 std::optional<QString> cookieFileError(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("the cookie file %1 cannot be read: %2")
-                .arg(path, file.errorString());
-    qsizetype number = 0;
-    while (!file.atEnd()) {
-        ++number;
-        QByteArray line = file.readLine();
-        if (line.endsWith('\n'))
-            line.chop(1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.startsWith("#HttpOnly_"))
-            line.remove(0, 10);
-        else if (line.startsWith('#') || line.trimmed().isEmpty())
-            continue;
-        // The line itself is not quoted: it holds a cookie.
-        if (line.count('\t') != 6 || line.contains('\0'))
-            return QStringLiteral("%1 is not a Netscape cookie file: line %2 does not hold the "
-                                  "seven TAB-separated fields of a cookie")
-                    .arg(path)
-                    .arg(number);
-    }
-    if (file.error() != QFileDevice::NoError)
-        return QStringLiteral("the cookie file %1 cannot be read: %2")
-                .arg(path, file.errorString());
+    if (const Checked<QList<QByteArray>> read = readCookieFile(path, QString()); !read.ok())
+        return read.error;
     return std::nullopt;
 }
 
@@ -113,6 +68,7 @@ RunOptions runOptionsOf(const CheckSettings &settings)
     options.fragments = settings.fragments;
     options.strictRedirects = settings.strictRedirects;
     options.acceptedStatuses = settings.accept;
+    options.perHost = settings.perHost;
     if (!settings.exclude.isEmpty())
         options.exclude.setPattern(settings.exclude);
     if (!settings.noCrawl.isEmpty())
@@ -120,10 +76,31 @@ RunOptions runOptionsOf(const CheckSettings &settings)
     return options;
 }
 
+Checked<NetworkPolicy> networkPolicyOf(const CheckSettings &settings, const QString &start)
+{
+    NetworkPolicy policy;
+    policy.credentialHost = QUrl(start, QUrl::TolerantMode).host();
+    for (const QString &header : settings.headers)
+        policy.headers.append(parseHeader(header).value);
+    policy.user = settings.user;
+    policy.password = settings.password;
+    policy.perHost = settings.perHost;
+    policy.pause = std::chrono::milliseconds(settings.pauseMs);
+    policy.retryCap = std::chrono::seconds(settings.retryCapS);
+    if (!settings.cookieFile.isEmpty()) {
+        Checked<QList<QByteArray>> cookies =
+                readCookieFile(settings.cookieFile, policy.credentialHost);
+        if (!cookies.ok())
+            return {policy, cookies.error};
+        policy.cookies = std::move(cookies.value);
+    }
+    return {policy, {}};
+}
+
 std::optional<QString> settingsError(const CheckSettings &settings)
 {
-    for (qsizetype i = 0; i < settings.headers.size(); ++i) {
-        if (auto error = headerError(settings.headers.at(i), i + 1))
+    for (const QString &header : settings.headers) {
+        if (auto error = headerError(header))
             return error;
     }
     for (int status : settings.accept) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <net/networkpolicy.h>
 #include <walk/runoptions.h>
 
 #include <QList>
@@ -51,6 +52,11 @@ struct CheckSettings
 // The switches of `settings` as the commands take them, the patterns compiled. Meant for settings
 // that settingsError() accepts: a pattern that does not compile matches nothing.
 RunOptions runOptionsOf(const CheckSettings &settings);
+
+// The network's policy for a run from the start address `start`: the credentials go to its host
+// alone, and the cookies are those the cookie file holds for it. With the policy, why the cookie
+// file could not be read, when it could not: the policy then holds no cookies.
+Checked<NetworkPolicy> networkPolicyOf(const CheckSettings &settings, const QString &start);
 
 // What is wrong with `settings`, in words for the user, or nothing. The words never hold a
 // header's value, a password or a cookie.

@@ -472,8 +472,16 @@ int run(const Options &options, const CommandLineServices &io)
     TerminalHost host(options.start, io.err, io.errIsTerminal);
     const CommandContext command {
             .site = site, .stop = stop, .host = host, .options = runOptionsOf(options.settings)};
-    if (io.useNetworkSettings)
-        io.useNetworkSettings(options.settings);
+    if (io.useNetworkPolicy) {
+        // The cookie file was read once when the options were checked; a file that has gone
+        // since is as bad a usage.
+        const Checked<NetworkPolicy> policy = networkPolicyOf(options.settings, options.start);
+        if (!policy.ok()) {
+            put(io.err, QStringLiteral("skarnel: %1\n").arg(policy.error));
+            return BadUsage;
+        }
+        io.useNetworkPolicy(policy.value);
+    }
 
     bool interrupted = false;
     InterruptWatch watch([&] {

@@ -39,10 +39,9 @@ struct CommandLineServices
     QIODevice &err;
     // Whether `err` is a terminal, where the run shows how far it is.
     bool errIsTerminal = false;
-    // Given the run's settings, checked and with the password, before its first request: the
-    // place where the network takes its pace, headers, login and cookies. Null: the network
-    // keeps its own.
-    std::function<void(const CheckSettings &)> useNetworkSettings = nullptr;
+    // Given the run's network policy (its pace, and the headers, login and cookies for the start
+    // address's host), before its first request. Null: the network keeps its own.
+    std::function<void(const NetworkPolicy &)> useNetworkPolicy = nullptr;
 };
 
 // Runs the command line `arguments` (the program first) to its end and returns the exit status.

@@ -42,10 +42,10 @@ int main(int argc, char *argv[])
     nameTheProgram();
 
     // The crawl and the check share one client: its connections and its limits to a host.
-    const std::shared_ptr<HttpClient> client = HttpClient::create();
-    NetworkServices network(client);
+    NetworkServices network(HttpClient::create());
     HtmlDocumentService &documents = network;
     InternetTransfer &transfer = network;
+    const auto usePolicy = [&network](const NetworkPolicy &policy) { network.setPolicy(policy); };
     // The desktop's usual place for settings: ~/.config/Skarnel/Skarnel.conf on Linux.
     QSettings settings;
 
@@ -54,14 +54,16 @@ int main(int argc, char *argv[])
         QFile err;
         out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
         err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
-        return runCommandLine(QCoreApplication::arguments(), {documents, transfer, &settings, out,
-                                                              err, ::isatty(STDERR_FILENO) == 1});
+        return runCommandLine(QCoreApplication::arguments(),
+                              {documents, transfer, &settings, out, err,
+                               ::isatty(STDERR_FILENO) == 1, usePolicy});
     }
 
     SystemShell shell;
     MainWindow window(documents, transfer, shell);
     window.keepErrorTexts(settings);
     window.keepSettings(settings);
+    window.useNetworkPolicy(usePolicy);
     window.show();
     return QApplication::exec();
 }

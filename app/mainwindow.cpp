@@ -267,6 +267,12 @@ void MainWindow::createPanels()
         if (!verdict || !verdict->broken)
             return QString();
         QString tip = verdict->reason;
+        if (verdict->firstRedirect != Redirect::None)
+            tip += QStringLiteral("\nRedirected %1 to %2")
+                           .arg(verdict->firstRedirect == Redirect::Permanent
+                                        ? QStringLiteral("permanently")
+                                        : QStringLiteral("temporarily"),
+                                verdict->finalAddress);
         if (const LinkOrigins::Origins *found = site.origins.find(line)) {
             constexpr qsizetype shown = 5;
             tip += QStringLiteral("\nFound on:");
@@ -506,8 +512,21 @@ void MainWindow::endProgress()
     setWindowTitle(QStringLiteral("Skarnel"));
 }
 
+// A cookie file that has gone since the settings took it leaves the run without cookies, and the
+// user told why.
+void MainWindow::prepareNetwork()
+{
+    if (!applyNetworkPolicy)
+        return;
+    const Checked<NetworkPolicy> policy = networkPolicyOf(checkSettings, txtAddress->text());
+    if (!policy.ok())
+        QMessageBox::warning(this, QStringLiteral("Options"), policy.error);
+    applyNetworkPolicy(policy.value);
+}
+
 void MainWindow::crawl()
 {
+    prepareNetwork();
     runCrawl(command(), documents);
     endProgress();
 }
@@ -519,12 +538,14 @@ void MainWindow::forceStop()
 
 void MainWindow::checkBrokenLinks()
 {
+    prepareNetwork();
     runBrokenLinkCheck(command(), transfer);
     endProgress();
 }
 
 void MainWindow::findLinks()
 {
+    prepareNetwork();
     findReferringPages(command(), documents);
     endProgress();
 }

@@ -10,6 +10,8 @@
 
 #include <site/sitemodel.h>
 
+#include <functional>
+
 class QAction;
 class QGroupBox;
 class QLabel;
@@ -70,6 +72,13 @@ public:
     // The settings of Options…, which every command from now on runs with. Headers and password
     // live only as long as the window.
     const CheckSettings &settings() const { return checkSettings; }
+    // Where the network takes its policy: before each crawl, check and search, the window hands
+    // it the pace and the login of its settings for the start address it holds then. Without it
+    // the network keeps its own.
+    void useNetworkPolicy(std::function<void(const NetworkPolicy &)> apply)
+    {
+        applyNetworkPolicy = std::move(apply);
+    }
     void setSettings(const CheckSettings &settings);
     // Uses the settings that `store` keeps, the defaults when it keeps none, and keeps there what
     // may be kept of each change from Options… from now on. The store outlives the window.
@@ -115,6 +124,8 @@ private:
     void showPanel(QGroupBox &panel);
 
     CommandContext command();
+    // Hands the network its policy for the start address held now.
+    void prepareNetwork();
     // Shows in the title what a long command does, until endProgress().
     void showProgress(const QString &doing);
     void endProgress();
@@ -136,6 +147,7 @@ private:
 
     SiteModel site;
     StopFlag stop;
+    std::function<void(const NetworkPolicy &)> applyNetworkPolicy;
     QSettings *errorTextStore = nullptr;
     CheckSettings checkSettings;
     // checkSettings as the commands take them, compiled once for each change.

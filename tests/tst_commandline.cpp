@@ -199,12 +199,13 @@ void CommandLineTest::settings_checkedBeforeAnyRequest_data()
     QTest::addColumn<QString>("problem");     // empty: the run goes ahead
     QTest::newRow("header without a colon")
             << QStringList {"--header", "X-Team: web", "--header", "Authorization Bearer s3cret"}
-            << "header 2 has no ':'";
+            << "has no colon";
     QTest::newRow("header with a line break")
             << QStringList {"--header", "X-A: s3cret\r\nX-B: c"} << "line break";
-    QTest::newRow("header without a name") << QStringList {"--header", " : s3cret"} << "empty name";
+    QTest::newRow("header without a name")
+            << QStringList {"--header", " : s3cret"} << "needs a name";
     QTest::newRow("not a cookie file") << QStringList {"--cookies", "BAD"} << "line 3";
-    QTest::newRow("no cookie file") << QStringList {"--cookies", "BAD.none"} << "cannot be read";
+    QTest::newRow("no cookie file") << QStringList {"--cookies", "BAD.none"} << "cannot read";
     QTest::newRow("status range") << QStringList {"--accept", "4xx"} << "\"4xx\" is not a status";
     QTest::newRow("status word") << QStringList {"--accept", "403,abc"} << "\"abc\"";
     QTest::newRow("status too high") << QStringList {"--accept", "600"} << "\"600\"";

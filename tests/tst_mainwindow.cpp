@@ -396,7 +396,7 @@ void MainWindowTest::options_changedOnlyByAValidOk_data()
                                             << ""
                                             << ""
                                             << "Bearer t0ken-s3cret"
-                                            << "Header 1 has no ':'";
+                                            << "A header is written \"Name: value\"";
 }
 
 // OK keeps what may be kept, at once, for the next start; the headers and the password stay in

@@ -26,6 +26,7 @@ struct NetworkWindow : WindowControls<NetworkWindow>
     explicit NetworkWindow(FetchLimits limits = {})
         : network(client, limits)
     {
+        window.useNetworkPolicy([this](const NetworkPolicy &policy) { network.setPolicy(policy); });
     }
     NetworkWindow(std::chrono::milliseconds limit, qint64 bodyCap = FetchLimits {}.bodyCap)
         : NetworkWindow(FetchLimits {limit, bodyCap})

@@ -1,13 +1,13 @@
 #pragma once
 
+#include <QSet>
+
 #include <site/addresskind.h>
 #include <site/checkresults.h>
 #include <site/counter.h>
 #include <site/linelog.h>
 #include <site/linklist.h>
 #include <site/linkorigins.h>
-
-#include <QSet>
 
 namespace skarnel {
 

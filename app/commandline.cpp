@@ -4,6 +4,7 @@
 #include <check/errortexts.h>
 #include <check/fetchverdict.h>
 #include <crawl/crawlrun.h>
+#include <html/webaddress.h>
 #include <net/internettransfer.h>
 #include <report/report.h>
 #include <walk/commandcontext.h>
@@ -492,7 +493,7 @@ int run(const Options &options, const CommandLineServices &io)
     if (const std::optional<QString> failure =
                 startPageFailure(io.transfer, options.start, interrupted)) {
         put(io.err, QStringLiteral("skarnel: the start page %1 cannot be loaded: %2\n")
-                            .arg(options.start, *failure));
+                            .arg(withoutUserInfo(options.start), *failure));
         return BadUsage;
     }
 
@@ -501,7 +502,8 @@ int run(const Options &options, const CommandLineServices &io)
     if (!interrupted)
         runBrokenLinkCheck(command, io.transfer);
 
-    const Report report = buildReport(site, options.start, QDateTime::currentDateTime());
+    const Report report =
+            buildReport(site, withoutUserInfo(options.start), QDateTime::currentDateTime());
     if (options.output.isEmpty()) {
         io.out.write(formatReport(report, options.format));
     } else {

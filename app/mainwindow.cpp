@@ -10,6 +10,7 @@
 #include <check/brokenlinkcheck.h>
 #include <check/errortexts.h>
 #include <crawl/crawlrun.h>
+#include <html/webaddress.h>
 #include <referrers/referrersearch.h>
 #include <report/report.h>
 #include <walk/commandcontext.h>
@@ -618,7 +619,7 @@ void MainWindow::exitProgram()
 
 Report MainWindow::report() const
 {
-    return buildReport(site, txtAddress->text(), QDateTime::currentDateTime());
+    return buildReport(site, withoutUserInfo(txtAddress->text()), QDateTime::currentDateTime());
 }
 
 bool MainWindow::saveReport(const QString &path, QString *error) const
@@ -633,7 +634,8 @@ void MainWindow::saveReportAs()
     QString path = QFileDialog::getSaveFileName(
             this, QStringLiteral("Save Report"),
             QDir::home().filePath(QStringLiteral("skarnel-report.csv")),
-            QStringLiteral("CSV (*.csv);;Web page (*.html *.htm);;JSON (*.json);;All files (*)"));
+            QStringLiteral("CSV (*.csv);;Web page (*.html *.htm);;JSON (*.json);;JUnit XML "
+                           "(*.xml);;All files (*)"));
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())

@@ -60,7 +60,7 @@ public:
     // What the window shows now, with each page's verdict and the pages it was found on.
     Report report() const;
     // Writes report() to `path`, in the format its suffix asks for (CSV unless .html, .htm or
-    // .json). On failure returns false with the reason in `error`; nothing else changes.
+    // .json, .xml). On failure returns false with the reason in `error`; nothing else changes.
     bool saveReport(const QString &path, QString *error = nullptr) const;
 
     // Shows the error texts that `store` keeps, when it keeps any, and keeps each change of the

@@ -2,6 +2,7 @@
 
 #include "pagecrawl.h"
 
+#include <html/webaddress.h>
 #include <net/htmldocument.h>
 #include <walk/commandcontext.h>
 #include <walk/commandhost.h>
@@ -38,7 +39,8 @@ void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
     c.host.progress(QStringLiteral("crawling the start page"));
     const PageReadOptions reading {.resources = c.options.resources};
     const QString start = c.host.startAddress();
-    crawlPage(c, documents.createDocumentFromUrl(start, reading), start);
+    // The pages its links are found on name it without a login typed in it.
+    crawlPage(c, documents.createDocumentFromUrl(start, reading), withoutUserInfo(start));
 
     // The walk fixes its bound when it begins: pages that the internal pages add are recorded,
     // not loaded. An entry that is gone (New emptied the list) ends the run as a stop would.

@@ -2,6 +2,7 @@
 
 #include "linkfilter.h"
 
+#include <html/webaddress.h>
 #include <net/htmldocument.h>
 #include <walk/commandcontext.h>
 #include <walk/commandhost.h>
@@ -39,7 +40,9 @@ void recordLink(const CommandContext &c, const QString &address)
 {
     SiteModel &site = c.site;
     // The start address is read afresh for every link: an edit made meanwhile applies from here.
-    const bool internal = classifyLink(address, c.host.startAddress()) == LinkKind::Internal;
+    // A login typed in it is no part of the site's addresses.
+    const bool internal =
+            classifyLink(address, withoutUserInfo(c.host.startAddress())) == LinkKind::Internal;
     LinkList &list = internal ? site.internal : site.external;
 
     // Looking for the address leaves the list's last entry selected, as a walk over the list

@@ -1,6 +1,7 @@
 #include "pagedownload.h"
 
 #include <html/htmldecoding.h>
+#include <html/webaddress.h>
 #include <net/httpclient.h>
 
 #include <curl/curl.h>
@@ -13,11 +14,6 @@ constexpr int MaxRedirects = 20;
 // The body of a redirect is read to its end, so that its connection can serve the next request,
 // unless it is longer than this.
 constexpr qint64 LongestRedirectBody = 64 * 1024;
-
-bool isWebScheme(const QString &scheme)
-{
-    return scheme == u"http" || scheme == u"https";
-}
 
 bool startsWithNoCase(QByteArrayView line, QByteArrayView prefix)
 {

@@ -257,6 +257,8 @@ void EveryLinkTest::login_reachesOnlyItsHost_data()
                             << QByteArray("X-Staging") << QByteArray("s3cret");
     QTest::newRow("cookie") << QStringList {"--cookies", "COOKIES"} << QByteArray("Cookie")
                             << QByteArray("session=s3cret");
+    QTest::newRow("login in the address") << QStringList {"LOGIN@"} << QByteArray("Authorization")
+                                          << QByteArray("Basic Y2k6czNjcmV0");
 }
 
 // A site behind a login is checked clean with its switch and cannot be checked without; a second
@@ -279,10 +281,13 @@ void EveryLinkTest::login_reachesOnlyItsHost()
     cookies.write("# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\ts3cret\n");
     cookies.close();
     login.replaceInStrings("COOKIES", cookies.fileName());
+    QString start = site.url("/");
+    if (login.removeAll("LOGIN@") > 0)
+        start.replace("://", "://ci:s3cret@");
     qputenv("SKARNEL_PASSWORD", "s3cret");
 
     const Run without = runHere({"--check", site.url("/")});
-    const Run with = runHere(QStringList {"--check", site.url("/"), "--format", "csv"} + login);
+    const Run with = runHere(QStringList {"--check", start, "--format", "csv"} + login);
 
     qunsetenv("SKARNEL_PASSWORD");
     QCOMPARE(without.status, int(BadUsage));
@@ -290,6 +295,7 @@ void EveryLinkTest::login_reachesOnlyItsHost()
     QCOMPARE(with.status, int(NothingBroken));
     QVERIFY(other.hits("/b.html") > 0);
     QCOMPARE(other.carrying(header), 0);
+    QVERIFY(with.out.contains((site.url("/a.html") + ",internal,ok").toUtf8()));
     QVERIFY(!with.out.contains("s3cret"));
     QVERIFY(!with.err.contains("s3cret"));
 }

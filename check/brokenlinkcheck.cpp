@@ -153,14 +153,28 @@ struct Fetched
 };
 
 // How the check fetches `address`: a resource by its answer alone, a page whose #fragments are to
-// be verified with its anchors, any other page as text.
+// be verified with its anchors when the crawl did not read them, any other page as text.
 FetchMode fetchModeOf(const CommandContext &c, const QString &address)
 {
     if (c.options.resources && c.site.kindOf(address) != AddressKind::Page)
         return FetchMode::HeadersOnly;
-    if (c.options.fragments && c.site.fragments.contains(address))
+    if (c.options.fragments && c.site.fragments.contains(address)
+        && !c.site.anchors.contains(address))
         return FetchMode::TextAndAnchors;
     return FetchMode::Text;
+}
+
+// The anchors to verify the #fragments of `address` with: those the crawl read, else those its
+// fetch read. Only a page that answers 2xx now has its fragments verified.
+std::optional<QStringList> anchorsFor(const SiteModel &site, const QString &address,
+                                      const Fetched &fetched)
+{
+    const int status = fetched.answer.httpStatus;
+    if (fetched.answer.broken || status < 200 || status > 299)
+        return std::nullopt;
+    if (const auto read = site.anchors.constFind(address); read != site.anchors.cend())
+        return *read;
+    return fetched.anchors;
 }
 
 // The page text box shows the start of the page text only. A text box lays out a line in time
@@ -306,8 +320,10 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
         c.site.results.record(address, verdict);
         if (verdict.broken)
             recordBroken(c.site, list);
-        if (page.anchors)
-            checkFragments(c.site, address, *page.anchors);
+        if (c.options.fragments) {
+            if (const std::optional<QStringList> anchors = anchorsFor(c.site, address, page))
+                checkFragments(c.site, address, *anchors);
+        }
     };
     walkList(walk, fetch, judgeFetched);
 }

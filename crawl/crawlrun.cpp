@@ -37,7 +37,8 @@ void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
     c.host.setForceStopEnabled(true);
 
     c.host.progress(QStringLiteral("crawling the start page"));
-    const PageReadOptions reading {.resources = c.options.resources};
+    const PageReadOptions reading {.resources = c.options.resources,
+                                   .anchors = c.options.fragments};
     const QString start = c.host.startAddress();
     // The pages its links are found on name it without a login typed in it.
     crawlPage(c, documents.createDocumentFromUrl(start, reading), withoutUserInfo(start));

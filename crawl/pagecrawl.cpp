@@ -109,6 +109,10 @@ void crawlPage(const CommandContext &c, const std::unique_ptr<HtmlDocument> docu
     if (document) {
         waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; },
                                c.stop);
+        if (c.options.fragments) {
+            if (std::optional<QStringList> anchors = document->anchors())
+                c.site.anchors.insert(pageAddress, std::move(*anchors));
+        }
         if (c.options.resources) {
             const QList<FoundLink> found = document->foundLinks();
             for (const FoundLink &link : found)

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace skarnel {
 
@@ -37,6 +38,10 @@ public:
             found.append({address, ResourceKind::Page});
         return found;
     }
+    // When the document was asked for them, the names a #fragment can point at in the page (the
+    // `id` of any element, the `name` of an `a`); nothing when they were not read: the page did not
+    // answer 2xx with HTML, or could not be read within its limits.
+    virtual std::optional<QStringList> anchors() const { return std::nullopt; }
     // The address of the page's final answer, after redirects, without user name and password;
     // before an answer, the address being asked for. Empty from documents that cannot tell.
     virtual QString finalAddress() const { return {}; }

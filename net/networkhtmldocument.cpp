@@ -65,6 +65,20 @@ QList<FoundLink> NetworkHtmlDocument::foundLinks() const
     return reading->result().links;
 }
 
+// Only a whole page that answered 2xx with HTML has anchors worth telling: a page cut short by
+// its limits would have them guessed.
+std::optional<QStringList> NetworkHtmlDocument::anchors() const
+{
+    const int status = download->status();
+    if (!options.anchors || !reading->isDone()
+        || download->outcome() != PageDownload::Outcome::Complete || status < 200 || status > 299)
+        return std::nullopt;
+    const PageReading read = reading->result();
+    if (!read.complete)
+        return std::nullopt;
+    return read.anchors;
+}
+
 QStringList NetworkHtmlDocument::links() const
 {
     QStringList pages;

@@ -25,6 +25,7 @@ public:
     QString readyState() const override;
     QStringList links() const override;
     QList<FoundLink> foundLinks() const override;
+    std::optional<QStringList> anchors() const override;
     QString finalAddress() const override;
     RedirectKind redirectKind() const override;
 

@@ -41,6 +41,9 @@ struct SiteModel
     QHash<QString, AddressKind> kinds;
     // The #fragments the crawl met for each listed page, each once, in the order met.
     QHash<QString, QStringList> fragments;
+    // The anchors of each page the crawl read whole, while #fragments are verified: the check
+    // reads a page's anchors only when the crawl did not.
+    QHash<QString, QStringList> anchors;
 
     AddressKind kindOf(const QString &address) const
     {
@@ -77,6 +80,7 @@ struct SiteModel
         kinds.clear();
         fragments.clear();
         fragmentsMet.clear();
+        anchors.clear();
         for (Counter *counter : {&internalCount, &externalCount, &brokenCount, &totalCount})
             counter->reset();
     }

@@ -32,7 +32,10 @@ struct EveryLinkSite
 <a href="/r301">301</a> <a href="/r302">302</a> <a href="/r307">307</a> <a href="/r308">308</a>
 <a href="/loop1">loop</a>)");
         site.page("/page.html", R"(<!doctype html><title>page</title><h1 id="Intro">Intro</h1>
-<p><a name="named">named</a> <span name="spanned">not an anchor</span> <b id="café">café</b>)");
+<p><a name="named">named</a> <span name="spanned">not an anchor</span> <b id="café">café</b>
+<a href="/deep.html#here">here</a> <a href="/deep.html#nothere">not here</a>)");
+        // Found a level down, not crawled: the check reads its anchors itself.
+        site.page("/deep.html", R"(<!doctype html><title>deep</title><p id="here">)");
         for (const char *image : {"/img/ok.png", "/img/ok2.png"})
             site.page(image, "\x89PNG", "image/png");
         site.redirect("/r301", "/page.html", 301);
@@ -160,6 +163,10 @@ void EveryLinkTest::window_findsWhatTheSwitchesAskFor()
     QFETCH(bool, strict);
     QFETCH(QStringList, internal);
     QFETCH(QStringList, broken);
+    if (fragments) {
+        internal.append("/deep.html");
+        broken.append("/deep.html#nothere");
+    }
     EveryLinkSite site;
     NetworkWindow h;
     CheckSettings settings;

@@ -1,7 +1,7 @@
 // skarnel_bench: the program's own window, network services and event loop, driven through its
 // buttons over a generated site on loopback, timed against other tools fetching the same pages.
 //
-//   skarnel_bench --size P [--delay MS] [--links L] [--runs N]
+//   skarnel_bench --size P [--delay MS] [--links L] [--runs N] [--rich]
 //                 [--anchors wget,curl,cli] [--no-check] [--parse-cost] [--work DIR]
 //   skarnel_bench --idle [--work DIR]
 //   skarnel_bench --dead-hosts N [--work DIR]
@@ -13,6 +13,11 @@
 //
 // With --parse-cost, each crawl is followed by the html library's own work on the same pages, on
 // one thread, so that the crawl's CPU time can be set against what reading the links alone costs.
+//
+// With --rich the site's pages also hold images, a stylesheet and fragment links to anchors (see
+// SiteShape), and the window runs with its resources and fragments switches on: the crawl lists
+// the images and the stylesheet, the check asks for them with HEAD, and reads the anchors of each
+// page that a fragment points into. The curl anchor then asks for the same resources with HEAD.
 #include "site.h"
 #include "siteserver.h"
 #include "tools.h"
@@ -23,6 +28,7 @@
 #include <html/htmllinks.h>
 #include <net/httpclient.h>
 #include <net/networkservices.h>
+#include <report/report.h>
 #include <widgets/listbox.h>
 
 #include <QAction>
@@ -47,6 +53,7 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -67,6 +74,7 @@ struct Arguments
     int deadHosts = 0;
     bool check = true;
     bool parseCost = false;
+    bool rich = false;
     int runs = 1;
     std::vector<std::string> anchors;
     std::string work = "/tmp";
@@ -75,7 +83,8 @@ struct Arguments
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: skarnel_bench --size PAGES [--delay MS] [--links N] [--runs N] "
-                         "[--anchors wget,curl,cli] [--no-check] [--parse-cost] [--work DIR]\n"
+                         "[--rich] [--anchors wget,curl,cli] [--no-check] [--parse-cost] "
+                         "[--work DIR]\n"
                          "       skarnel_bench --idle [--work DIR]\n"
                          "       skarnel_bench --dead-hosts N [--work DIR]\n");
     std::exit(2);
@@ -105,6 +114,8 @@ Arguments parse(int argc, char **argv)
             a.check = false;
         else if (arg == "--parse-cost")
             a.parseCost = true;
+        else if (arg == "--rich")
+            a.rich = true;
         else if (arg == "--work")
             a.work = value();
         else if (arg == "--runs")
@@ -337,6 +348,7 @@ void putCounts(const char *prefix, const SiteServers::Counts &c)
     put(key("page_requests").c_str(), c.pageHits);
     put(key("deep_requests").c_str(), c.deepHits);
     put(key("external_requests").c_str(), c.externalHits);
+    put(key("resource_requests").c_str(), c.resourceHits);
     put(key("other_requests").c_str(), c.otherHits);
     put(key("most_hits_one_page").c_str(), c.mostHitsOnePage);
 }
@@ -378,7 +390,14 @@ std::string lastLines(const std::string &file, int count)
     return out;
 }
 
-void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std::string> &checked)
+// What the check fetched: every listed address, and those of them it asked for with HEAD.
+struct CheckedAddresses
+{
+    std::vector<std::string> all;
+    std::vector<std::string> headOnly;
+};
+
+void runAnchors(const Arguments &a, SiteServers &servers, const CheckedAddresses &checked)
 {
     const std::string work = a.work;
     for (const std::string &anchor : a.anchors) {
@@ -402,11 +421,20 @@ void runAnchors(const Arguments &a, SiteServers &servers, const std::vector<std:
                        "robots=off",
                        servers.startAddress()};
         } else if (anchor == "curl") {
-            // The check's fetches, one after the other, over kept-alive connections.
+            // The check's fetches, one after the other, over kept-alive connections: GET for the
+            // pages, then, after "next" (the same process and its connections, new options),
+            // HEAD for the addresses the check asked for with HEAD.
             const std::string config = work + "/curl.config";
             std::ofstream file(config);
-            for (const std::string &address : checked)
-                file << "url = \"" << address << "\"\noutput = \"/dev/null\"\n";
+            const std::set<std::string> heads(checked.headOnly.begin(), checked.headOnly.end());
+            for (const std::string &address : checked.all)
+                if (!heads.count(address))
+                    file << "url = \"" << address << "\"\noutput = \"/dev/null\"\n";
+            if (!heads.empty()) {
+                file << "next\nsilent\nhead\n";
+                for (const std::string &address : checked.headOnly)
+                    file << "url = \"" << address << "\"\noutput = \"/dev/null\"\n";
+            }
             command = {"curl", "--silent", "--config", config};
         } else if (anchor == "cli") {
             // The program's own command line: the window's crawl and check, its report as CSV,
@@ -466,13 +494,20 @@ int runSize(const Arguments &a, SiteServers &servers)
     put("delay_ms", a.delayMs);
     put("links_per_page", a.links);
     put("runs", a.runs);
+    put("site", a.rich ? "rich" : "plain");
 
     Figures figures;
-    std::vector<std::string> checked;
+    CheckedAddresses checked;
     double peakMb = 0;
     for (int r = 0; r < a.runs; ++r) {
         // A new window each run; it and its connections go before the next run and the tools.
         Program program;
+        if (a.rich) {
+            CheckSettings settings;
+            settings.resources = true;
+            settings.fragments = true;
+            program.window.setSettings(settings);
+        }
         showWindow(program);
         UiDelayProbe probe;
 
@@ -511,11 +546,16 @@ int runSize(const Arguments &a, SiteServers &servers)
             putCounts("crawl", crawlCounts);
         }
 
-        checked.clear();
+        checked = {};
         for (const QString &entry : program.entries("lstInternal"))
-            checked.push_back(entry.toStdString());
+            checked.all.push_back(entry.toStdString());
         for (const QString &entry : program.entries("lstExternal"))
-            checked.push_back(entry.toStdString());
+            checked.all.push_back(entry.toStdString());
+        if (a.rich) {
+            for (const ReportPage &page : program.window.report().pages)
+                if (page.kind != QLatin1String("page"))
+                    checked.headOnly.push_back(page.address.toStdString());
+        }
 
         if (a.check) {
             // Tools > Check broken links opens the panel; its button runs the check.
@@ -536,10 +576,11 @@ int runSize(const Arguments &a, SiteServers &servers)
             const SiteServers::Counts checkCounts = servers.counts();
             figures.note("check_wall_s", check.wall);
             figures.note("check_cpu_s", check.cpu);
-            figures.note("check_fetches_per_s", double(checked.size()) / check.wall);
+            figures.note("check_fetches_per_s", double(checked.all.size()) / check.wall);
             figures.note("check_ui_worst_ms", probe.worst());
             if (r + 1 == a.runs) {
-                put("check_fetches", checked.size());
+                put("check_fetches", checked.all.size());
+                put("check_head_fetches", checked.headOnly.size());
                 put("broken_links", program.counter("lblBroken"));
                 put("check_ui_late_over_50ms", probe.over50());
                 putCounts("check", checkCounts);
@@ -551,7 +592,7 @@ int runSize(const Arguments &a, SiteServers &servers)
     figures.put();
     putSeconds("peak_rss_mb", peakMb);
 
-    writeListPage(a.work + "/list.html", checked);
+    writeListPage(a.work + "/list.html", checked.all);
     runAnchors(a, servers, checked);
     return 0;
 }
@@ -642,6 +683,7 @@ int main(int argc, char **argv)
     options.delay = std::chrono::milliseconds(a.delayMs);
     options.stallPage = a.idle ? 3 : 0;
     options.listFile = a.work + "/list.html";
+    options.rich = a.rich;
     SiteServers servers(options);
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -1,6 +1,7 @@
 #include "site.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <string_view>
 #include <vector>
@@ -68,16 +69,53 @@ void appendSentence(std::string &out, Random &random)
     out += ". ";
 }
 
-std::string head(const std::string &title)
+std::string head(const std::string &title, bool stylesheet = false)
 {
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
-           + title
-           + "</title>\n"
-             "<style>body{font-family:sans-serif;margin:0 auto;max-width:60em}"
+           + title + "</title>\n"
+           + (stylesheet
+                      ? std::string("<link rel=\"stylesheet\" href=\"") + StylesheetPath + "\">\n"
+                      : std::string())
+           + "<style>body{font-family:sans-serif;margin:0 auto;max-width:60em}"
              "nav ul{list-style:none;display:flex;gap:1em}article p{line-height:1.5}"
              "footer{border-top:1px solid #ccc;font-size:small}</style>\n"
              "<script>window.dataLayer=window.dataLayer||[];</script>\n</head>\n";
+}
+
+// What a fragment link of the rich site points at: a section's id, the page's figure's id or its
+// <a name>, and one in fifty at an anchor that no page holds.
+std::string richFragment(int base, int k)
+{
+    const int choice = (base * 7 + k) % 50;
+    if (choice == 0)
+        return "gone";
+    if (choice % 3 == 0)
+        return "notes";
+    if (choice % 3 == 1)
+        return "figure-1";
+    return "section-" + std::to_string(1 + choice % 4);
+}
+
+std::string sharedImagePath(int k)
+{
+    return "/img/shared-" + std::to_string(k % SharedImages) + ".png";
+}
+
+// The images of rich page `number` that stand before paragraph `paragraph`, if any: its own, with a
+// srcset, before the first; then one shared image before each third paragraph, two to four.
+void appendImages(std::string &out, int number, std::size_t paragraph)
+{
+    if (paragraph == 0) {
+        out += "<figure id=\"figure-1\"><img src=\"/img/page-" + std::to_string(number)
+               + ".png\" srcset=\"/img/page-" + std::to_string(number) + ".png 1x, /img/shared-"
+               + std::to_string(number * 11 % SharedImages) + "-2x.png 2x\" alt=\"\"></figure>\n";
+        return;
+    }
+    const std::size_t shared = std::size_t(2 + number % 3);
+    if (paragraph % 3 != 0 || paragraph / 3 > shared)
+        return;
+    out += "<img src=\"" + sharedImagePath(number * 7 + int(paragraph) * 13) + "\" alt=\"\">\n";
 }
 
 // The links of internal page `number`, in document order: five in the navigation, the rest in
@@ -112,8 +150,12 @@ std::vector<std::string> pageLinks(const SiteShape &site, int number)
                             + ".html");
             break;
         case 5:
-            links.push_back(k % 20 == 5 ? std::string("#top")
-                                        : internalPagePath(internal(k)) + "#section-2");
+            if (k % 20 == 5)
+                links.push_back("#top");
+            else if (site.rich)
+                links.push_back(internalPagePath(internal(k)) + "#" + richFragment(base, k));
+            else
+                links.push_back(internalPagePath(internal(k)) + "#section-2");
             break;
         case 6:
             links.push_back("mailto:office" + std::to_string(number % 7) + "@example.org");
@@ -162,7 +204,7 @@ std::string internalPage(const SiteShape &site, int number)
     const std::size_t size = std::size_t(20 + (number * 7919) % 41) * 1024;
     const std::vector<std::string> links = pageLinks(site, number);
 
-    std::string html = head("Page " + std::to_string(number));
+    std::string html = head("Page " + std::to_string(number), site.rich);
     html.reserve(size + 4096);
     html += "<body>\n<header><h1>Page " + std::to_string(number) + "</h1>\n<nav><ul>\n";
     std::size_t next = 0;
@@ -180,6 +222,8 @@ std::string internalPage(const SiteShape &site, int number)
         if (p % 6 == 0)
             html += "<h2 id=\"section-" + std::to_string(p / 6 + 1) + "\">Section "
                     + std::to_string(p / 6 + 1) + "</h2>\n";
+        if (site.rich)
+            appendImages(html, number, p);
         html += "<p>";
         const std::size_t linksHere = textLinks * (p + 1) / paragraphs - textLinks * p / paragraphs;
         const std::size_t start = html.size();
@@ -191,8 +235,11 @@ std::string internalPage(const SiteShape &site, int number)
             appendSentence(html, random);
         html += "</p>\n";
     }
-    html += "</article></main>\n<footer><p>Published by the site team. Last updated on the "
-            "first of the month.</p></footer>\n</body>\n</html>\n";
+    html += "</article></main>\n<footer><p>";
+    if (site.rich)
+        html += "<a name=\"notes\"></a>";
+    html += "Published by the site team. Last updated on the first of the month.</p></footer>\n"
+            "</body>\n</html>\n";
     return html;
 }
 
@@ -233,4 +280,44 @@ SitePage externalPage(const SiteShape &site, int number)
     }
     html += "</body></html>\n";
     return {200, html};
+}
+
+std::optional<SiteResource> resource(const SiteShape &site, std::string_view path)
+{
+    if (!site.rich)
+        return std::nullopt;
+    if (path == StylesheetPath) {
+        return SiteResource {200, "text/css",
+                             "body{font-family:sans-serif;margin:0 auto;max-width:60em}"
+                             "figure{margin:1em 0}img{max-width:100%;height:auto}\n"};
+    }
+    // The smallest image a browser shows: one transparent pixel.
+    static constexpr unsigned char pixelBytes[] = {
+            0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48,
+            0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
+            0x00, 0x1f, 0x15, 0xc4, 0x89, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x44, 0x41, 0x54, 0x78,
+            0x9c, 0x63, 0x00, 0x01, 0x00, 0x00, 0x05, 0x00, 0x01, 0x0d, 0x0a, 0x2d, 0xb4, 0x00,
+            0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+    static const std::string pixel(std::begin(pixelBytes), std::end(pixelBytes));
+    const auto numberAfter = [&](std::string_view prefix, std::string_view suffix) {
+        if (!path.starts_with(prefix) || !path.ends_with(suffix))
+            return -1;
+        const std::string_view digits =
+                path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+        int number = -1;
+        const auto [end, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        return error == std::errc() && end == digits.data() + digits.size() ? number : -1;
+    };
+    const auto image = [&](bool missing) {
+        return missing ? SiteResource {404, "text/plain", "not found\n"}
+                       : SiteResource {200, "image/png", pixel};
+    };
+    if (const int k = numberAfter("/img/shared-", "-2x.png"); k >= 0 && k < SharedImages)
+        return image(false);
+    if (const int k = numberAfter("/img/shared-", ".png"); k >= 0 && k < SharedImages)
+        return image(k % 25 == 24);
+    if (const int n = numberAfter("/img/page-", ".png"); n >= 1 && n <= site.pages)
+        return image(n % 100 == 99);
+    return std::nullopt;
 }

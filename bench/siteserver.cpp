@@ -75,6 +75,7 @@ struct SiteServers::Shared
     std::atomic<int> headRequests;
     std::atomic<int> deepHits;
     std::atomic<int> externalHits;
+    std::atomic<int> resourceHits;
     std::atomic<int> otherHits;
     int pages = 0;
 
@@ -93,12 +94,13 @@ class ServerProcess final
 public:
     ServerProcess(const SiteServers::Options &options, std::atomic<int> *requests,
                   std::atomic<int> *heads, std::atomic<int> *deep, std::atomic<int> *external,
-                  std::atomic<int> *other, std::atomic<int> *pageHits)
+                  std::atomic<int> *resources, std::atomic<int> *other, std::atomic<int> *pageHits)
         : options(options)
         , requests(requests)
         , heads(heads)
         , deep(deep)
         , external(external)
+        , resources(resources)
         , other(other)
         , pageHits(pageHits)
     {
@@ -197,6 +199,11 @@ private:
             deep->fetch_add(1, std::memory_order_relaxed);
             response.status = deepPages[std::size_t(d)].status;
             response.set_content(deepPages[std::size_t(d)].body, html);
+        } else if (std::optional<SiteResource> found = resource(site, path)) {
+            // HEAD is answered by this same handler: the server sends the headers alone.
+            resources->fetch_add(1, std::memory_order_relaxed);
+            response.status = found->status;
+            response.set_content(std::move(found->body), found->contentType);
         } else if (path == "/list.html" && !options.listFile.empty()) {
             other->fetch_add(1, std::memory_order_relaxed);
             std::ifstream file(options.listFile, std::ios::binary);
@@ -228,6 +235,7 @@ private:
     std::atomic<int> *heads;
     std::atomic<int> *deep;
     std::atomic<int> *external;
+    std::atomic<int> *resources;
     std::atomic<int> *other;
     std::atomic<int> *pageHits;
 
@@ -276,13 +284,15 @@ SiteServers::SiteServers(const Options &options)
         ::close(portPipe[0]);
         ::close(controlPipe[1]);
         ServerProcess process(options, &shared->requests, &shared->headRequests, &shared->deepHits,
-                              &shared->externalHits, &shared->otherHits, shared->hits());
+                              &shared->externalHits, &shared->resourceHits, &shared->otherHits,
+                              shared->hits());
         const auto [internalPort, externalPort] = process.bind();
         SiteShape shape;
         shape.pages = options.pages;
         shape.linksPerPage = options.linksPerPage;
         shape.deepPages = options.pages;
         shape.externalPages = ExternalPages;
+        shape.rich = options.rich;
         shape.internalOrigin = "http://127.0.0.1:" + std::to_string(internalPort);
         shape.externalOrigin = "http://127.0.0.2:" + std::to_string(externalPort);
         process.build(shape);
@@ -303,6 +313,7 @@ SiteServers::SiteServers(const Options &options)
     site.linksPerPage = options.linksPerPage;
     site.deepPages = options.pages;
     site.externalPages = ExternalPages;
+    site.rich = options.rich;
     site.internalOrigin = "http://127.0.0.1:" + std::to_string(ports[0]);
     site.externalOrigin = "http://127.0.0.2:" + std::to_string(ports[1]);
 }
@@ -326,6 +337,7 @@ SiteServers::Counts SiteServers::counts() const
     c.headRequests = shared->headRequests.load();
     c.deepHits = shared->deepHits.load();
     c.externalHits = shared->externalHits.load();
+    c.resourceHits = shared->resourceHits.load();
     c.otherHits = shared->otherHits.load();
     c.startHits = shared->hits()[0].load();
     for (int i = 0; i <= shared->pages; ++i) {
@@ -339,8 +351,9 @@ SiteServers::Counts SiteServers::counts() const
 
 void SiteServers::resetCounts()
 {
-    for (std::atomic<int> *counter : {&shared->requests, &shared->headRequests, &shared->deepHits,
-                                      &shared->externalHits, &shared->otherHits})
+    for (std::atomic<int> *counter :
+         {&shared->requests, &shared->headRequests, &shared->deepHits, &shared->externalHits,
+          &shared->resourceHits, &shared->otherHits})
         counter->store(0);
     for (int i = 0; i <= shared->pages; ++i)
         shared->hits()[i].store(0);

@@ -9,7 +9,8 @@
 
 // The two loopback servers of the benchmark's site, in a process of their own so that the
 // benchmark's CPU time and peak memory are the program's alone: 127.0.0.1 serves the start page,
-// the internal pages, the /deep pages and /list.html (read from `listFile` at each request);
+// the internal pages, the /deep pages, the rich site's images and stylesheet and /list.html (read
+// from `listFile` at each request);
 // 127.0.0.2 serves the /ext pages. Both keep connections alive, send pages uncompressed whatever
 // the client asks (every client compared downloads the same bytes), and answer after `delay`.
 //
@@ -28,6 +29,7 @@ public:
         std::chrono::milliseconds delay {0};
         int stallPage = 0;
         std::string listFile;
+        bool rich = false; // the site with images, a stylesheet and fragments, see SiteShape
     };
 
     // What the servers were asked, counted since the last resetCounts().
@@ -40,7 +42,8 @@ public:
         int pageHits = 0;  // requests for internal pages, the start page among them
         int deepHits = 0;
         int externalHits = 0;
-        int otherHits = 0; // anything else, /list.html and /robots.txt among them
+        int resourceHits = 0; // images and the stylesheet
+        int otherHits = 0;    // anything else, /list.html and /robots.txt among them
         int mostHitsOnePage = 0;
     };
 

@@ -33,7 +33,8 @@ struct EveryLinkSite
 <a href="/loop1">loop</a>)");
         site.page("/page.html", R"(<!doctype html><title>page</title><h1 id="Intro">Intro</h1>
 <p><a name="named">named</a> <span name="spanned">not an anchor</span> <b id="café">café</b>
-<a href="/deep.html#here">here</a> <a href="/deep.html#nothere">not here</a>)");
+<a href="/deep.html#here">here</a> <a href="/deep.html#nothere">not here</a>
+<img src="/img/ok.png" alt="">)");
         // Found a level down, not crawled: the check reads its anchors itself.
         site.page("/deep.html", R"(<!doctype html><title>deep</title><p id="here">)");
         for (const char *image : {"/img/ok.png", "/img/ok2.png"})
@@ -250,6 +251,11 @@ void EveryLinkTest::resources_judgedByTheirAnswerWithoutTheirBody()
 
     QCOMPARE(site.site.methods("/img/ok.png"), "HEAD");
     QVERIFY(!h.lines("txtBroken").contains(site.site.url("/img/ok.png")));
+    // The pages that embed an image link to it as much as those that link: the page, and the
+    // addresses that redirect to it.
+    h.findLinks(site.site.url("/img/ok.png"));
+    QCOMPARE(h.lines("txtLinksToPage"),
+             site.urls({"/page.html", "/r301", "/r302", "/r307", "/r308"}));
 }
 
 void EveryLinkTest::login_reachesOnlyItsHost_data()

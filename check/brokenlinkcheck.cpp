@@ -248,7 +248,8 @@ bool hasAnchor(const QSet<QString> &anchors, const QString &fragment)
 
 // Each #fragment the crawl met for `page` that no anchor of the page answers is broken: a line of
 // its own, PAGE#name, counted as broken.
-void checkFragments(SiteModel &site, const QString &page, const QStringList &anchors)
+void checkFragments(SiteModel &site, const QString &page, int pageStatus,
+                    const QStringList &anchors)
 {
     const auto fragments = site.fragments.constFind(page);
     if (fragments == site.fragments.cend())
@@ -260,7 +261,7 @@ void checkFragments(SiteModel &site, const QString &page, const QStringList &anc
         const QString whole = page + QLatin1Char('#') + fragment;
         PageVerdict missing;
         missing.broken = true;
-        missing.httpStatus = site.results.find(page) ? site.results.find(page)->httpStatus : 0;
+        missing.httpStatus = pageStatus;
         missing.reason = QStringLiteral("no anchor #%1 on the page").arg(fragment);
         site.results.record(whole, missing);
         site.brokenCount.add();
@@ -322,7 +323,7 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
             recordBroken(c.site, list);
         if (c.options.fragments) {
             if (const std::optional<QStringList> anchors = anchorsFor(c.site, address, page))
-                checkFragments(c.site, address, *anchors);
+                checkFragments(c.site, address, verdict.httpStatus, *anchors);
         }
     };
     walkList(walk, fetch, judgeFetched);

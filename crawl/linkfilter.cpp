@@ -17,9 +17,38 @@ bool passesLinkFilter(const QString &address)
     return !address.contains(QLatin1Char('#'));
 }
 
+namespace {
+
+// Whether `start` is an address of a site's root written without its path ("http://example.org",
+// "http://127.0.0.1:1808"): nothing follows its host and port.
+bool endsAtAuthority(const QString &start)
+{
+    const qsizetype scheme = start.indexOf(QLatin1String("://"));
+    if (scheme <= 0)
+        return false;
+    for (qsizetype i = scheme + 3; i < start.size(); ++i) {
+        const QChar c = start[i];
+        if (c == u'/' || c == u'?' || c == u'#' || c == u'\\')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 LinkKind classifyLink(const QString &address, const QString &startAddress)
 {
-    return address.startsWith(startAddress) ? LinkKind::Internal : LinkKind::External;
+    if (!address.startsWith(startAddress))
+        return LinkKind::External;
+    // A start without a path stands for its root: the host and port end where it ends, so that
+    // "http://127.0.0.1:1808" does not take in "http://127.0.0.1:18080/" nor "http://example.org"
+    // take in "http://example.org.br/".
+    if (address.size() > startAddress.size() && endsAtAuthority(startAddress)) {
+        const QChar next = address[startAddress.size()];
+        if (next != u'/' && next != u'?' && next != u'#')
+            return LinkKind::External;
+    }
+    return LinkKind::Internal;
 }
 
 } // namespace skarnel

@@ -15,7 +15,9 @@ bool passesLinkFilter(const QString &address);
 enum class LinkKind { Internal, External };
 
 // Internal when the address begins with the start address exactly as typed (letter case and
-// spaces significant); an empty start address makes every address internal.
+// spaces significant); an empty start address makes every address internal. A start without a
+// path ("http://example.org", "http://127.0.0.1:1808") stands for that host and port alone, as if
+// typed with its "/": what follows it in an internal address is "/", "?", "#" or nothing.
 LinkKind classifyLink(const QString &address, const QString &startAddress);
 
 } // namespace skarnel

@@ -61,15 +61,16 @@ void LinkFilterTest::classify_data()
     QTest::newRow("start followed by a longer host")
             << "http://www.example.test.br/" << start << false;
     QTest::newRow("start followed by a port") << "http://www.example.test:8080/" << start << false;
-    QTest::newRow("start followed by a login") << "http://www.example.test@evil.test/" << start
-                                               << false;
+    QTest::newRow("start followed by a login")
+            << "http://www.example.test@evil.test/" << start << false;
     QTest::newRow("start followed by a query") << "http://www.example.test?a=1" << start << true;
-    QTest::newRow("port start, longer port")
-            << "http://127.0.0.1:18080/other.html" << "http://127.0.0.1:1808" << false;
-    QTest::newRow("port start, its page")
-            << "http://127.0.0.1:1808/other.html" << "http://127.0.0.1:1808" << true;
+    QTest::newRow("port start, longer port") << "http://127.0.0.1:18080/other.html"
+                                             << "http://127.0.0.1:1808" << false;
+    QTest::newRow("port start, its page") << "http://127.0.0.1:1808/other.html"
+                                          << "http://127.0.0.1:1808" << true;
     QTest::newRow("start with a path keeps the prefix rule")
-            << "http://www.example.test/docs-old/" << "http://www.example.test/docs" << true;
+            << "http://www.example.test/docs-old/"
+            << "http://www.example.test/docs" << true;
     QTest::newRow("start in other case") << "http://WWW.example.test/" << start << false;
     QTest::newRow("same host with prefix") << "http://cdn.www.example.test/" << start << false;
     QTest::newRow("other host") << "http://other.test/page" << start << false;

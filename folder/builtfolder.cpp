@@ -206,6 +206,8 @@ FolderRead BuiltFolder::read(const QUrl &address, qint64 bodyCap) const
         return read;
     }
     read.finalAddress = served(address).adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    if (read.finalAddress.path().isEmpty())
+        read.finalAddress.setPath(QStringLiteral("/"));
     QString path = filePath(address);
     if (path.contains(QChar(0))) {
         read.failure = QStringLiteral("no such file");
@@ -238,6 +240,10 @@ FolderRead BuiltFolder::read(const QUrl &address, qint64 bodyCap) const
             read.failure = QStringLiteral("no index file");
             return read;
         }
+    } else if (place->endsInSlash) {
+        // "page.html/" names no file, as on a web server.
+        read.failure = QStringLiteral("no such file");
+        return read;
     }
     read.path = path;
     // A FIFO, a device or a socket is never opened: opening a FIFO waits for a writer, and reading

@@ -72,6 +72,12 @@ QByteArray contentTypeOf(QStringView path)
     return {};
 }
 
+// A file:// address of this machine: without a host, or with "localhost".
+bool isLocal(const QUrl &address)
+{
+    return address.host().isEmpty() || address.host() == u"localhost";
+}
+
 QUrl withoutDefaultPort(QUrl address)
 {
     if ((address.scheme() == u"http" && address.port() == 80)
@@ -108,6 +114,8 @@ std::optional<Place> placeUnder(const BuiltFolder &folder, const QString &siteOr
                                 const QString &sitePath, const QUrl &address)
 {
     if (address.scheme() == u"file") {
+        if (!isLocal(address))
+            return std::nullopt;
         const QString path = QDir::cleanPath(address.path());
         const QString &root = folder.root();
         if (root == u"/") {
@@ -309,6 +317,19 @@ FolderRead BuiltFolder::read(const QUrl &address, qint64 bodyCap) const
     return read;
 }
 
+QString fileAbsence(const QUrl &address)
+{
+    if (address.scheme() != u"file" || !isLocal(address))
+        return QStringLiteral("not a local file");
+    const QByteArray path = QFile::encodeName(address.path());
+    struct stat found
+    {
+    };
+    if (path.contains('\0') || ::stat(path.constData(), &found) != 0)
+        return failureFor(path.contains('\0') ? ENOENT : errno);
+    return {};
+}
+
 bool isFolderStart(const QString &text, bool relativeAllowed)
 {
     const QString start = text.trimmed();
@@ -343,7 +364,7 @@ FolderStart checkFolderStart(const QString &text, const QString &siteUrl,
     QString path;
     if (given.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
         const QUrl address(given);
-        if (!address.isValid() || !address.isLocalFile() || !address.host().isEmpty()) {
+        if (!address.isValid() || !isLocal(address)) {
             start.error = QStringLiteral("not a local file address: %1").arg(given);
             return start;
         }

@@ -128,6 +128,11 @@ FolderStart checkFolderStart(const QString &text, const QString &siteUrl,
 // Checks a --site-url alone: empty when it is an http or https address with a host, else why not.
 QString checkSiteUrl(const QString &siteUrl);
 
+// Why the file:// address `address` (one outside the folder, checked for its existence alone)
+// names no file: "no such file", "not a local file" for another host's; empty when something is
+// there. Nothing is opened.
+QString fileAbsence(const QUrl &address);
+
 // Whether a file's name ends as an HTML file's does: .html, .htm or .xhtml, in any case.
 bool hasHtmlSuffix(QStringView path);
 

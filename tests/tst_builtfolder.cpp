@@ -18,6 +18,7 @@ private slots:
     void read();
     void read_sameFileUnderTwoAddresses_sameIdentity();
     void read_cap();
+    void fileOutsideTheFolder_existenceAlone();
     void addressForms_data();
     void addressForms();
     void start_data();
@@ -109,6 +110,9 @@ void BuiltFolderTest::read_data()
                                   << "outside the folder" << QString();
     QTest::newRow("another port") << "http://site.invalid:8080/index.html" << QString()
                                   << "outside the folder" << QString();
+    QTest::newRow("file address of another host")
+            << "file://elsewhere.test" + folder.filePath("index.html") << QString()
+            << "outside the folder" << QString();
 }
 
 void BuiltFolderTest::read()
@@ -145,6 +149,14 @@ void BuiltFolderTest::read_cap()
     const FolderRead exact = built.read(QUrl("http://site.invalid/index.html"), 10);
     QCOMPARE(exact.body, "index.html");
     QVERIFY(!exact.capped);
+}
+
+void BuiltFolderTest::fileOutsideTheFolder_existenceAlone()
+{
+    QCOMPARE(fileAbsence(QUrl::fromLocalFile(outside.filePath("jquery.js"))), QString());
+    QCOMPARE(fileAbsence(QUrl::fromLocalFile(folder.filePath("fifo.html"))), QString());
+    QCOMPARE(fileAbsence(QUrl::fromLocalFile(outside.filePath("gone.js"))), "no such file");
+    QCOMPARE(fileAbsence(QUrl("file://elsewhere.test/x")), "not a local file");
 }
 
 void BuiltFolderTest::addressForms_data()

@@ -165,7 +165,6 @@ void RobotsTxtTest::answer_data()
     const QString robots = QStringLiteral("disallowed by robots.txt");
     QTest::newRow("200: its rules") << 200 << false << QString() << disallowed << robots;
     QTest::newRow("404: everything allowed") << 404 << false << QString() << allowed << QString();
-    QTest::newRow("403: everything allowed") << 403 << false << QString() << allowed << QString();
     QTest::newRow("too many redirects") << 301 << false << QString() << allowed << QString();
     QTest::newRow("503: the origin forbidden") << 503 << false << QString() << disallowed << robots;
     QTest::newRow("time-out: the origin forbidden")

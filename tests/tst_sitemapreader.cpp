@@ -77,7 +77,7 @@ void SitemapReaderTest::read_data()
     QTest::newRow("urlset, a byte at a time")
             << pages << false << 1 << 50000 << urls << pageAddresses << QString();
     QTest::newRow("urlset at once")
-            << pages << false << 1 << 50000 << urls << pageAddresses << QString();
+            << pages << false << 100000 << 50000 << urls << pageAddresses << QString();
     QTest::newRow("gzip urlset in small pieces")
             << gzip(pages) << false << 7 << 50000 << urls << pageAddresses << QString();
     const QByteArray sitemaps =

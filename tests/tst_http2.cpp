@@ -61,7 +61,7 @@ void Http2Test::http2_sharedConnectionsAtMostPerHost()
     LoopbackServer backend;
     for (int i = 0; i < pages; ++i) {
         backend.page(QStringLiteral("/%1").arg(i), "page");
-        backend.delay(QStringLiteral("/%1").arg(i), 200ms);
+        backend.delay(QStringLiteral("/%1").arg(i), 500ms);
     }
 
     QTemporaryDir folder;

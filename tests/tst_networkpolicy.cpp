@@ -220,7 +220,9 @@ void NetworkPolicyTest::pace_requestsAtOnceToAHost()
     QFETCH(int, perHost);
     LoopbackServer server;
     server.page("/slow", "in time");
-    server.delay("/slow", 200ms);
+    // Long enough for every connection of a round to be made before its first answer, on a busy
+    // machine too.
+    server.delay("/slow", 500ms);
     NetworkServices network(loopbackOnlyClient());
     network.setPolicy({});
     NetworkPolicy policy;

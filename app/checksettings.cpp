@@ -79,23 +79,18 @@ RunOptions runOptionsOf(const CheckSettings &settings)
 Checked<NetworkPolicy> networkPolicyOf(const CheckSettings &settings, const QString &start)
 {
     NetworkPolicy policy;
-    const QUrl typed(start, QUrl::TolerantMode);
-    policy.credentialHost = typed.host();
     for (const QString &header : settings.headers)
         policy.headers.append(parseHeader(header).value);
     policy.user = settings.user;
     policy.password = settings.password;
-    // A login typed in the start address logs in to its host, for every page of it.
-    if (policy.user.isEmpty() && !typed.userName().isEmpty()) {
-        policy.user = typed.userName(QUrl::FullyDecoded);
-        policy.password = typed.password(QUrl::FullyDecoded);
-    }
+    // A login typed in the start address logs in to its origin, for every page of it.
+    policy.setStart(QUrl(start, QUrl::TolerantMode));
     policy.perHost = settings.perHost;
     policy.pause = std::chrono::milliseconds(settings.pauseMs);
     policy.retryCap = std::chrono::seconds(settings.retryCapS);
     if (!settings.cookieFile.isEmpty()) {
         Checked<QList<QByteArray>> cookies =
-                readCookieFile(settings.cookieFile, policy.credentialHost);
+                readCookieFile(settings.cookieFile, policy.origin.host);
         if (!cookies.ok())
             return {policy, cookies.error};
         policy.cookies = std::move(cookies.value);

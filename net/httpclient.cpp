@@ -1,8 +1,12 @@
 #include "httpclient.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <curl/curl.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <mutex>
 
@@ -21,8 +25,10 @@ struct HttpClient::Request
 
     HttpClient *client = nullptr;
     CURL *easy = nullptr;
+    QUrl address;
     QString host;
     QString origin;
+    AddressLogin login;
     Started started;
     Done done;
     State state = State::Waiting;
@@ -32,8 +38,35 @@ struct HttpClient::Request
     bool unresolved = false;
     // The result it fails with when it fails without going out.
     int failure = 0;
-    // The header list it was given, kept while libcurl may read it.
+    // The header list it was given and the authorities it trusts, kept while libcurl may read
+    // them.
     std::shared_ptr<curl_slist> headers;
+    std::shared_ptr<Authorities> authorities;
+};
+
+// The certificates of a CA file, added to the store of every TLS connection.
+struct HttpClient::Authorities
+{
+    std::vector<X509 *> certificates;
+
+    explicit Authorities(const QString &path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QByteArray pem = file.readAll();
+        BIO *bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
+        while (X509 *certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr))
+            certificates.push_back(certificate);
+        BIO_free(bio);
+    }
+    ~Authorities()
+    {
+        for (X509 *certificate : certificates)
+            X509_free(certificate);
+    }
+    Authorities(const Authorities &) = delete;
+    Authorities &operator=(const Authorities &) = delete;
 };
 
 struct HttpClient::Host
@@ -59,7 +92,8 @@ void initialiseCurl()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::shared_ptr<curl_slist> headerList(const QList<QByteArray> &extra)
+std::shared_ptr<curl_slist> headerList(const QList<QByteArray> &extra,
+                                       const QByteArray &cookie = {})
 {
     curl_slist *list = nullptr;
     const bool ownAccept = std::any_of(extra.begin(), extra.end(), [](const QByteArray &header) {
@@ -76,6 +110,8 @@ std::shared_ptr<curl_slist> headerList(const QList<QByteArray> &extra)
                                         : header;
         list = curl_slist_append(list, line.constData());
     }
+    if (!cookie.isEmpty())
+        list = curl_slist_append(list, QByteArray("Cookie: " + cookie).constData());
     return std::shared_ptr<curl_slist>(list, curl_slist_free_all);
 }
 
@@ -96,6 +132,7 @@ HttpClient::HttpClient(Options options)
     : settings(std::move(options))
     , plainHeaders(headerList({}))
     , credentialHeaders(plainHeaders)
+    , userAgent(rules.userAgentHeader())
 {
     initialiseCurl();
     multi = curl_multi_init();
@@ -103,10 +140,7 @@ HttpClient::HttpClient(Options options)
     curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &HttpClient::onTimer);
     curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
-    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, settings.perHost);
-    curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, settings.total);
-    // Idle connections kept for the next pages: a walk goes back to the same few hosts.
-    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 2 * settings.total);
+    setConnectionLimits();
 
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
@@ -138,7 +172,22 @@ void HttpClient::setPolicy(NetworkPolicy policy)
     rules = std::move(policy);
     rules.perHost = std::max(1, rules.perHost);
     credentialHeaders = rules.headers.isEmpty() ? plainHeaders : headerList(rules.headers);
+    userAgent = rules.userAgentHeader();
+    authorities = rules.caFile.isEmpty() ? nullptr : std::make_shared<Authorities>(rules.caFile);
+    setConnectionLimits();
     pump();
+}
+
+// libcurl holds a request back while its host has as many connections as allowed: the caps follow
+// the policy, or a host would never get more requests at once than the client began with.
+void HttpClient::setConnectionLimits()
+{
+    const long perHost = std::max(1, rules.perHost);
+    const long total = std::max(settings.total, perHost);
+    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
+    curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, total);
+    // Idle connections kept for the next pages: a walk goes back to the same few hosts.
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 2 * total);
 }
 
 void HttpClient::startRun()
@@ -149,11 +198,14 @@ void HttpClient::startRun()
     refusing.clear();
 }
 
-void HttpClient::start(CURL *easy, const QUrl &address, Started started, Done done)
+void HttpClient::start(CURL *easy, const QUrl &address, Started started, Done done,
+                       const AddressLogin &login)
 {
     auto request = std::make_shared<Request>();
     request->client = this;
     request->easy = easy;
+    request->address = address;
+    request->login = login;
     request->host = address.host();
     request->origin = originOf(address);
     request->started = std::move(started);
@@ -254,28 +306,65 @@ void HttpClient::launch(Request &request, Host &host)
     host.lastStart = std::chrono::steady_clock::now();
 
     CURL *easy = request.easy;
-    const bool credentials = rules.isCredentialHost(request.host);
-    request.headers = credentials ? credentialHeaders : plainHeaders;
+    const RequestCredentials credentials = rules.credentialsFor(request.address, request.login);
+    const std::shared_ptr<curl_slist> &base =
+            credentials.headers ? credentialHeaders : plainHeaders;
+    request.headers =
+            credentials.cookie.isEmpty()
+                    ? base
+                    : headerList(credentials.headers ? rules.headers : QList<QByteArray>(),
+                                 credentials.cookie);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request.headers.get());
-    if (credentials && !rules.user.isEmpty()) {
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.constData());
+    if (credentials.basic()) {
         curl_easy_setopt(easy, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-        curl_easy_setopt(easy, CURLOPT_USERNAME, rules.user.toUtf8().constData());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, rules.password.toUtf8().constData());
+        curl_easy_setopt(easy, CURLOPT_USERNAME, credentials.user.toUtf8().constData());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, credentials.password.toUtf8().constData());
     } else {
         curl_easy_setopt(easy, CURLOPT_USERNAME, nullptr);
         curl_easy_setopt(easy, CURLOPT_PASSWORD, nullptr);
     }
-    // Bound to the host's very name, the cookies go nowhere else, whatever the chain of redirects.
-    if (credentials)
-        for (const QByteArray &line : std::as_const(rules.cookies))
-            curl_easy_setopt(easy, CURLOPT_COOKIELIST,
-                             cookieForHostOnly(line, request.host).constData());
+    const bool verify = rules.verifies(request.address);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    request.authorities = authorities;
+    if (authorities) {
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &HttpClient::onSslContext);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, authorities.get());
+        // A cached store is shared by the connections that follow: it is not added to.
+        curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, nullptr);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, nullptr);
+        curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 24L * 3600);
+    }
     if (settings.unresolvable || settings.lookedUp) {
         curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &HttpClient::onResolverStart);
         curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, &request);
     }
     request.started();
-    curl_multi_add_handle(multi, easy);
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+        // It fails through the event loop, as a request to a dead host does, not never.
+        --host.inFlight;
+        if (request.lookingUp) {
+            request.lookingUp = false;
+            --lookingUp;
+            host.lookup = Host::Lookup::New;
+        }
+        request.state = Request::State::Failing;
+        request.failure = CURLE_FAILED_INIT;
+        failing.append(easy);
+        failTimer.start(0);
+    }
+}
+
+// Right after libcurl has loaded the system's authorities into a new connection's store.
+int HttpClient::onSslContext(CURL *, void *context, void *data)
+{
+    X509_STORE *store = SSL_CTX_get_cert_store(static_cast<SSL_CTX *>(context));
+    for (X509 *certificate : static_cast<Authorities *>(data)->certificates)
+        X509_STORE_add_cert(store, certificate);
+    return CURLE_OK;
 }
 
 int HttpClient::onResolverStart(void *, void *, void *data)

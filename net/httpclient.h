@@ -24,12 +24,15 @@ namespace skarnel {
 // One libcurl multi handle, driven from the event loop of the thread that created it: socket
 // notifiers and timers tell it when to advance, so that it waits on nothing and blocks nothing.
 // The transfers added to it share its connections, kept alive from page to page, and its limits:
-// at most `perHost` connections to a host and `total` in all. Name lookups run on libcurl's own
-// resolver threads.
+// at most the policy's `perHost` connections to a host, and the larger of that and `total` in
+// all, set anew with each policy. Name lookups run on libcurl's own resolver threads.
 //
 // The client keeps the pace of its policy with every host: a request waits its turn while its host
 // has `perHost` requests in flight (requests, not connections, which HTTP/2 shares) or started one
-// less than `pause` ago. It sets the policy's credentials on the requests to their host alone.
+// less than `pause` ago. It is the one place that puts secrets on a request: what the policy
+// gives for the request's address (NetworkPolicy::credentialsFor), with the Cookie header written
+// by the client itself (libcurl's cookie engine is never used). It verifies every certificate
+// against the system's authorities and the policy's CA file, but for the policy's insecure origin.
 //
 // It asks each host name once: the first request to a host not yet looked up goes alone, the
 // others wait for it, and at most four new hosts are looked up at once. A host whose lookup failed,
@@ -42,8 +45,7 @@ class HttpClient final : public QObject, public std::enable_shared_from_this<Htt
 public:
     struct Options
     {
-        // Connections to one host at most.
-        long perHost = 4;
+        // Connections in all at most, unless the policy's requests to one host are more.
         long total = 16;
         // Hosts that are taken not to resolve, without asking the machine's resolver: tests and
         // the benchmark use it to stand for a dead host.
@@ -62,9 +64,11 @@ public:
     ~HttpClient() override;
 
     // Starts `easy`, already set up to ask for `address`, when its host's turn comes: `started` is
-    // called right before it goes out, `done` once it ends, from the event loop. The client does
-    // not own the handle.
-    void start(CURL *easy, const QUrl &address, Started started, Done done);
+    // called right before it goes out, `done` once it ends, from the event loop. `login`, written
+    // in the address the download began with, goes to its own origin alone. The client does not
+    // own the handle.
+    void start(CURL *easy, const QUrl &address, Started started, Done done,
+               const AddressLogin &login = {});
     // Stops `easy` if it is waiting or running; its connection is closed unless it had ended.
     // `done` is not called for it after this.
     void stop(CURL *easy);
@@ -82,11 +86,14 @@ private:
     struct Watch;
     struct Request;
     struct Host;
+    struct Authorities;
 
     static int onSocket(CURL *easy, int socket, int what, void *client, void *socketData);
     static int onTimer(CURLM *multi, long timeoutMs, void *client);
     static int onResolverStart(void *, void *, void *request);
+    static int onSslContext(CURL *, void *context, void *authorities);
 
+    void setConnectionLimits();
     void watch(int socket, int what);
     void act(int socket, int events);
     void finishEnded();
@@ -98,9 +105,12 @@ private:
     CURLM *multi = nullptr;
     Options settings;
     NetworkPolicy rules;
-    // The request headers: for every host, and for the credential host.
+    // The request headers: for every host, and for the policy's origin.
     std::shared_ptr<curl_slist> plainHeaders;
     std::shared_ptr<curl_slist> credentialHeaders;
+    QByteArray userAgent;
+    // The certificates of the policy's CA file; null when it names none.
+    std::shared_ptr<Authorities> authorities;
     QTimer timer;
     QHash<int, std::shared_ptr<Watch>> watches;
     // Notifiers of sockets libcurl no longer watches, deleted when the client is next entered:

@@ -1,6 +1,12 @@
 #include "networkpolicy.h"
 
+#include <html/webaddress.h>
+
 #include <QFile>
+#include <QFileInfo>
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
 namespace skarnel {
 
@@ -18,6 +24,37 @@ bool isTokenCharacter(char c)
 bool isFlag(const QByteArray &field)
 {
     return field == "TRUE" || field == "FALSE";
+}
+
+int defaultPort(const QString &scheme)
+{
+    return scheme == u"https" ? 443 : 80;
+}
+
+// A cookie's path matches a request's when it is the request's path or a folder above it.
+bool pathMatches(const QByteArray &cookiePath, const QByteArray &requestPath)
+{
+    if (requestPath == cookiePath)
+        return true;
+    return requestPath.startsWith(cookiePath)
+           && (cookiePath.endsWith('/') || requestPath[cookiePath.size()] == '/');
+}
+
+// How many PEM certificates the file at `path` holds; -1 when it cannot be read.
+int certificatesIn(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray pem = file.readAll();
+    BIO *bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
+    int count = 0;
+    while (X509 *certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) {
+        X509_free(certificate);
+        ++count;
+    }
+    BIO_free(bio);
+    return count;
 }
 
 } // namespace
@@ -80,15 +117,156 @@ Checked<QList<QByteArray>> readCookieFile(const QString &path, const QString &ho
     return {cookies, {}};
 }
 
-QByteArray cookieForHostOnly(const QByteArray &line, const QString &host)
+QByteArray cookieHeader(const QList<QByteArray> &cookies, const QUrl &address, const QDateTime &now)
 {
-    const bool httpOnly = line.startsWith(HttpOnlyPrefix);
-    QList<QByteArray> fields = line.sliced(httpOnly ? HttpOnlyPrefix.size() : 0).split('\t');
-    if (fields.size() != 7)
-        return {};
-    fields[0] = host.toUtf8();
-    fields[1] = "FALSE";
-    return (httpOnly ? HttpOnlyPrefix.toByteArray() : QByteArray()) + fields.join('\t');
+    QByteArray requestPath = address.path(QUrl::FullyEncoded).toUtf8();
+    if (requestPath.isEmpty())
+        requestPath = "/";
+    const bool secure = address.scheme() == u"https";
+    QByteArray header;
+    for (const QByteArray &line : cookies) {
+        const bool httpOnly = line.startsWith(HttpOnlyPrefix);
+        const QList<QByteArray> fields =
+                line.sliced(httpOnly ? HttpOnlyPrefix.size() : 0).split('\t');
+        if (fields.size() != 7)
+            continue;
+        const qint64 expires = fields[4].toLongLong();
+        if ((fields[3] == "TRUE" && !secure) || !pathMatches(fields[2], requestPath)
+            || (expires != 0 && expires <= now.toSecsSinceEpoch()))
+            continue;
+        if (!header.isEmpty())
+            header += "; ";
+        header += fields[5] + '=' + fields[6];
+    }
+    return header;
+}
+
+Origin Origin::of(const QUrl &address)
+{
+    Origin origin;
+    origin.scheme = address.scheme().toLower();
+    origin.host = address.host().toLower();
+    origin.port = address.port(defaultPort(origin.scheme));
+    return origin;
+}
+
+QString Origin::toString() const
+{
+    const QString name = host.contains(u':') ? u'[' + host + u']' : host;
+    return scheme + QStringLiteral("://") + name + u':' + QString::number(port);
+}
+
+AddressLogin AddressLogin::of(const QUrl &address)
+{
+    AddressLogin login;
+    if (address.userInfo().isEmpty())
+        return login;
+    login.origin = Origin::of(address);
+    login.user = address.userName(QUrl::FullyDecoded);
+    login.password = address.password(QUrl::FullyDecoded);
+    return login;
+}
+
+void NetworkPolicy::setStart(const QUrl &start)
+{
+    origin = Origin::of(start);
+    if (user.isEmpty() && !start.userName().isEmpty()) {
+        user = start.userName(QUrl::FullyDecoded);
+        password = start.password(QUrl::FullyDecoded);
+    }
+}
+
+bool NetworkPolicy::sendsCredentialsTo(const QUrl &address) const
+{
+    if (origin.isEmpty())
+        return false;
+    const Origin to = Origin::of(address);
+    if (to == origin)
+        return true;
+    // The HTTPS upgrade of an http start: the same host, on the scheme's own ports.
+    return origin.scheme == u"http" && origin.port == 80 && to.scheme == u"https" && to.port == 443
+           && to.host == origin.host;
+}
+
+RequestCredentials NetworkPolicy::credentialsFor(const QUrl &address, const AddressLogin &login,
+                                                 const QDateTime &now) const
+{
+    RequestCredentials credentials;
+    if (sendsCredentialsTo(address)) {
+        credentials.headers = !headers.isEmpty();
+        credentials.user = user;
+        credentials.password = password;
+        if (!cookies.isEmpty())
+            credentials.cookie = cookieHeader(cookies, address, now);
+    }
+    if (!login.isEmpty() && Origin::of(address) == login.origin) {
+        credentials.user = login.user;
+        credentials.password = login.password;
+    }
+    if (credentials.user.isEmpty())
+        credentials.password.clear();
+    return credentials;
+}
+
+bool NetworkPolicy::hasCredentials() const
+{
+    return !headers.isEmpty() || !user.isEmpty() || !cookies.isEmpty();
+}
+
+bool NetworkPolicy::verifies(const QUrl &address) const
+{
+    return insecureOrigin.isEmpty() || Origin::of(address) != insecureOrigin;
+}
+
+bool NetworkPolicy::insecureWithCredentials() const
+{
+    return !insecureOrigin.isEmpty() && hasCredentials();
+}
+
+QByteArray NetworkPolicy::userAgentHeader() const
+{
+    return (userAgent.isEmpty() ? defaultUserAgent() : userAgent).toUtf8();
+}
+
+QString defaultUserAgent()
+{
+    return QStringLiteral("Skarnel/" SKARNEL_VERSION);
+}
+
+Checked<QUrl> checkAddress(const QString &typed)
+{
+    if (hasAmbiguousLogin(typed))
+        return {{},
+                QStringLiteral("the address cannot be read: a \"/\", \"?\", \"#\", \"@\" or "
+                               "space in its user name or password must be percent-encoded "
+                               "(%2F, %3F, %23, %40, %20)")};
+    return {QUrl(typed, QUrl::TolerantMode), {}};
+}
+
+Checked<QString> checkCaFile(const QString &path, const QString &named)
+{
+    const QString what = named.isEmpty() ? QStringLiteral("the CA file %1").arg(path)
+                                         : QStringLiteral("the CA file %1 (%2)").arg(path, named);
+    if (!QFileInfo(path).isFile())
+        return {{}, QStringLiteral("%1 does not exist").arg(what)};
+    const int certificates = certificatesIn(path);
+    if (certificates < 0)
+        return {{}, QStringLiteral("%1 cannot be read").arg(what)};
+    if (certificates == 0)
+        return {{}, QStringLiteral("%1 holds no PEM certificate").arg(what)};
+    return {path, {}};
+}
+
+Checked<QString> chooseCaFile(const QString &option, const QString &curlCaBundle,
+                              const QString &sslCertFile)
+{
+    if (!option.isEmpty())
+        return checkCaFile(option, QStringLiteral("--ca-file"));
+    if (!curlCaBundle.isEmpty())
+        return checkCaFile(curlCaBundle, QStringLiteral("CURL_CA_BUNDLE"));
+    if (!sslCertFile.isEmpty())
+        return checkCaFile(sslCertFile, QStringLiteral("SSL_CERT_FILE"));
+    return {};
 }
 
 } // namespace skarnel

@@ -5,6 +5,7 @@
 #include <net/httpclient.h>
 
 #include <curl/curl.h>
+#include <openssl/x509_vfy.h>
 
 namespace skarnel {
 
@@ -107,15 +108,23 @@ PageDownload::PageDownload(std::shared_ptr<HttpClient> sharedClient, const QStri
         location = location.adjusted(QUrl::RemoveUserInfo);
         return;
     }
-    if (!location.userInfo().isEmpty()) {
-        loginHost = location.host();
-        loginUser = location.userName(QUrl::FullyDecoded).toUtf8();
-        loginPassword = location.password(QUrl::FullyDecoded).toUtf8();
-        location = location.adjusted(QUrl::RemoveUserInfo);
-    }
+    login = AddressLogin::of(location);
+    location = location.adjusted(QUrl::RemoveUserInfo);
+    startedWithCredentials = carriesCredentials(location);
     encodedAddress = location.toEncoded();
 
+    retryWait.setSingleShot(true);
+    connect(&retryWait, &QTimer::timeout, this, [this] { begin(); });
     easy = curl_easy_init();
+    if (!easy) {
+        // Like every other failure, it is told through the event loop.
+        QTimer::singleShot(0, this,
+                           [this] { end(Outcome::Failed, QStringLiteral("out of memory")); });
+        return;
+    }
+    errorBuffer = std::make_unique<char[]>(CURL_ERROR_SIZE);
+    errorBuffer[0] = '\0';
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer.get());
     // The address is asked for as it stands, dot segments and all.
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -125,15 +134,11 @@ PageDownload::PageDownload(std::shared_ptr<HttpClient> sharedClient, const QStri
     // connection it waits to share. HTTP/2 connections are shared all the same once they are up.
     // Every encoding libcurl can decode; the cap applies to the decoded body.
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Skarnel");
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &PageDownload::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &PageDownload::onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-
-    retryWait.setSingleShot(true);
-    connect(&retryWait, &QTimer::timeout, this, [this] { begin(); });
     begin();
 }
 
@@ -160,22 +165,19 @@ void PageDownload::begin()
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     else
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    errorBuffer[0] = '\0';
     client->start(
-            easy, location, [this] { started(); }, [this](int code) { transferEnded(code); });
+            easy, location, [this] { started(); }, [this](int code) { transferEnded(code); },
+            login);
 }
 
-// Right before the request goes out: the time it may take, and the login of the address for its
-// own host. The client has set its policy's credentials for the host by now.
+// Right before the request goes out: the time it may take. The client has set the credentials
+// for its address by now.
 void PageDownload::started()
 {
     // A limit in all, not for inactivity: a server dripping bytes cannot hold a download longer.
     const long left = std::max<long>(1, long((limits.time - spent).count()));
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, left);
-    if (!loginHost.isEmpty() && location.host().compare(loginHost, Qt::CaseInsensitive) == 0) {
-        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-        curl_easy_setopt(easy, CURLOPT_USERNAME, loginUser.constData());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, loginPassword.constData());
-    }
     sinceRequest.start();
 }
 
@@ -277,6 +279,10 @@ void PageDownload::transferEnded(int code)
     if (answered) {
         if (retryIfAsked())
             return;
+        if (statusCode == 401 && redirects > 0 && startedWithCredentials
+            && !carriesCredentials(location))
+            reasonPhrase += QStringLiteral(" (credentials not sent to %1)")
+                                    .arg(Origin::of(location).toString());
         end(Outcome::Complete);
         return;
     }
@@ -299,37 +305,77 @@ void PageDownload::transferEnded(int code)
     default:
         break;
     }
-    end(Outcome::Failed, [&] {
-        switch (CURLcode(code)) {
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY:
-            return QStringLiteral("host not found");
-        case CURLE_ABORTED_BY_CALLBACK:
-            return QStringLiteral("stopped");
-        case CURLE_COULDNT_CONNECT:
-            return QStringLiteral("connection refused");
-        case CURLE_RECV_ERROR:
-        case CURLE_SEND_ERROR:
-        case CURLE_GOT_NOTHING:
-            return QStringLiteral("connection reset");
-        case CURLE_PARTIAL_FILE:
-            return QStringLiteral("body cut short");
-        case CURLE_UNSUPPORTED_PROTOCOL:
-        case CURLE_WEIRD_SERVER_REPLY:
-        case CURLE_BAD_CONTENT_ENCODING:
-        case CURLE_HTTP2:
-        case CURLE_HTTP2_STREAM:
-            return QStringLiteral("malformed answer");
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_SSL_CERTPROBLEM:
-        case CURLE_SSL_CIPHER:
-        case CURLE_SSL_CACERT_BADFILE:
-            return QStringLiteral("TLS failure");
+    end(Outcome::Failed, failureOf(code));
+}
+
+bool PageDownload::carriesCredentials(const QUrl &address) const
+{
+    const NetworkPolicy &policy = client->policy();
+    return (policy.hasCredentials() && policy.sendsCredentialsTo(address))
+           || (!login.isEmpty() && Origin::of(address) == login.origin);
+}
+
+// The words a user reads for a transfer that failed with `code`.
+QString PageDownload::failureOf(int code) const
+{
+    const QString detail = QString::fromUtf8(errorBuffer.get()).trimmed();
+    switch (CURLcode(code)) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return QStringLiteral("host not found");
+    case CURLE_ABORTED_BY_CALLBACK:
+        return QStringLiteral("stopped");
+    case CURLE_COULDNT_CONNECT:
+        return QStringLiteral("connection refused");
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+        return QStringLiteral("connection reset");
+    case CURLE_PARTIAL_FILE:
+        return QStringLiteral("body cut short");
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return QStringLiteral("malformed answer");
+    case CURLE_PEER_FAILED_VERIFICATION: {
+        long verified = X509_V_OK;
+        curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verified);
+        switch (verified) {
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+            return QStringLiteral("certificate is self-signed");
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return QStringLiteral("certificate has expired");
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return QStringLiteral("certificate is not yet valid");
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_CERT_UNTRUSTED:
+            return QStringLiteral("certificate issued by an unknown authority");
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return QStringLiteral("certificate issued for another name");
         default:
-            return QString::fromUtf8(curl_easy_strerror(CURLcode(code))).toLower();
+            break;
         }
-    }());
+        // libcurl checks the name itself, after OpenSSL has verified the chain.
+        if (detail.contains(QLatin1String("subject name"))
+            || detail.contains(QLatin1String("does not match")))
+            return QStringLiteral("certificate issued for another name");
+        return QStringLiteral("certificate not accepted: %1").arg(detail);
+    }
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+        return detail.isEmpty() ? QStringLiteral("TLS handshake failed")
+                                : QStringLiteral("TLS handshake failed: %1").arg(detail);
+    default:
+        return QString::fromUtf8(curl_easy_strerror(CURLcode(code))).toLower();
+    }
 }
 
 // libcurl reads the Location of the answer against the address asked for, as it would have to

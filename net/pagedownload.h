@@ -1,6 +1,7 @@
 #pragma once
 
 #include <net/fetchlimits.h>
+#include <net/networkpolicy.h>
 #include <net/redirectkind.h>
 
 #include <QByteArray>
@@ -28,7 +29,10 @@ class HttpClient;
 // thread that created it. Destroying an unfinished download aborts it and closes its connection.
 //
 // A user name and password written in the address are sent as basic authentication to that
-// address's host alone, and are kept out of everything the download tells.
+// address's origin alone (the client applies them through its policy), and are kept out of
+// everything the download tells. A TLS failure's reason names the fault of the certificate. A 401
+// after a redirect left the origin that receives the policy's credentials says that they were not
+// sent there.
 class PageDownload final : public QObject
 {
     Q_OBJECT
@@ -108,6 +112,9 @@ private:
     void followRedirect();
     bool retryIfAsked();
     void end(Outcome outcome, const QString &reason = {});
+    QString failureOf(int code) const;
+    // Whether a request to `address` carries the policy's credentials or the address's login.
+    bool carriesCredentials(const QUrl &address) const;
 
     std::shared_ptr<HttpClient> client;
     CURL *easy = nullptr;
@@ -126,10 +133,12 @@ private:
     RedirectKind firstAnswer = RedirectKind::None;
     int redirects = 0;
 
-    // The basic authentication written in the address, for its host only.
-    QString loginHost;
-    QByteArray loginUser;
-    QByteArray loginPassword;
+    // The basic authentication written in the address, for its origin only.
+    AddressLogin login;
+    // The first address asked for received the policy's credentials.
+    bool startedWithCredentials = false;
+    // libcurl's words for the latest failure.
+    std::unique_ptr<char[]> errorBuffer;
 
     // What the headers of the latest answer said.
     QByteArray redirectLocation;

@@ -1,4 +1,5 @@
 // skarnel --check: the command line over loopback sites, in this process and as the real program.
+#include "support/commandlinerun.h"
 #include "support/loopbackserver.h"
 #include "support/networkwindow.h"
 
@@ -20,31 +21,6 @@ using namespace skarnel;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Run
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// The command line in this process, over the real network services.
-Run runHere(const QStringList &options)
-{
-    NetworkServices network;
-    HtmlDocumentService &documents = network;
-    InternetTransfer &transfer = network;
-    QBuffer out;
-    QBuffer err;
-    out.open(QIODevice::WriteOnly);
-    err.open(QIODevice::WriteOnly);
-    Run run;
-    run.status = runCommandLine(QStringList {"skarnel"} + options,
-                                {documents, transfer, nullptr, out, err});
-    run.out = out.data();
-    run.err = err.data();
-    return run;
-}
 
 // The program itself, with no display, a display platform that does not exist, and a settings
 // folder of its own.

@@ -1,5 +1,6 @@
 // Everything a page links to, and a staging site as CI checks it: the window and the command line
 // with their switches on, against sites on loopback.
+#include "support/commandlinerun.h"
 #include "support/loopbackserver.h"
 #include "support/networkwindow.h"
 
@@ -58,33 +59,6 @@ struct EveryLinkSite
 
     LoopbackServer site;
 };
-
-struct Run
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// The command line in this process, over the real network services, which take the run's network
-// settings as the program's do.
-Run runHere(const QStringList &options)
-{
-    NetworkServices network(loopbackOnlyClient());
-    QBuffer out;
-    QBuffer err;
-    out.open(QIODevice::WriteOnly);
-    err.open(QIODevice::WriteOnly);
-    CommandLineServices services {network, network, nullptr, out, err};
-    services.useNetworkPolicy = [&network](const NetworkPolicy &policy) {
-        network.setPolicy(policy);
-    };
-    Run run;
-    run.status = runCommandLine(QStringList {"skarnel"} + options, services);
-    run.out = out.data();
-    run.err = err.data();
-    return run;
-}
 
 QJsonObject pageNamed(const QJsonArray &pages, const QString &address)
 {

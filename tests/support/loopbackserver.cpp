@@ -2,6 +2,8 @@
 
 #include "loopbackport.h"
 
+// Debian's cpp-httplib is built with OpenSSL: its pkg-config file defines
+// CPPHTTPLIB_OPENSSL_SUPPORT, which makes httplib::SSLServer.
 #include <httplib.h>
 #include <unistd.h>
 
@@ -55,11 +57,27 @@ std::string toStd(const QByteArray &bytes)
     return std::string(bytes.constData(), size_t(bytes.size()));
 }
 
+std::unique_ptr<httplib::Server> serverFor(const LoopbackServer::Tls &tls)
+{
+    if (tls.certificate.isEmpty())
+        return std::make_unique<httplib::Server>();
+    return std::make_unique<httplib::SSLServer>(tls.certificate.toLocal8Bit().constData(),
+                                                tls.key.toLocal8Bit().constData());
+}
+
 } // namespace
 
 struct LoopbackServer::Server
 {
-    httplib::Server http;
+    explicit Server(const LoopbackServer::Tls &certificate)
+        : httpServer(serverFor(certificate))
+        , tls(!certificate.certificate.isEmpty())
+    {
+    }
+
+    std::unique_ptr<httplib::Server> httpServer;
+    httplib::Server &http = *httpServer;
+    bool tls = false;
     std::string host;
     int port = 0;
     std::thread listener;
@@ -72,6 +90,7 @@ struct LoopbackServer::Server
     std::map<std::string, std::string> methods;
     std::map<std::string, QList<qint64>> arrivals;
     std::map<std::string, int> carrying;
+    std::map<std::string, QList<QByteArray>> received;
     int answering = 0;
     int mostAtOnce = 0;
     std::map<std::string, int> trickling;
@@ -111,8 +130,10 @@ struct LoopbackServer::Server
                     std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count());
-            for (const auto &header : request.headers)
+            for (const auto &header : request.headers) {
                 ++carrying[toLower(header.first)];
+                received[toLower(header.first)].append(QByteArray::fromStdString(header.second));
+            }
             std::string &seen = methods[request.path];
             seen += (seen.empty() ? "" : " ") + request.method;
             const auto found = answers.find(request.path);
@@ -195,14 +216,17 @@ struct LoopbackServer::Server
     }
 };
 
-LoopbackServer::LoopbackServer(const QString &address)
-    : server(std::make_unique<Server>())
+LoopbackServer::LoopbackServer(const QString &address, const Tls &tls)
+    : server(std::make_unique<Server>(tls))
 {
     // A client that goes away in the middle of an answer must end the write with an error, not the
     // test program.
     std::signal(SIGPIPE, SIG_IGN);
 
     server->host = address.toStdString();
+    // More threads than the most requests at once that a test asks for, kept-alive connections
+    // included.
+    server->http.new_task_queue = [] { return new httplib::ThreadPool(24); };
     server->http.Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
         server->answer(request, response);
     });
@@ -300,8 +324,8 @@ void LoopbackServer::stall(const QString &path, const QByteArray &head,
 
 QString LoopbackServer::url(const QString &path) const
 {
-    return QStringLiteral("http://") + QString::fromStdString(server->host) + u':'
-           + QString::number(port()) + path;
+    return (server->tls ? QStringLiteral("https://") : QStringLiteral("http://"))
+           + QString::fromStdString(server->host) + u':' + QString::number(port()) + path;
 }
 
 quint16 LoopbackServer::port() const
@@ -331,6 +355,13 @@ QList<qint64> LoopbackServer::arrivals(const QString &path) const
 int LoopbackServer::carrying(const QByteArray &name) const
 {
     return server->count(server->carrying, QString::fromLatin1(name.toLower()));
+}
+
+QList<QByteArray> LoopbackServer::received(const QByteArray &name) const
+{
+    const std::lock_guard lock(server->mutex);
+    const auto found = server->received.find(name.toLower().toStdString());
+    return found == server->received.end() ? QList<QByteArray>() : found->second;
 }
 
 int LoopbackServer::mostAtOnce() const

@@ -7,14 +7,23 @@
 #include <chrono>
 #include <memory>
 
-// An HTTP server on a loopback address for tests. It listens on a free port from construction and
-// answers from background threads, out of a table of paths that the test may fill in at any time;
-// any other path is answered 404 with an empty body. Destroying it ends every trickling answer,
-// stops the server and waits for its threads.
+// An HTTP server on a loopback address for tests, or an HTTPS one with a certificate of
+// tests/data/tls. It listens on a free port from construction and answers from a pool of 24
+// threads, out of a table of paths that the test may fill in at any time; any other path is
+// answered 404 with an empty body. Destroying it ends every trickling answer, stops the server and
+// waits for its threads.
 class LoopbackServer final
 {
 public:
-    explicit LoopbackServer(const QString &address = QStringLiteral("127.0.0.1"));
+    // The certificate (PEM) and its key of an HTTPS server.
+    struct Tls
+    {
+        QString certificate;
+        QString key;
+    };
+
+    explicit LoopbackServer(const QString &address = QStringLiteral("127.0.0.1"),
+                            const Tls &tls = {});
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer &) = delete;
     LoopbackServer &operator=(const LoopbackServer &) = delete;
@@ -42,7 +51,7 @@ public:
     void stall(const QString &path, const QByteArray &head = {},
                const QByteArray &contentType = QByteArrayLiteral("text/html"));
 
-    // "http://ADDRESS:PORT" followed by `path`.
+    // "http://ADDRESS:PORT" (https for an HTTPS server) followed by `path`.
     QString url(const QString &path) const;
     quint16 port() const;
     // Requests received for `path`, whatever their query.
@@ -53,6 +62,8 @@ public:
     QList<qint64> arrivals(const QString &path) const;
     // Requests received for any path that carried the header `name`.
     int carrying(const QByteArray &name) const;
+    // The values of the header `name` received for any path, in the order received.
+    QList<QByteArray> received(const QByteArray &name) const;
     // The most requests the server has been answering at once.
     int mostAtOnce() const;
     // Answers to `path` trickling at this moment, their headers and head sent.

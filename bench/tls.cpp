@@ -21,6 +21,7 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -277,7 +278,7 @@ private:
              "    default_type application/octet-stream;\n"
              "    charset utf-8;\n"
              "    log_not_found off;\n"
-             "    log_format counted '$request_method $server_protocol $status';\n"
+             "    log_format counted '$request_method $server_protocol $status $connection';\n"
              "    access_log "
           << accessLog()
           << " counted;\n"
@@ -349,12 +350,14 @@ private:
     int externalPort = -1;
 };
 
-// The requests nginx logged since the last call: all, HEAD, and over HTTP/2.
+// The requests nginx logged since the last call: all, HEAD, over HTTP/2, and the connections
+// (each a TLS handshake) they came on.
 struct Logged
 {
     long long requests = 0;
     long long heads = 0;
     long long http2 = 0;
+    long long connections = 0;
 };
 
 class LogReader final
@@ -371,12 +374,15 @@ public:
         std::ifstream in(file);
         in.seekg(std::streamoff(offset));
         Logged logged;
+        std::set<std::string> connections;
         for (std::string line; std::getline(in, line);) {
             offset += line.size() + 1;
             ++logged.requests;
             logged.heads += line.rfind("HEAD ", 0) == 0 ? 1 : 0;
             logged.http2 += line.find(" HTTP/2.0 ") != std::string::npos ? 1 : 0;
+            connections.insert(line.substr(line.rfind(' ') + 1));
         }
+        logged.connections = static_cast<long long>(connections.size());
         return logged;
     }
 
@@ -519,6 +525,7 @@ int runTlsRow(int pages, int runs, const std::string &work)
                 put(anchor.name + "_requests", logged.requests);
                 put(anchor.name + "_head_requests", logged.heads);
                 put(anchor.name + "_http2_requests", logged.http2);
+                put(anchor.name + "_connections", logged.connections);
                 if (anchor.name == "cli")
                     put("cli_entries", reportEntries(output));
             }

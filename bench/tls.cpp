@@ -471,7 +471,8 @@ int runTlsRow(int pages, int runs, const std::string &work)
     put("addresses", addresses.size());
 
     const bool cli = skarnelHasCaFile(work);
-    put("cli", cli ? "ok" : NoCaFile);
+    // "ok" once every run of skarnel ended as it should; put after the runs.
+    std::string cliState = cli ? "ok" : NoCaFile;
     const std::vector<std::string> skarnel = {"env",
                                               "XDG_CONFIG_HOME=" + work + "/cli-config",
                                               SKARNEL_PROGRAM,
@@ -529,9 +530,13 @@ int runTlsRow(int pages, int runs, const std::string &work)
                 if (anchor.name == "cli")
                     put("cli_entries", reportEntries(output));
             }
-            if (!run.started || (run.exitCode != 0 && run.exitCode != anchor.fineExit))
+            if (!run.started || (run.exitCode != 0 && run.exitCode != anchor.fineExit)) {
                 std::cerr << "tls " << anchor.name << " exited " << run.exitCode << ":\n"
                           << tail(output, 5);
+                if (anchor.name.rfind("cli", 0) == 0 && cliState == "ok")
+                    cliState = "failed (" + anchor.name + " exited " + std::to_string(run.exitCode)
+                               + ")";
+            }
         }
         if (cli && walls["cli"].size() == std::size_t(r + 1)
             && walls["cli_crawl"].size() == std::size_t(r + 1))
@@ -543,6 +548,7 @@ int runTlsRow(int pages, int runs, const std::string &work)
     }
     if (!checks.empty())
         putSeconds("check_wall_s", median(checks));
+    put("cli", cliState);
     server.stop();
     return 0;
 }

@@ -5,6 +5,7 @@
 //                 [--anchors wget,curl,cli] [--no-check] [--parse-cost] [--work DIR]
 //   skarnel_bench --idle [--work DIR]
 //   skarnel_bench --dead-hosts N [--work DIR]
+//   skarnel_bench --tls --size P [--runs N] [--work DIR]   (see tls.h)
 //
 // Prints one "key=value" a line; bench/run gathers them into its table. Each size runs in a
 // process of its own, so that peak memory is that size's. With --runs N the crawl and check run N
@@ -20,6 +21,7 @@
 // page that a fragment points into. The curl anchor then asks for the same resources with HEAD.
 #include "site.h"
 #include "siteserver.h"
+#include "tls.h"
 #include "tools.h"
 
 #include <app/desktopshell.h>
@@ -75,6 +77,7 @@ struct Arguments
     bool check = true;
     bool parseCost = false;
     bool rich = false;
+    bool tls = false;
     int runs = 1;
     std::vector<std::string> anchors;
     std::string work = "/tmp";
@@ -86,7 +89,8 @@ struct Arguments
                          "[--rich] [--anchors wget,curl,cli] [--no-check] [--parse-cost] "
                          "[--work DIR]\n"
                          "       skarnel_bench --idle [--work DIR]\n"
-                         "       skarnel_bench --dead-hosts N [--work DIR]\n");
+                         "       skarnel_bench --dead-hosts N [--work DIR]\n"
+                         "       skarnel_bench --tls --size PAGES [--runs N] [--work DIR]\n");
     std::exit(2);
 }
 
@@ -116,6 +120,8 @@ Arguments parse(int argc, char **argv)
             a.parseCost = true;
         else if (arg == "--rich")
             a.rich = true;
+        else if (arg == "--tls")
+            a.tls = true;
         else if (arg == "--work")
             a.work = value();
         else if (arg == "--runs")
@@ -675,6 +681,8 @@ void quietMessages(QtMsgType type, const QMessageLogContext &context, const QStr
 int main(int argc, char **argv)
 {
     const Arguments a = parse(argc, argv);
+    if (a.tls)
+        return runTlsRow(a.pages, a.runs, a.work);
 
     // The servers fork, so they start before any thread does.
     SiteServers::Options options;

@@ -43,7 +43,7 @@ public:
     struct Options
     {
         // Connections to one host at most.
-        long perHost = 4;
+        long perHost = DefaultPerHost;
         long total = 16;
         // Hosts that are taken not to resolve, without asking the machine's resolver: tests and
         // the benchmark use it to stand for a dead host.

@@ -8,9 +8,15 @@
 
 namespace skarnel {
 
+// Requests at once to one host, unless the user allows more or fewer: the network's connections,
+// the walks' loads ahead and the settings all start from it.
+constexpr int DefaultPerHost = 4;
+// The longest Retry-After waited out unless the user says otherwise.
+constexpr std::chrono::seconds DefaultRetryCap {10};
+
 // What a check allows its requests: the credentials of the site it checks, and the pace it keeps
-// with every host. The default sends no credentials, lets four requests to a host run at once
-// with no pause between them, and waits out a Retry-After of up to 10 s.
+// with every host. The default sends no credentials, lets DefaultPerHost requests to a host run at
+// once with no pause between them, and waits out a Retry-After of up to DefaultRetryCap.
 struct NetworkPolicy
 {
     // The host name the credentials belong to, compared without regard to case; any scheme and
@@ -25,11 +31,11 @@ struct NetworkPolicy
     QList<QByteArray> cookies;
 
     // Requests in flight to one host at most; more wait their turn.
-    int perHost = 4;
+    int perHost = DefaultPerHost;
     // The least time between the starts of two requests to one host.
     std::chrono::milliseconds pause {0};
     // The longest Retry-After of a 429 or 503 that is waited out to ask once more.
-    std::chrono::milliseconds retryCap = std::chrono::seconds(10);
+    std::chrono::milliseconds retryCap = DefaultRetryCap;
 
     bool isCredentialHost(const QString &host) const
     {

@@ -3,7 +3,6 @@
 #include "support/loopbackserver.h"
 #include "support/networkwindow.h"
 
-#include <app/checksettings.h>
 #include <app/commandline.h>
 
 #include <QBuffer>
@@ -11,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryFile>
+
+#include <run/checksettings.h>
 
 using namespace skarnel;
 

@@ -549,10 +549,8 @@ int run(const Request &request, const CommandLineServices &io)
     else if (io.errorTexts)
         run.useKeptErrorTexts(*io.errorTexts, false);
 
-    const SiteRun::Outcome outcome = [&] {
-        InterruptWatch watch([&] { run.forceStop(); });
-        return run.crawlAndCheck(request.crawls);
-    }();
+    const InterruptWatch watch([&] { run.forceStop(); });
+    const SiteRun::Outcome outcome = run.crawlAndCheck(request.crawls);
     using End = SiteRun::Outcome::End;
     if (outcome.end == End::BadPolicy) {
         put(io.err, QStringLiteral("skarnel: %1\n").arg(outcome.reason));

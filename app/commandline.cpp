@@ -1,47 +1,30 @@
 #include "commandline.h"
 
-#include <check/brokenlinkcheck.h>
-#include <check/errortexts.h>
-#include <check/fetchverdict.h>
-#include <crawl/crawlrun.h>
 #include <html/webaddress.h>
-#include <net/internettransfer.h>
 #include <report/report.h>
-#include <walk/commandcontext.h>
 #include <walk/commandhost.h>
-#include <walk/eventloop.h>
-#include <walk/stopflag.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
+#include <QFileDevice>
 #include <QIODevice>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
-#include <site/sitemodel.h>
+#include <run/siterun.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <optional>
+#include <type_traits>
+#include <variant>
+#include <vector>
 
 namespace skarnel {
 
 namespace {
-
-const QStringList OurOptions = {QStringLiteral("check"),     QStringLiteral("format"),
-                                QStringLiteral("output"),    QStringLiteral("error-text"),
-                                QStringLiteral("crawls"),    QStringLiteral("resources"),
-                                QStringLiteral("fragments"), QStringLiteral("strict-redirects"),
-                                QStringLiteral("header"),    QStringLiteral("user"),
-                                QStringLiteral("cookies"),   QStringLiteral("per-host"),
-                                QStringLiteral("pause"),     QStringLiteral("retry-cap"),
-                                QStringLiteral("accept"),    QStringLiteral("exclude"),
-                                QStringLiteral("no-crawl"),  QStringLiteral("help"),
-                                QStringLiteral("h"),         QStringLiteral("version"),
-                                QStringLiteral("v")};
 
 // The longest password read from the terminal.
 constexpr int LongestPassword = 4096;
@@ -49,15 +32,241 @@ constexpr int LongestPassword = 4096;
 // More crawls than this would go deeper than any site a check is meant for.
 constexpr int MostCrawls = 100;
 
-struct Options
+// What a command line asks for: the run's settings, and what only the command line says.
+struct Request
 {
     QString start;
-    ReportFormat format = ReportFormat::Text;
+    // Not given: text on standard output, and for a file what its name asks for.
+    std::optional<ReportFormat> format;
     QString output;
+    // Not given: the kept ones.
     std::optional<QStringList> errorTexts;
     int crawls = 1;
     CheckSettings settings;
 };
+
+struct Range
+{
+    int lowest = 0;
+    int highest = 0;
+};
+
+// Puts the values given to an option where they go, or says what is wrong with them. The words
+// never quote a value that may be a secret.
+using Apply = std::function<std::optional<QString>(Request &, const QStringList &values)>;
+
+// One option of the command line. The parser, its help, the usage errors and isCommandLineRun()
+// are all made from the rows of optionTable(): an option is added as a row, with a field of
+// Request or of CheckSettings for its value.
+struct OptionRow
+{
+    QString name;
+    // Empty for a switch.
+    QString valueName;
+    QString help;
+    Apply apply;
+};
+
+QString needs(const QString &name, const QString &what)
+{
+    return QStringLiteral("--%1 needs %2").arg(name, what);
+}
+
+template<typename Field, typename Owner>
+Field &fieldOf(Request &request, Field Owner::*field)
+{
+    if constexpr (std::is_same_v<Owner, Request>)
+        return request.*field;
+    else
+        return request.settings.*field;
+}
+
+template<typename Owner>
+OptionRow switchRow(const char *name, const QString &help, bool Owner::*field)
+{
+    return {QLatin1String(name), {}, help, [field](Request &request, const QStringList &) {
+                fieldOf(request, field) = true;
+                return std::optional<QString>();
+            }};
+}
+
+// The last value given, which may be empty only when `what` is.
+template<typename Owner>
+OptionRow textRow(const char *name, const char *valueName, const QString &what, const QString &help,
+                  QString Owner::*field)
+{
+    return {QLatin1String(name), QLatin1String(valueName), help,
+            [name = QLatin1String(name), what, field](Request &request, const QStringList &values) {
+                fieldOf(request, field) = values.constLast();
+                if (values.constLast().isEmpty() && !what.isEmpty())
+                    return std::optional<QString>(needs(name, what));
+                return std::optional<QString>();
+            }};
+}
+
+// Every value given, in order.
+template<typename Owner>
+OptionRow textsRow(const char *name, const char *valueName, const QString &help,
+                   QStringList Owner::*field)
+{
+    return {QLatin1String(name), QLatin1String(valueName), help,
+            [field](Request &request, const QStringList &values) {
+                fieldOf(request, field) = values;
+                return std::optional<QString>();
+            }};
+}
+
+// A whole number within `range`; the help ends with the range and the default.
+template<typename Owner>
+OptionRow numberRow(const char *name, const char *valueName, const QString &help, Range range,
+                    int Owner::*field)
+{
+    Request defaults;
+    const int fallback = fieldOf(defaults, field);
+    return {QLatin1String(name), QLatin1String(valueName),
+            QStringLiteral("%1 (%2 to %3, default %4).")
+                    .arg(help)
+                    .arg(range.lowest)
+                    .arg(range.highest)
+                    .arg(fallback),
+            [name = QLatin1String(name), range, field](Request &request,
+                                                       const QStringList &values) {
+                bool number = false;
+                const int value = values.constLast().toInt(&number);
+                if (!number || value < range.lowest || value > range.highest)
+                    return std::optional<QString>(
+                            QStringLiteral("--%1 takes a number from %2 to %3")
+                                    .arg(name)
+                                    .arg(range.lowest)
+                                    .arg(range.highest));
+                fieldOf(request, field) = value;
+                return std::optional<QString>();
+            }};
+}
+
+std::optional<ReportFormat> formatNamed(const QString &name)
+{
+    const std::pair<const char *, ReportFormat> formats[] = {{"text", ReportFormat::Text},
+                                                             {"csv", ReportFormat::Csv},
+                                                             {"json", ReportFormat::Json},
+                                                             {"html", ReportFormat::Html},
+                                                             {"junit", ReportFormat::Junit}};
+    for (const auto &[known, format] : formats) {
+        if (name.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
+            return format;
+    }
+    return std::nullopt;
+}
+
+// The options of the command line, in the order its help lists them.
+const std::vector<OptionRow> &optionTable()
+{
+    static const std::vector<OptionRow> table = {
+            textRow("check", "url", QStringLiteral("the address of the start page"),
+                    QStringLiteral("Crawl the site at <url> and check every page listed."),
+                    &Request::start),
+            {QStringLiteral("format"), QStringLiteral("format"),
+             QStringLiteral("Report as text (the default), csv, json, html or junit."),
+             [](Request &request, const QStringList &values) {
+                 request.format = formatNamed(values.constLast());
+                 if (!request.format)
+                     return std::optional<QString>(
+                             QStringLiteral("unknown format '%1' (text, csv, json, html or junit)")
+                                     .arg(values.constLast()));
+                 return std::optional<QString>();
+             }},
+            textRow("output", "file", QStringLiteral("a file name"),
+                    QStringLiteral("Write the report to <file> instead of standard output; "
+                                   "without --format its name picks the format: .html or .htm, "
+                                   ".json, .xml (JUnit), any other CSV."),
+                    &Request::output),
+            {QStringLiteral("error-text"), QStringLiteral("text"),
+             QStringLiteral("A text that marks a page as broken, in place of the kept ones; may be "
+                            "given more than once."),
+             [](Request &request, const QStringList &values) {
+                 request.errorTexts = values;
+                 return std::optional<QString>();
+             }},
+            numberRow(
+                    "crawls", "n",
+                    QStringLiteral("Crawl <n> times before the check, one level deeper each time"),
+                    {1, MostCrawls}, &Request::crawls),
+            switchRow("resources",
+                      QStringLiteral("Also list and check the images, styles, scripts and frames "
+                                     "of each page."),
+                      &CheckSettings::resources),
+            switchRow("fragments",
+                      QStringLiteral("Check each #fragment against the anchors of its page; "
+                                     "without it a link holding a # is passed over."),
+                      &CheckSettings::fragments),
+            switchRow("strict-redirects",
+                      QStringLiteral("Count a link answered by a permanent redirect (301, 308) as "
+                                     "broken."),
+                      &CheckSettings::strictRedirects),
+            textsRow("header", "header",
+                     QStringLiteral("Send the header \"Name: value\" to the start address's host "
+                                    "only; may be given more than once."),
+                     &CheckSettings::headers),
+            textRow("user", "name", QStringLiteral("a user name"),
+                    QStringLiteral("Log in to the start address's host as <name> (HTTP basic "
+                                   "authentication). The password is SKARNEL_PASSWORD, or typed "
+                                   "on the terminal when that is not set."),
+                    &CheckSettings::user),
+            textRow("cookies", "file", QStringLiteral("a file name"),
+                    QStringLiteral("Send the cookies of the Netscape cookie file <file>."),
+                    &CheckSettings::cookieFile),
+            numberRow("per-host", "n",
+                      QStringLiteral("Send at most <n> requests at once to one host"),
+                      {CheckSettings::FewestPerHost, CheckSettings::MostPerHost},
+                      &CheckSettings::perHost),
+            numberRow("pause", "ms",
+                      QStringLiteral("Start two requests to one host at least <ms> milliseconds "
+                                     "apart"),
+                      {0, CheckSettings::LongestPauseMs}, &CheckSettings::pauseMs),
+            numberRow("retry-cap", "s",
+                      QStringLiteral("Wait at most <s> seconds for a Retry-After"),
+                      {0, CheckSettings::LongestRetryCapS}, &CheckSettings::retryCapS),
+            {QStringLiteral("accept"), QStringLiteral("list"),
+             QStringLiteral("Count these statuses as fine, such as 403,429; the start page too."),
+             [](Request &request, const QStringList &values) {
+                 const auto statuses = parseStatuses(values.constLast());
+                 if (const QString *error = std::get_if<QString>(&statuses))
+                     return std::optional<QString>(QStringLiteral("--accept: ") + *error);
+                 request.settings.accept = std::get<QList<int>>(statuses);
+                 return std::optional<QString>();
+             }},
+            textRow("exclude", "re", {},
+                    QStringLiteral("List but do not check the addresses that the regular "
+                                   "expression <re> matches."),
+                    &CheckSettings::exclude),
+            textRow("no-crawl", "re", {},
+                    QStringLiteral("List but do not crawl the pages that the regular expression "
+                                   "<re> matches."),
+                    &CheckSettings::noCrawl),
+    };
+    return table;
+}
+
+// The parser of the options in optionTable(), with --help and --version; the names of each
+// option it knows, in `names` when given.
+void makeParser(QCommandLineParser &parser, QStringList *names = nullptr)
+{
+    parser.setApplicationDescription(QStringLiteral(
+            "Checks one web site for broken links and prints a report.\n\n"
+            "Exit status: 0 when nothing is broken, 1 when a page is broken, 2 for bad "
+            "usage, a start page that cannot be loaded or a report that cannot be "
+            "written, 130 when interrupted (the report holds what was found so far)."));
+    for (const OptionRow &row : optionTable())
+        parser.addOption(QCommandLineOption(row.name, row.help, row.valueName));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    if (!names)
+        return;
+    for (const OptionRow &row : optionTable())
+        names->append(row.name);
+    *names += help.names();
+    *names += version.names();
+}
 
 void put(QIODevice &device, const QString &text)
 {
@@ -244,206 +453,45 @@ std::optional<QString> typedPassword(const QString &user, QIODevice &err)
     return password;
 }
 
-// Whether the page at `address` answers, as the check would fetch and judge it; the reason when
-// not.
-std::optional<QString> startPageFailure(InternetTransfer &transfer, const QString &address,
-                                        const bool &interrupted)
-{
-    const std::unique_ptr<PageFetch> fetch = transfer.openUrl(address);
-    while (!fetch->isFinished() && !interrupted)
-        sleepUntilNextEvent();
-    if (!fetch->isFinished())
-        return std::nullopt;
-    const PageVerdict verdict = answerVerdict(*fetch);
-    if (verdict.broken)
-        return verdict.reason;
-    return std::nullopt;
-}
-
-// The options, or the exit status when the run ends here.
-std::variant<Options, int> parse(const QStringList &arguments, const CommandLineServices &io)
+// The request, or the exit status when the run ends here.
+std::variant<Request, int> parse(const QStringList &arguments, const CommandLineServices &io)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-            "Checks one web site for broken links and prints a report.\n\n"
-            "Exit status: 0 when nothing is broken, 1 when a page is broken, 2 for bad "
-            "usage, a start page that cannot be loaded or a report that cannot be "
-            "written, 130 when interrupted (the report holds what was found so far)."));
-    const QCommandLineOption check(
-            QStringLiteral("check"),
-            QStringLiteral("Crawl the site at <url> and check every page listed."),
-            QStringLiteral("url"));
-    const QCommandLineOption format(
-            QStringLiteral("format"),
-            QStringLiteral("Report as text (the default), csv, json, html or junit."),
-            QStringLiteral("format"));
-    const QCommandLineOption output(
-            QStringLiteral("output"),
-            QStringLiteral("Write the report to <file> instead of standard output; "
-                           "without --format its suffix (.csv, .json, .html, .xml) picks the "
-                           "format."),
-            QStringLiteral("file"));
-    const QCommandLineOption errorText(
-            QStringLiteral("error-text"),
-            QStringLiteral("A text that marks a page as broken, in place of the "
-                           "kept ones; may be given more than once."),
-            QStringLiteral("text"));
-    const QCommandLineOption crawls(
-            QStringLiteral("crawls"),
-            QStringLiteral(
-                    "Crawl <n> times before the check, one level deeper each time (default 1)."),
-            QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption resources(
-            QStringLiteral("resources"),
-            QStringLiteral("Also list and check the images, styles, scripts and frames of each "
-                           "page."));
-    const QCommandLineOption fragments(
-            QStringLiteral("fragments"),
-            QStringLiteral("Check each #fragment against the anchors of its page."));
-    const QCommandLineOption strictRedirects(
-            QStringLiteral("strict-redirects"),
-            QStringLiteral("Count a link answered by a permanent redirect (301, 308) as broken."));
-    const QCommandLineOption header(
-            QStringLiteral("header"),
-            QStringLiteral("Send the header \"Name: value\" to the start address's host only; "
-                           "may be given more than once."),
-            QStringLiteral("header"));
-    const QCommandLineOption user(
-            QStringLiteral("user"),
-            QStringLiteral("Log in to the start address's host as <name> (HTTP basic "
-                           "authentication). The password is SKARNEL_PASSWORD, or typed on the "
-                           "terminal when that is not set."),
-            QStringLiteral("name"));
-    const QCommandLineOption cookies(
-            QStringLiteral("cookies"),
-            QStringLiteral("Send the cookies of the Netscape cookie file <file>."),
-            QStringLiteral("file"));
-    const QCommandLineOption perHost(
-            QStringLiteral("per-host"),
-            QStringLiteral("Send at most <n> requests at once to one host (1 to %1, default %2).")
-                    .arg(CheckSettings::MostPerHost)
-                    .arg(CheckSettings().perHost),
-            QStringLiteral("n"));
-    const QCommandLineOption pause(
-            QStringLiteral("pause"),
-            QStringLiteral("Start two requests to one host at least <ms> milliseconds apart "
-                           "(0 to %1, default 0).")
-                    .arg(CheckSettings::LongestPauseMs),
-            QStringLiteral("ms"));
-    const QCommandLineOption retryCap(
-            QStringLiteral("retry-cap"),
-            QStringLiteral("Wait at most <s> seconds for a Retry-After (0 to %1, default %2).")
-                    .arg(CheckSettings::LongestRetryCapS)
-                    .arg(CheckSettings().retryCapS),
-            QStringLiteral("s"));
-    const QCommandLineOption accept(
-            QStringLiteral("accept"),
-            QStringLiteral("Count these statuses as fine, such as 403,429."),
-            QStringLiteral("list"));
-    const QCommandLineOption exclude(
-            QStringLiteral("exclude"),
-            QStringLiteral("List but do not check the addresses that the regular expression "
-                           "<re> matches."),
-            QStringLiteral("re"));
-    const QCommandLineOption noCrawl(
-            QStringLiteral("no-crawl"),
-            QStringLiteral("List but do not crawl the pages that the regular expression <re> "
-                           "matches."),
-            QStringLiteral("re"));
-    parser.addOptions({check, format, output, errorText, crawls, resources, fragments,
-                       strictRedirects, header, user, cookies, perHost, pause, retryCap, accept,
-                       exclude, noCrawl});
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-
+    makeParser(parser);
     auto usageError = [&](const QString &message) {
         put(io.err, QStringLiteral("skarnel: %1\nTry 'skarnel --help'.\n").arg(message));
         return int(BadUsage);
     };
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         put(io.out, parser.helpText());
         return int(NothingBroken);
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(QStringLiteral("version"))) {
         put(io.out, QStringLiteral("skarnel %1\n").arg(QCoreApplication::applicationVersion()));
         return int(NothingBroken);
     }
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument '%1'")
                                   .arg(parser.positionalArguments().constFirst()));
-    if (!parser.isSet(check))
+    if (!parser.isSet(QStringLiteral("check")))
         return usageError(QStringLiteral("--check URL is missing"));
 
-    Options options;
-    options.start = parser.value(check);
-    if (options.start.trimmed().isEmpty())
-        return usageError(QStringLiteral("--check needs the address of the start page"));
-
-    options.output = parser.value(output);
-    if (parser.isSet(output) && options.output.isEmpty())
-        return usageError(QStringLiteral("--output needs a file name"));
-    const QString formatName = parser.value(format).toLower();
-    if (formatName == u"text")
-        options.format = ReportFormat::Text;
-    else if (formatName == u"csv")
-        options.format = ReportFormat::Csv;
-    else if (formatName == u"json")
-        options.format = ReportFormat::Json;
-    else if (formatName == u"html")
-        options.format = ReportFormat::Html;
-    else if (formatName == u"junit")
-        options.format = ReportFormat::Junit;
-    else if (parser.isSet(format))
-        return usageError(QStringLiteral("unknown format '%1' (text, csv, json, html or junit)")
-                                  .arg(parser.value(format)));
-    else if (!options.output.isEmpty() && !QFileInfo(options.output).suffix().isEmpty())
-        options.format = reportFormatForFile(options.output);
-
-    if (parser.isSet(errorText))
-        options.errorTexts = parser.values(errorText);
-
-    bool number = false;
-    options.crawls = parser.value(crawls).toInt(&number);
-    if (!number || options.crawls < 1 || options.crawls > MostCrawls)
-        return usageError(QStringLiteral("--crawls takes a number from 1 to %1").arg(MostCrawls));
-
-    CheckSettings &settings = options.settings;
-    settings.resources = parser.isSet(resources);
-    settings.fragments = parser.isSet(fragments);
-    settings.strictRedirects = parser.isSet(strictRedirects);
-    settings.headers = parser.values(header);
-    settings.cookieFile = parser.value(cookies);
-    if (parser.isSet(cookies) && settings.cookieFile.isEmpty())
-        return usageError(QStringLiteral("--cookies needs a file name"));
-    settings.exclude = parser.value(exclude);
-    settings.noCrawl = parser.value(noCrawl);
-    const auto statuses = parseStatuses(parser.value(accept));
-    if (const QString *error = std::get_if<QString>(&statuses))
-        return usageError(QStringLiteral("--accept: ") + *error);
-    settings.accept = std::get<QList<int>>(statuses);
-    const std::tuple<const QCommandLineOption &, int &, int, int> numbers[] = {
-            {perHost, settings.perHost, CheckSettings::FewestPerHost, CheckSettings::MostPerHost},
-            {pause, settings.pauseMs, 0, CheckSettings::LongestPauseMs},
-            {retryCap, settings.retryCapS, 0, CheckSettings::LongestRetryCapS},
-    };
-    for (const auto &[option, value, lowest, highest] : numbers) {
-        if (!parser.isSet(option))
+    Request request;
+    for (const OptionRow &row : optionTable()) {
+        if (!parser.isSet(row.name))
             continue;
-        value = parser.value(option).toInt(&number);
-        if (!number || value < lowest || value > highest)
-            return usageError(QStringLiteral("--%1 takes a number from %2 to %3")
-                                      .arg(option.names().constFirst())
-                                      .arg(lowest)
-                                      .arg(highest));
+        if (const std::optional<QString> error = row.apply(request, parser.values(row.name)))
+            return usageError(*error);
     }
-    settings.user = parser.value(user);
-    if (parser.isSet(user) && settings.user.isEmpty())
-        return usageError(QStringLiteral("--user needs a user name"));
+    if (request.start.trimmed().isEmpty())
+        return usageError(
+                needs(QStringLiteral("check"), QStringLiteral("the address of the start page")));
+
+    CheckSettings &settings = request.settings;
     if (const std::optional<QString> error = settingsError(settings))
         return usageError(*error);
-
     if (!settings.user.isEmpty()) {
         if (qEnvironmentVariableIsSet("SKARNEL_PASSWORD")) {
             settings.password = qEnvironmentVariable("SKARNEL_PASSWORD");
@@ -457,79 +505,94 @@ std::variant<Options, int> parse(const QStringList &arguments, const CommandLine
         if (const std::optional<QString> error = settingsError(settings))
             return usageError(*error);
     }
-    return options;
+    return request;
 }
 
-int run(const Options &options, const CommandLineServices &io)
+// SIGPIPE ignored while it lives: a report written to a pipe that has closed is a write error,
+// reported as any other, not the end of the process.
+class PipeErrorsReported final
 {
-    SiteModel site;
-    if (options.errorTexts) {
-        for (const QString &text : *options.errorTexts)
-            site.errorTexts.append(text);
-    } else if (!io.errorTexts || !loadErrorTexts(site.errorTexts, *io.errorTexts)) {
-        fillInitialErrorTexts(site.errorTexts);
+public:
+    PipeErrorsReported()
+    {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, &old);
     }
-    StopFlag stop;
-    TerminalHost host(options.start, io.err, io.errIsTerminal);
-    const CommandContext command {
-            .site = site, .stop = stop, .host = host, .options = runOptionsOf(options.settings)};
-    if (io.useNetworkPolicy) {
-        // The cookie file was read once when the options were checked; a file that has gone
-        // since is as bad a usage.
-        const Checked<NetworkPolicy> policy = networkPolicyOf(options.settings, options.start);
-        if (!policy.ok()) {
-            put(io.err, QStringLiteral("skarnel: %1\n").arg(policy.error));
-            return BadUsage;
-        }
-        io.useNetworkPolicy(policy.value);
+    ~PipeErrorsReported() { sigaction(SIGPIPE, &old, nullptr); }
+    PipeErrorsReported(const PipeErrorsReported &) = delete;
+    PipeErrorsReported &operator=(const PipeErrorsReported &) = delete;
+
+private:
+    struct sigaction old = {};
+};
+
+// Writes the whole of `bytes` to `out`; why not, when it could not.
+std::optional<QString> writeAll(QIODevice &out, const QByteArray &bytes)
+{
+    bool written = out.write(bytes) == bytes.size();
+    if (auto *file = qobject_cast<QFileDevice *>(&out))
+        written = file->flush() && written;
+    if (written)
+        return std::nullopt;
+    return out.errorString();
+}
+
+int run(const Request &request, const CommandLineServices &io)
+{
+    TerminalHost host(request.start, io.err, io.errIsTerminal);
+    SiteRun run({io.documents, io.transfer, io.useNetworkPolicy}, host);
+    run.setSettings(request.settings);
+    if (request.errorTexts)
+        run.useErrorTexts(*request.errorTexts);
+    else if (io.errorTexts)
+        run.useKeptErrorTexts(*io.errorTexts, false);
+
+    const InterruptWatch watch([&] { run.forceStop(); });
+    const SiteRun::Outcome outcome = run.crawlAndCheck(request.crawls);
+    using End = SiteRun::Outcome::End;
+    if (outcome.end == End::BadPolicy) {
+        put(io.err, QStringLiteral("skarnel: %1\n").arg(outcome.reason));
+        return BadUsage;
     }
-
-    bool interrupted = false;
-    InterruptWatch watch([&] {
-        interrupted = true;
-        forceStop(command);
-    });
-
-    if (const std::optional<QString> failure =
-                startPageFailure(io.transfer, options.start, interrupted)) {
+    if (outcome.end == End::NotLoaded) {
         put(io.err, QStringLiteral("skarnel: the start page %1 cannot be loaded: %2\n")
-                            .arg(withoutUserInfo(options.start), *failure));
+                            .arg(withoutUserInfo(request.start), outcome.reason));
         return BadUsage;
     }
 
-    for (int i = 0; i < options.crawls && !interrupted; ++i)
-        runCrawl(command, io.documents);
-    if (!interrupted)
-        runBrokenLinkCheck(command, io.transfer);
-
-    const Report report =
-            buildReport(site, withoutUserInfo(options.start), QDateTime::currentDateTime());
-    if (options.output.isEmpty()) {
-        io.out.write(formatReport(report, options.format));
-    } else {
-        QString error;
-        if (!writeReport(report, options.format, options.output, &error)) {
-            put(io.err,
-                QStringLiteral("skarnel: cannot write %1: %2\n").arg(options.output, error));
+    if (request.output.isEmpty()) {
+        const QByteArray report =
+                formatReport(run.report(), request.format.value_or(ReportFormat::Text));
+        if (const std::optional<QString> error = writeAll(io.out, report)) {
+            put(io.err, QStringLiteral("skarnel: cannot write the report to standard output: %1\n")
+                                .arg(*error));
             return BadUsage;
         }
+    } else if (QString error; !run.saveReport(request.output, request.format, &error)) {
+        put(io.err, QStringLiteral("skarnel: cannot write %1: %2\n").arg(request.output, error));
+        return BadUsage;
     }
-    if (interrupted)
+    if (outcome.end == End::Stopped)
         return Interrupted;
-    return report.counts.broken > 0 ? SomethingBroken : NothingBroken;
+    return run.site().brokenCount.value() > 0 ? SomethingBroken : NothingBroken;
 }
 
 } // namespace
 
 bool isCommandLineRun(const QStringList &arguments)
 {
+    QCommandLineParser parser;
+    QStringList ours;
+    makeParser(parser, &ours);
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         QString name = arguments.at(i);
         if (!name.startsWith(QLatin1Char('-')))
             continue;
         name = name.mid(name.startsWith(QStringLiteral("--")) ? 2 : 1)
                        .section(QLatin1Char('='), 0, 0);
-        if (OurOptions.contains(name))
+        if (ours.contains(name))
             return true;
     }
     return false;
@@ -537,10 +600,11 @@ bool isCommandLineRun(const QStringList &arguments)
 
 int runCommandLine(const QStringList &arguments, const CommandLineServices &services)
 {
-    const std::variant<Options, int> parsed = parse(arguments, services);
+    const PipeErrorsReported pipeErrors;
+    const std::variant<Request, int> parsed = parse(arguments, services);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
-    return run(std::get<Options>(parsed), services);
+    return run(std::get<Request>(parsed), services);
 }
 
 } // namespace skarnel

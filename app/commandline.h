@@ -1,8 +1,8 @@
 #pragma once
 
-#include <app/checksettings.h>
-
 #include <QStringList>
+
+#include <run/checksettings.h>
 
 #include <functional>
 
@@ -14,11 +14,12 @@ namespace skarnel {
 class HtmlDocumentService;
 class InternetTransfer;
 
-// skarnel --check URL: the window's crawl and check, run on the site's data without any window,
-// then the report.
+// skarnel --check URL: the run's crawl and check without any window, then the report. The face
+// parses the options, asks for the password, shows progress on a terminal, answers signals and
+// gives the exit status; the run itself is a SiteRun.
 
 // Whether `arguments` (the program first) ask for the command line rather than the window: any
-// of its options is given.
+// of its options is given, --help and --version among them.
 bool isCommandLineRun(const QStringList &arguments);
 
 // The exit statuses of a run.
@@ -48,8 +49,9 @@ struct CommandLineServices
 // Every option is checked before the first request. The password for --user is SKARNEL_PASSWORD
 // when that is set; otherwise it is typed on the terminal, unechoed, when standard input is one,
 // and without one the run ends as bad usage. A QCoreApplication exists; nothing of the window is
-// needed. While it runs, SIGINT and SIGTERM
-// stop it as Force Stop does; a second one ends the process.
+// needed. While it runs, SIGINT and SIGTERM stop it as Force Stop does, and a second one ends the
+// process; SIGPIPE is ignored, so that a report that cannot be written to a closed pipe is a write
+// error like any other (status 2, the reason on `err`).
 int runCommandLine(const QStringList &arguments, const CommandLineServices &services);
 
 } // namespace skarnel

@@ -50,10 +50,11 @@ int main(int argc, char *argv[])
     QSettings settings;
 
     if (commandLine) {
+        // Straight to the descriptors, past any buffer, so that a write that fails says so at once.
         QFile out;
         QFile err;
-        out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-        err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
         return runCommandLine(QCoreApplication::arguments(),
                               {documents, transfer, &settings, out, err,
                                ::isatty(STDERR_FILENO) == 1, usePolicy});

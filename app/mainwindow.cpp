@@ -7,13 +7,6 @@
 #include "twips.h"
 #include "windowlayout.h"
 
-#include <check/brokenlinkcheck.h>
-#include <check/errortexts.h>
-#include <crawl/crawlrun.h>
-#include <html/webaddress.h>
-#include <referrers/referrersearch.h>
-#include <report/report.h>
-#include <walk/commandcontext.h>
 #include <walk/eventloop.h>
 #include <widgets/listbox.h>
 #include <widgets/multilinetextbox.h>
@@ -137,9 +130,8 @@ int captionRoom(const QPushButton &button)
 MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfer,
                        DesktopShell &shell, QWidget *parent)
     : QMainWindow(parent)
-    , documents(documents)
-    , transfer(transfer)
     , shell(shell)
+    , run({.documents = documents, .transfer = transfer}, *this)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Skarnel"));
@@ -163,6 +155,11 @@ MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfe
 
     resize(pixelsFromTwips(7815), pixelsFromTwips(6105) + menuBar()->sizeHint().height());
     new RepaintPacer(this);
+    // A cookie file that has gone since the settings took it leaves the command without cookies,
+    // and the user told why.
+    run.onNetworkWarning([this](const QString &why) {
+        QMessageBox::warning(this, QStringLiteral("Options"), why);
+    });
     load();
 }
 
@@ -227,7 +224,6 @@ void MainWindow::createPanels()
                        rectFromTwips(360, 480, 2895, 255));
     lstErrors = place(new ListBox(fraSettings), "lstErrors", rectFromTwips(360, 720, 3375, 1035));
     lstErrors->setList(site.errorTexts);
-    fillInitialErrorTexts(site.errorTexts);
     cmdSettingsAdd = makeButton(fraSettings, "cmdSettingsAdd", QStringLiteral("Add"),
                                 rectFromTwips(360, 1800, 975, 375));
     cmdSettingsRemove = makeButton(fraSettings, "cmdSettingsRemove", QStringLiteral("Remove"),
@@ -445,15 +441,6 @@ void MainWindow::OpenURL(const QString &address)
     shell.openUrl(this, address);
 }
 
-CommandContext MainWindow::command()
-{
-    return {.site = site,
-            .stop = stop,
-            .host = *this,
-            .loadAhead = loadAhead,
-            .options = runOptions};
-}
-
 QString MainWindow::startAddress() const
 {
     return txtAddress->text();
@@ -513,41 +500,26 @@ void MainWindow::endProgress()
     setWindowTitle(QStringLiteral("Skarnel"));
 }
 
-// A cookie file that has gone since the settings took it leaves the run without cookies, and the
-// user told why.
-void MainWindow::prepareNetwork()
-{
-    if (!applyNetworkPolicy)
-        return;
-    const Checked<NetworkPolicy> policy = networkPolicyOf(checkSettings, txtAddress->text());
-    if (!policy.ok())
-        QMessageBox::warning(this, QStringLiteral("Options"), policy.error);
-    applyNetworkPolicy(policy.value);
-}
-
 void MainWindow::crawl()
 {
-    prepareNetwork();
-    runCrawl(command(), documents);
+    run.crawl();
     endProgress();
 }
 
 void MainWindow::forceStop()
 {
-    skarnel::forceStop(command());
+    run.forceStop();
 }
 
 void MainWindow::checkBrokenLinks()
 {
-    prepareNetwork();
-    runBrokenLinkCheck(command(), transfer);
+    run.check();
     endProgress();
 }
 
 void MainWindow::findLinks()
 {
-    prepareNetwork();
-    findReferringPages(command(), documents);
+    run.findLinks();
     endProgress();
 }
 
@@ -558,16 +530,12 @@ void MainWindow::addErrorText()
     const QString text =
             QInputDialog::getText(this, QStringLiteral("Broken link text"),
                                   QStringLiteral("What text would prove a broken link?"));
-    site.errorTexts.append(text);
-    if (errorTextStore)
-        saveErrorTexts(site.errorTexts, *errorTextStore);
+    run.addErrorText(text);
 }
 
 void MainWindow::removeErrorText()
 {
-    removeCurrentErrorText(site.errorTexts);
-    if (errorTextStore)
-        saveErrorTexts(site.errorTexts, *errorTextStore);
+    run.removeCurrentErrorText();
 }
 
 void MainWindow::showSettings()
@@ -578,12 +546,10 @@ void MainWindow::showSettings()
 // OK has checked the settings already; Cancel changes nothing.
 void MainWindow::showOptions()
 {
-    OptionsDialog dialog(checkSettings, this);
+    OptionsDialog dialog(run.settings(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    setSettings(dialog.settings());
-    if (settingsStore)
-        skarnel::keepSettings(checkSettings, *settingsStore);
+    run.setSettings(dialog.settings());
 }
 
 void MainWindow::showBrokenLinks()
@@ -619,16 +585,16 @@ void MainWindow::exitProgram()
 
 Report MainWindow::report() const
 {
-    return buildReport(site, withoutUserInfo(txtAddress->text()), QDateTime::currentDateTime());
+    return run.report();
 }
 
 bool MainWindow::saveReport(const QString &path, QString *error) const
 {
-    const Report now = report();
-    return writeReport(now, reportFormatForFile(path), path, error);
+    return run.saveReport(path, std::nullopt, error);
 }
 
-// A name without a suffix is given ".csv"; any suffix but .html, .htm and .json gets CSV.
+// A name typed without a suffix is given ".csv", as the dialog's first filter has it; the name
+// then picks the format as reportFormatForFile() says: .html and .htm, .json, .xml, any other CSV.
 void MainWindow::saveReportAs()
 {
     QString path = QFileDialog::getSaveFileName(
@@ -645,31 +611,6 @@ void MainWindow::saveReportAs()
         QMessageBox::warning(this, QStringLiteral("Save Report"),
                              QStringLiteral("The report could not be saved to %1:\n%2")
                                      .arg(QDir::toNativeSeparators(path), error));
-}
-
-void MainWindow::keepErrorTexts(QSettings &store)
-{
-    errorTextStore = &store;
-    loadErrorTexts(site.errorTexts, store);
-}
-
-void MainWindow::useErrorTexts(const QStringList &texts)
-{
-    site.errorTexts.clear();
-    for (const QString &text : texts)
-        site.errorTexts.append(text);
-}
-
-void MainWindow::setSettings(const CheckSettings &settings)
-{
-    checkSettings = settings;
-    runOptions = runOptionsOf(settings);
-}
-
-void MainWindow::keepSettings(QSettings &store)
-{
-    settingsStore = &store;
-    setSettings(loadSettings(store));
 }
 
 } // namespace skarnel

@@ -1,14 +1,12 @@
 #pragma once
 
-#include <app/checksettings.h>
 #include <walk/commandhost.h>
-#include <walk/stopflag.h>
 #include <widgets/labelledcounter.h>
 
 #include <QMainWindow>
 #include <QPointer>
 
-#include <site/sitemodel.h>
+#include <run/siterun.h>
 
 #include <functional>
 
@@ -28,12 +26,10 @@ class HtmlDocumentService;
 class InternetTransfer;
 class ListBox;
 class MultiLineTextBox;
-struct CommandContext;
-struct Report;
 
-// The one window of the program. It owns every control, the site's data that its lists, text
-// boxes and counters show, and the stop flag. Each command is a slot that hands the work to the
-// crawl, the check or the search, with the window as the face they run under.
+// The one window of the program. It owns every control and the run whose site data its lists, text
+// boxes and counters show. Each command is a slot that hands the work to the run, with the window
+// as the face it runs under.
 //
 // The long commands hand control back to the event loop while they work, so any command,
 // Force Stop, New, Exit and a second crawl among them, can run to its end inside a running one.
@@ -59,37 +55,35 @@ public:
 
     // What the window shows now, with each page's verdict and the pages it was found on.
     Report report() const;
-    // Writes report() to `path`, in the format its suffix asks for (CSV unless .html, .htm or
-    // .json, .xml). On failure returns false with the reason in `error`; nothing else changes.
+    // Writes report() to `path`, in the format its name asks for (reportFormatForFile()). On
+    // failure returns false with the reason in `error`; nothing else changes.
     bool saveReport(const QString &path, QString *error = nullptr) const;
 
     // Shows the error texts that `store` keeps, when it keeps any, and keeps each change of the
     // list there from now on. Without a store nothing is kept. The store outlives the window.
-    void keepErrorTexts(QSettings &store);
-    // Replaces the error texts shown, without keeping them.
-    void useErrorTexts(const QStringList &texts);
+    void keepErrorTexts(QSettings &store) { run.useKeptErrorTexts(store, true); }
 
     // The settings of Options…, which every command from now on runs with. Headers and password
     // live only as long as the window.
-    const CheckSettings &settings() const { return checkSettings; }
+    const CheckSettings &settings() const { return run.settings(); }
     // Where the network takes its policy: before each crawl, check and search, the window hands
     // it the pace and the login of its settings for the start address it holds then. Without it
     // the network keeps its own.
     void useNetworkPolicy(std::function<void(const NetworkPolicy &)> apply)
     {
-        applyNetworkPolicy = std::move(apply);
+        run.useNetworkPolicy(std::move(apply));
     }
-    void setSettings(const CheckSettings &settings);
+    void setSettings(const CheckSettings &settings) { run.setSettings(settings); }
     // Uses the settings that `store` keeps, the defaults when it keeps none, and keeps there what
     // may be kept of each change from Options… from now on. The store outlives the window.
-    void keepSettings(QSettings &store);
+    void keepSettings(QSettings &store) { run.keepSettings(store); }
 
     // Whether a stop is requested: from Force Stop, New or Exit until a command starts again.
     bool stopRequested() const { return stop.isRequested(); }
 
     // Whether the long commands load the pages of the next entries ahead (the default), or
     // each page only when they reach it. What the window shows is the same either way.
-    void setLoadingAhead(bool enabled) { loadAhead = enabled; }
+    void setLoadingAhead(bool enabled) { run.setLoadingAhead(enabled); }
 
     void hideframes();
     void OpenURL(const QString &address);
@@ -123,9 +117,6 @@ private:
     void load();
     void showPanel(QGroupBox &panel);
 
-    CommandContext command();
-    // Hands the network its policy for the start address held now.
-    void prepareNetwork();
     // Shows in the title what a long command does, until endProgress().
     void showProgress(const QString &doing);
     void endProgress();
@@ -141,19 +132,11 @@ private:
     void clearPageText() override;
     void progress(const QString &doing) override;
 
-    HtmlDocumentService &documents;
-    InternetTransfer &transfer;
     DesktopShell &shell;
 
-    SiteModel site;
-    StopFlag stop;
-    std::function<void(const NetworkPolicy &)> applyNetworkPolicy;
-    QSettings *errorTextStore = nullptr;
-    CheckSettings checkSettings;
-    // checkSettings as the commands take them, compiled once for each change.
-    RunOptions runOptions;
-    QSettings *settingsStore = nullptr;
-    bool loadAhead = true;
+    SiteRun run;
+    SiteModel &site = run.site();
+    StopFlag &stop = run.stopFlag();
     // The control that had the focus when a panel took it, to have it back when the panel hides.
     QPointer<QWidget> focusBeforePanel;
 

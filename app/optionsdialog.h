@@ -1,8 +1,8 @@
 #pragma once
 
-#include "checksettings.h"
-
 #include <QDialog>
+
+#include <run/checksettings.h>
 
 class QCheckBox;
 class QLabel;

@@ -10,6 +10,12 @@
 
 namespace skarnel {
 
+// Requests at once to one host, unless the user allows more or fewer: the network's connections,
+// the walks' loads ahead and the settings all start from it.
+constexpr int DefaultPerHost = 4;
+// The longest Retry-After waited out unless the user says otherwise.
+constexpr std::chrono::seconds DefaultRetryCap {10};
+
 // The scheme, host and port an address belongs to: one site, as browsers and curl take it. The
 // port is always filled in, the scheme's own when the address names none.
 struct Origin
@@ -51,8 +57,8 @@ struct RequestCredentials
 
 // What a check allows its requests: the credentials of the site it checks, the certificates it
 // trusts, how it names itself, and the pace it keeps with every host. The default sends no
-// credentials, verifies every certificate against the system's authorities, lets four requests
-// to a host run at once with no pause between them, and waits out a Retry-After of up to 10 s.
+// credentials, verifies every certificate against the system's authorities, lets DefaultPerHost
+// requests to a host run at once with no pause between them, and waits out a Retry-After of up to DefaultRetryCap.
 //
 // The credentials belong to one origin, the start address as typed (never where it redirects):
 // they go to it, and to its HTTPS upgrade when it is http on port 80 (the same host on https
@@ -83,11 +89,11 @@ struct NetworkPolicy
 
     // Requests in flight to one host at most; more wait their turn. The client's connections to
     // a host and in all follow it.
-    int perHost = 4;
+    int perHost = DefaultPerHost;
     // The least time between the starts of two requests to one host.
     std::chrono::milliseconds pause {0};
     // The longest Retry-After of a 429 or 503 that is waited out to ask once more.
-    std::chrono::milliseconds retryCap = std::chrono::seconds(10);
+    std::chrono::milliseconds retryCap = DefaultRetryCap;
 
     // The credentials belong to the origin of `start`, the address as the user typed it; a login
     // written in it is the policy's login when the policy has none of its own.

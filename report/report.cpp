@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -515,9 +516,19 @@ QByteArray formatReport(const Report &unchecked, ReportFormat format)
 
 bool writeReport(const Report &report, ReportFormat format, const QString &path, QString *error)
 {
+    const QByteArray bytes = formatReport(report, format);
+    // A device or a pipe is written straight: a file saved in its place would replace it.
+    if (const QFileInfo target(path); target.exists() && !target.isFile()) {
+        QFile file(path);
+        const bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+                             && file.write(bytes) == bytes.size() && file.flush();
+        if (!written && error)
+            *error = file.errorString();
+        return written;
+    }
     QSaveFile file(path);
-    const bool written = file.open(QIODevice::WriteOnly)
-                         && file.write(formatReport(report, format)) >= 0 && file.commit();
+    const bool written =
+            file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
     if (!written && error)
         *error = file.errorString();
     return written;

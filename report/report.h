@@ -81,7 +81,8 @@ ReportFormat reportFormatForFile(const QString &path);
 QByteArray formatReport(const Report &report, ReportFormat format);
 
 // Writes the whole report or nothing: a file of that name is replaced only once the new one is
-// complete. On failure returns false with the reason in `error`.
+// complete. A device or a pipe of that name (/dev/stdout, a FIFO) is written in place, never
+// replaced. On failure returns false with the reason in `error`.
 bool writeReport(const Report &report, ReportFormat format, const QString &path, QString *error);
 
 // "result" of a page as the reports write it: broken, ok, not checked.

@@ -6,6 +6,7 @@
 #include <app/commandline.h>
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,8 +26,9 @@ namespace {
 // The program itself, with no display, a display platform that does not exist, and a settings
 // folder of its own.
 // Standard input is a pipe, not a terminal; SKARNEL_PASSWORD is set only when `password` is given.
+// Standard output goes to the file `standardOutput` when one is named.
 Run runProgram(const QStringList &arguments, const QString &configFolder,
-               const QString &password = {})
+               const QString &password = {}, const QString &standardOutput = {})
 {
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -37,6 +39,8 @@ Run runProgram(const QStringList &arguments, const QString &configFolder,
     environment.insert("QT_QPA_PLATFORM", "no-such-platform");
     environment.insert("XDG_CONFIG_HOME", configFolder);
     program.setProcessEnvironment(environment);
+    if (!standardOutput.isEmpty())
+        program.setStandardOutputFile(standardOutput);
     program.start(QStringLiteral(SKARNEL_PROGRAM), arguments);
     Run run;
     if (!program.waitForFinished(hangBoundMs(60s))) {
@@ -98,6 +102,8 @@ private slots:
     void interrupt_stopsAndStillWritesWhatWasFound();
     void program_runsWithoutDisplayAndKeptTexts();
     void program_userNeedsPasswordFromEnvironmentOrTerminal();
+    void program_reportThatCannotBeWrittenEndsTheRun_data();
+    void program_reportThatCannotBeWrittenEndsTheRun();
 };
 
 void CommandLineTest::check_findsWhatTheWindowFinds()
@@ -140,6 +146,8 @@ void CommandLineTest::exitStatus_data()
     QTest::newRow("start page refused")
             << QStringList {"--check", LoopbackServer::refusedUrl()} << 2;
     QTest::newRow("start page missing") << QStringList {"--check", "START/missing.html"} << 2;
+    QTest::newRow("start page's status accepted")
+            << QStringList {"--check", "START/missing.html", "--accept", "404"} << 0;
     QTest::newRow("not a web address") << QStringList {"--check", "site.test"} << 2;
     QTest::newRow("no --check") << QStringList {"--format", "csv"} << 2;
     QTest::newRow("empty address") << QStringList {"--check", " "} << 2;
@@ -263,14 +271,19 @@ void CommandLineTest::output_writesTheFileInItsFormat()
     QTemporaryDir folder;
 
     const Run run = runHere({"--check", site.start(), "--output", folder.filePath("report.csv")});
+    // As Save Report does: a name without a known suffix is CSV, and written as named.
+    const Run bare = runHere({"--check", site.start(), "--output", folder.filePath("report")});
     const Run unwritable =
             runHere({"--check", site.start(), "--output", folder.filePath("none/report.csv")});
 
     QCOMPARE(run.status, int(SomethingBroken));
     QVERIFY(run.out.isEmpty());
-    QFile csv(folder.filePath("report.csv"));
-    QVERIFY(csv.open(QIODevice::ReadOnly));
-    QVERIFY(csv.readLine().startsWith("address,list,result,reason,http_status,found_on"));
+    QCOMPARE(bare.status, int(SomethingBroken));
+    for (const char *name : {"report.csv", "report"}) {
+        QFile csv(folder.filePath(name));
+        QVERIFY2(csv.open(QIODevice::ReadOnly), name);
+        QVERIFY(csv.readLine().startsWith("address,list,result,reason,http_status,found_on"));
+    }
     QCOMPARE(unwritable.status, int(BadUsage));
     QVERIFY(unwritable.err.contains("report.csv"));
 }
@@ -352,6 +365,33 @@ void CommandLineTest::program_userNeedsPasswordFromEnvironmentOrTerminal()
     QVERIFY(site.hits("/") > 0);
     // The command line keeps nothing.
     QVERIFY(!QFile::exists(config.filePath("Skarnel/Skarnel.conf")));
+}
+
+void CommandLineTest::program_reportThatCannotBeWrittenEndsTheRun_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("standardOutput");
+    QTest::newRow("--output /dev/full") << QStringList {"--output", "/dev/full"} << QString();
+    QTest::newRow("standard output /dev/full") << QStringList() << "/dev/full";
+}
+
+// A full disk: status 2 and the cause, and the device stays a device.
+void CommandLineTest::program_reportThatCannotBeWrittenEndsTheRun()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, standardOutput);
+    if (!QFileInfo("/dev/full").isWritable() || QFileInfo("/dev/full").isFile())
+        QSKIP("no /dev/full here");
+    LoopbackServer site;
+    site.page("/", linksPage({}));
+    QTemporaryDir config;
+
+    const Run run = runProgram(QStringList {"--check", site.url("/")} + options, config.path(), {},
+                               standardOutput);
+
+    QCOMPARE(run.status, int(BadUsage));
+    QVERIFY2(run.err.contains("No space left on device"), run.err.constData());
+    QVERIFY(!QFileInfo("/dev/full").isFile());
 }
 
 QTEST_MAIN(CommandLineTest)

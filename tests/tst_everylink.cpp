@@ -4,7 +4,6 @@
 #include "support/loopbackserver.h"
 #include "support/networkwindow.h"
 
-#include <app/checksettings.h>
 #include <app/commandline.h>
 
 #include <QBuffer>
@@ -12,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryFile>
+
+#include <run/checksettings.h>
 
 using namespace skarnel;
 

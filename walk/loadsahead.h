@@ -2,6 +2,8 @@
 
 #include "stopflag.h"
 
+#include <net/networkpolicy.h>
+
 #include <QHash>
 #include <QString>
 #include <QUrl>
@@ -16,8 +18,8 @@ namespace skarnel {
 // How far a list walk loads ahead, whatever it loads: the one place for these limits.
 struct AheadLimits
 {
-    static constexpr int PerHost = 4; // loads held for one host
-    static constexpr int Total = 16;  // loads held in all, in flight or waiting to be taken
+    static constexpr int PerHost = DefaultPerHost; // loads held for one host
+    static constexpr int Total = 16; // loads held in all, in flight or waiting to be taken
     // Looking further ahead than the loads it may hold finds other hosts to load from while one
     // host has all its connections busy.
     static constexpr qsizetype LookAhead = 64;

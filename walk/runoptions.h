@@ -1,5 +1,7 @@
 #pragma once
 
+#include <net/networkpolicy.h>
+
 #include <QList>
 #include <QRegularExpression>
 
@@ -24,7 +26,7 @@ struct RunOptions
     // Pages that are listed but not crawled; an empty pattern spares none.
     QRegularExpression noCrawl;
     // Requests the network lets run at once to one host: the walks load as many ahead for it.
-    int perHost = 4;
+    int perHost = DefaultPerHost;
 };
 
 } // namespace skarnel

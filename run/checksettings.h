@@ -16,6 +16,9 @@ namespace skarnel {
 
 // Everything a run can be told beyond the window's own controls: what the commands do, and how
 // the network paces itself and logs in. The defaults leave every command as it is without them.
+// A new setting is a field here with its default, checked in settingsError(), handed on in
+// runOptionsOf() or networkPolicyOf(); a row of the kept settings when it is kept, and a row of
+// the command line's option table when the command line takes it.
 struct CheckSettings
 {
     static constexpr int FewestPerHost = 1;
@@ -33,11 +36,11 @@ struct CheckSettings
     QString noCrawl;
 
     // Requests at once to one host.
-    int perHost = 4;
+    int perHost = DefaultPerHost;
     // The least time between the starts of two requests to one host.
     int pauseMs = 0;
     // The longest Retry-After that is waited for.
-    int retryCapS = 10;
+    int retryCapS = int(DefaultRetryCap.count());
     // "Name: value", sent to the start address's host only. The values are secrets.
     QStringList headers;
     // Basic authentication; no user name, no login.

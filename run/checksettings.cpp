@@ -52,6 +52,47 @@ std::optional<QString> rangeError(int value, int lowest, int highest, const QStr
             .arg(value);
 }
 
+// The settings kept from one start to the next, each under its key; a field of CheckSettings that
+// is kept is a row here. The headers and the password are secrets and never kept.
+struct KeptSwitch
+{
+    const char *key;
+    bool CheckSettings::*field;
+};
+struct KeptNumber
+{
+    const char *key;
+    int CheckSettings::*field;
+    // A kept number out of range reads as the default.
+    int lowest;
+    int highest;
+};
+struct KeptText
+{
+    const char *key;
+    QString CheckSettings::*field;
+    // A kept pattern that does not compile reads as none.
+    bool pattern;
+};
+
+constexpr KeptSwitch KeptSwitches[] = {
+        {"resources", &CheckSettings::resources},
+        {"fragments", &CheckSettings::fragments},
+        {"strictRedirects", &CheckSettings::strictRedirects},
+};
+constexpr KeptNumber KeptNumbers[] = {
+        {"perHost", &CheckSettings::perHost, CheckSettings::FewestPerHost,
+         CheckSettings::MostPerHost},
+        {"pauseMs", &CheckSettings::pauseMs, 0, CheckSettings::LongestPauseMs},
+        {"retryCapS", &CheckSettings::retryCapS, 0, CheckSettings::LongestRetryCapS},
+};
+constexpr KeptText KeptTexts[] = {
+        {"exclude", &CheckSettings::exclude, true},
+        {"noCrawl", &CheckSettings::noCrawl, true},
+        {"user", &CheckSettings::user, false},
+        {"cookieFile", &CheckSettings::cookieFile, false},
+};
+
 int keptNumber(const QSettings &store, const QString &key, int fallback, int lowest, int highest)
 {
     bool number = false;
@@ -167,26 +208,19 @@ CheckSettings loadSettings(QSettings &store)
 {
     CheckSettings settings;
     store.beginGroup(Group);
-    settings.resources = store.value(QStringLiteral("resources"), false).toBool();
-    settings.fragments = store.value(QStringLiteral("fragments"), false).toBool();
-    settings.strictRedirects = store.value(QStringLiteral("strictRedirects"), false).toBool();
+    for (const KeptSwitch &kept : KeptSwitches)
+        settings.*kept.field = store.value(QLatin1String(kept.key), false).toBool();
+    for (const KeptNumber &kept : KeptNumbers)
+        settings.*kept.field = keptNumber(store, QLatin1String(kept.key), settings.*kept.field,
+                                          kept.lowest, kept.highest);
+    for (const KeptText &kept : KeptTexts) {
+        const QString text = store.value(QLatin1String(kept.key)).toString();
+        if (!kept.pattern || QRegularExpression(text).isValid())
+            settings.*kept.field = text;
+    }
     const auto statuses = parseStatuses(store.value(QStringLiteral("accept")).toString());
     if (const auto *list = std::get_if<QList<int>>(&statuses))
         settings.accept = *list;
-    for (auto [key, pattern] : {std::pair {QStringLiteral("exclude"), &settings.exclude},
-                                std::pair {QStringLiteral("noCrawl"), &settings.noCrawl}}) {
-        const QString kept = store.value(key).toString();
-        if (QRegularExpression(kept).isValid())
-            *pattern = kept;
-    }
-    settings.perHost = keptNumber(store, QStringLiteral("perHost"), settings.perHost,
-                                  CheckSettings::FewestPerHost, CheckSettings::MostPerHost);
-    settings.pauseMs = keptNumber(store, QStringLiteral("pauseMs"), settings.pauseMs, 0,
-                                  CheckSettings::LongestPauseMs);
-    settings.retryCapS = keptNumber(store, QStringLiteral("retryCapS"), settings.retryCapS, 0,
-                                    CheckSettings::LongestRetryCapS);
-    settings.user = store.value(QStringLiteral("user")).toString();
-    settings.cookieFile = store.value(QStringLiteral("cookieFile")).toString();
     store.endGroup();
     return settings;
 }
@@ -194,17 +228,13 @@ CheckSettings loadSettings(QSettings &store)
 void keepSettings(const CheckSettings &settings, QSettings &store)
 {
     store.beginGroup(Group);
-    store.setValue(QStringLiteral("resources"), settings.resources);
-    store.setValue(QStringLiteral("fragments"), settings.fragments);
-    store.setValue(QStringLiteral("strictRedirects"), settings.strictRedirects);
+    for (const KeptSwitch &kept : KeptSwitches)
+        store.setValue(QLatin1String(kept.key), settings.*kept.field);
+    for (const KeptNumber &kept : KeptNumbers)
+        store.setValue(QLatin1String(kept.key), settings.*kept.field);
+    for (const KeptText &kept : KeptTexts)
+        store.setValue(QLatin1String(kept.key), settings.*kept.field);
     store.setValue(QStringLiteral("accept"), statusesText(settings.accept));
-    store.setValue(QStringLiteral("exclude"), settings.exclude);
-    store.setValue(QStringLiteral("noCrawl"), settings.noCrawl);
-    store.setValue(QStringLiteral("perHost"), settings.perHost);
-    store.setValue(QStringLiteral("pauseMs"), settings.pauseMs);
-    store.setValue(QStringLiteral("retryCapS"), settings.retryCapS);
-    store.setValue(QStringLiteral("user"), settings.user);
-    store.setValue(QStringLiteral("cookieFile"), settings.cookieFile);
     store.endGroup();
     store.sync();
 }

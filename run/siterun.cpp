@@ -1,0 +1,179 @@
+#include "siterun.h"
+
+#include <check/brokenlinkcheck.h>
+#include <check/errortexts.h>
+#include <check/fetchverdict.h>
+#include <crawl/crawlrun.h>
+#include <html/webaddress.h>
+#include <net/internettransfer.h>
+#include <referrers/referrersearch.h>
+#include <walk/commandcontext.h>
+#include <walk/commandhost.h>
+#include <walk/eventloop.h>
+
+#include <QDateTime>
+#include <QSettings>
+
+#include <memory>
+
+namespace skarnel {
+
+namespace {
+
+// Why the start page cannot be loaded, judged by its answer alone: it failed, or it answered 400
+// or above with a status the user does not accept.
+std::optional<QString> startPageFailure(const PageFetch &fetch, const RunOptions &options)
+{
+    const PageVerdict verdict = answerVerdict(fetch);
+    if (!verdict.broken
+        || (verdict.httpStatus >= 400 && options.acceptedStatuses.contains(verdict.httpStatus)))
+        return std::nullopt;
+    return verdict.reason;
+}
+
+} // namespace
+
+SiteRun::SiteRun(const RunServices &services, CommandHost &host)
+    : services(services)
+    , host(host)
+{
+    setSettings(checkSettings);
+    fillInitialErrorTexts(data.errorTexts);
+}
+
+void SiteRun::setSettings(const CheckSettings &settings)
+{
+    checkSettings = settings;
+    runOptions = runOptionsOf(settings);
+    if (settingsStore)
+        skarnel::keepSettings(checkSettings, *settingsStore);
+}
+
+void SiteRun::keepSettings(QSettings &store)
+{
+    settingsStore = nullptr;
+    setSettings(loadSettings(store));
+    settingsStore = &store;
+}
+
+void SiteRun::useErrorTexts(const QStringList &texts)
+{
+    data.errorTexts.clear();
+    for (const QString &text : texts)
+        data.errorTexts.append(text);
+    keepErrorTexts();
+}
+
+void SiteRun::useKeptErrorTexts(QSettings &store, bool keepChanges)
+{
+    loadErrorTexts(data.errorTexts, store);
+    errorTextStore = keepChanges ? &store : nullptr;
+}
+
+void SiteRun::addErrorText(const QString &text)
+{
+    data.errorTexts.append(text);
+    keepErrorTexts();
+}
+
+void SiteRun::removeCurrentErrorText()
+{
+    skarnel::removeCurrentErrorText(data.errorTexts);
+    keepErrorTexts();
+}
+
+void SiteRun::keepErrorTexts()
+{
+    if (errorTextStore)
+        saveErrorTexts(data.errorTexts, *errorTextStore);
+}
+
+CommandContext SiteRun::command()
+{
+    return {.site = data,
+            .stop = stop,
+            .host = host,
+            .loadAhead = loadAhead,
+            .options = runOptions};
+}
+
+std::optional<QString> SiteRun::prepareNetwork()
+{
+    if (!services.useNetworkPolicy)
+        return std::nullopt;
+    const Checked<NetworkPolicy> policy = networkPolicyOf(checkSettings, host.startAddress());
+    services.useNetworkPolicy(policy.value);
+    if (!policy.ok())
+        return policy.error;
+    return std::nullopt;
+}
+
+void SiteRun::prepareNetworkOrWarn()
+{
+    if (const std::optional<QString> warning = prepareNetwork(); warning && networkWarning)
+        networkWarning(*warning);
+}
+
+void SiteRun::crawl()
+{
+    prepareNetworkOrWarn();
+    runCrawl(command(), services.documents);
+}
+
+void SiteRun::check()
+{
+    prepareNetworkOrWarn();
+    runBrokenLinkCheck(command(), services.transfer);
+}
+
+void SiteRun::findLinks()
+{
+    prepareNetworkOrWarn();
+    findReferringPages(command(), services.documents);
+}
+
+void SiteRun::forceStop()
+{
+    stopped = true;
+    skarnel::forceStop(command());
+}
+
+SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
+{
+    using End = Outcome::End;
+    stopped = false;
+    // The cookie file was read once when the settings were checked; a file that has gone since
+    // ends the run before any request.
+    if (std::optional<QString> error = prepareNetwork())
+        return {End::BadPolicy, *error};
+
+    const QString start = host.startAddress();
+    {
+        const std::unique_ptr<PageFetch> fetch = services.transfer.openUrl(start);
+        while (!fetch->isFinished() && !stopped)
+            sleepUntilNextEvent();
+        if (!fetch->isFinished())
+            return {End::Stopped, {}};
+        if (std::optional<QString> failure = startPageFailure(*fetch, runOptions))
+            return {End::NotLoaded, *failure};
+    }
+
+    for (int i = 0; i < crawls && !stopped; ++i)
+        runCrawl(command(), services.documents);
+    if (!stopped)
+        runBrokenLinkCheck(command(), services.transfer);
+    return {stopped ? End::Stopped : End::Done, {}};
+}
+
+Report SiteRun::report() const
+{
+    return buildReport(data, withoutUserInfo(host.startAddress()), QDateTime::currentDateTime());
+}
+
+bool SiteRun::saveReport(const QString &path, std::optional<ReportFormat> format,
+                         QString *error) const
+{
+    return writeReport(report(), format.value_or(reportFormatForFile(path)), path, error);
+}
+
+} // namespace skarnel

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <report/report.h>
+#include <walk/runoptions.h>
+#include <walk/stopflag.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <run/checksettings.h>
+#include <site/sitemodel.h>
+
+#include <functional>
+#include <optional>
+
+class QSettings;
+
+namespace skarnel {
+
+class CommandHost;
+class HtmlDocumentService;
+class InternetTransfer;
+struct CommandContext;
+
+// The network a run works through, as the program builds it.
+struct RunServices
+{
+    HtmlDocumentService &documents;
+    InternetTransfer &transfer;
+    // Given the run's network policy (its pace, and the headers, login and cookies for the start
+    // address's host) before each command's first request. Null: the network keeps its own.
+    std::function<void(const NetworkPolicy &)> useNetworkPolicy = nullptr;
+};
+
+// What a run of the program is, whichever face drives it: the site's data, the stop flag, the
+// settings (switches, network policy, error texts), the start-page test, the crawls, the check,
+// the search, and the report with any login stripped from the start address. The window and the
+// command line both drive one; they differ only in what a face does: the window shows the data and
+// asks in dialogs, the command line parses, prints and answers signals.
+class SiteRun final
+{
+public:
+    // `host` is the face the commands run under; it and the services outlive the run. The error
+    // texts start as the two the program starts with, "404" and "page not found".
+    SiteRun(const RunServices &services, CommandHost &host);
+    SiteRun(const SiteRun &) = delete;
+    SiteRun &operator=(const SiteRun &) = delete;
+
+    SiteModel &site() { return data; }
+    const SiteModel &site() const { return data; }
+    StopFlag &stopFlag() { return stop; }
+
+    const CheckSettings &settings() const { return checkSettings; }
+    // The settings every command runs with from now on; kept in the store keepSettings() gave,
+    // all but the secrets.
+    void setSettings(const CheckSettings &settings);
+    // Uses the settings `store` keeps (the defaults for those it keeps none of or out of range)
+    // and keeps each later change there. The store outlives the run.
+    void keepSettings(QSettings &store);
+    // Where the network takes its policy from now on; null: the network keeps its own.
+    void useNetworkPolicy(std::function<void(const NetworkPolicy &)> apply)
+    {
+        services.useNetworkPolicy = std::move(apply);
+    }
+    // Whether the commands load the pages of the next entries ahead (the default).
+    void setLoadingAhead(bool enabled) { loadAhead = enabled; }
+
+    // These texts in place of those held, for this run only.
+    void useErrorTexts(const QStringList &texts);
+    // The texts `store` keeps, when it keeps any, in place of those held. With `keepChanges`, each
+    // later change of the list is kept there; the store then outlives the run.
+    void useKeptErrorTexts(QSettings &store, bool keepChanges);
+    void addErrorText(const QString &text);
+    void removeCurrentErrorText();
+
+    // Told, before a command's first request, why the cookie file could not be read; the command
+    // then runs without cookies. The command line never gets there: crawlAndCheck() ends first.
+    void onNetworkWarning(std::function<void(const QString &)> warn)
+    {
+        networkWarning = std::move(warn);
+    }
+
+    // The window's commands: Crawl, Check broken links, Find links and Force Stop.
+    void crawl();
+    void check();
+    void findLinks();
+    void forceStop();
+
+    // How crawlAndCheck() ended.
+    struct Outcome
+    {
+        enum class End {
+            Done,      // the check ran to its end
+            Stopped,   // a stop was requested: the data holds what was found so far
+            NotLoaded, // the start page cannot be loaded; nothing was crawled
+            BadPolicy, // the network policy cannot be made (a cookie file gone since it was read)
+        };
+        End end = End::Done;
+        // Why, for NotLoaded and BadPolicy, in the user's words; never a login.
+        QString reason;
+    };
+    // The command line's run: the start page fetched and judged by its answer alone (it fails, or
+    // answers 400 or above with a status not accepted; its text is not searched for the error
+    // texts), then `crawls` crawls, each a level deeper, then the check. A stop requested at any
+    // point ends it there.
+    Outcome crawlAndCheck(int crawls);
+
+    // What the run has found: each listed address with its verdict and the pages it was found
+    // on, under the start address without its login.
+    Report report() const;
+    // Writes report() to the file at `path`, whole or not at all, in `format`, or by default in
+    // the format its name asks for (reportFormatForFile()): one rule for both faces. On failure
+    // returns false with the reason in `error`.
+    bool saveReport(const QString &path, std::optional<ReportFormat> format = std::nullopt,
+                    QString *error = nullptr) const;
+
+private:
+    CommandContext command();
+    // Hands the network its policy for the start address held now; why the cookie file could not
+    // be read, when it could not.
+    std::optional<QString> prepareNetwork();
+    void prepareNetworkOrWarn();
+    void keepErrorTexts();
+
+    RunServices services;
+    CommandHost &host;
+    SiteModel data;
+    StopFlag stop;
+    CheckSettings checkSettings;
+    // checkSettings as the commands take them, compiled once for each change.
+    RunOptions runOptions;
+    bool loadAhead = true;
+    // Force Stop was given since crawlAndCheck() began: the commands clear the stop flag as they
+    // start, so the run as a whole keeps its own note.
+    bool stopped = false;
+    QSettings *settingsStore = nullptr;
+    QSettings *errorTextStore = nullptr;
+    std::function<void(const QString &)> networkWarning;
+};
+
+} // namespace skarnel

@@ -5,7 +5,7 @@
 #include <check/fetchverdict.h>
 #include <crawl/crawlrun.h>
 #include <html/webaddress.h>
-#include <net/internettransfer.h>
+#include <net/pageload.h>
 #include <report/report.h>
 #include <walk/commandcontext.h>
 #include <walk/commandhost.h>
@@ -246,13 +246,13 @@ std::optional<QString> typedPassword(const QString &user, QIODevice &err)
 
 // Whether the page at `address` answers, as the check would fetch and judge it; the reason when
 // not.
-std::optional<QString> startPageFailure(InternetTransfer &transfer, const QString &address,
+std::optional<QString> startPageFailure(PageLoader &transfer, const QString &address,
                                         const bool &interrupted)
 {
-    const std::unique_ptr<PageFetch> fetch = transfer.openUrl(address);
-    while (!fetch->isFinished() && !interrupted)
+    const std::unique_ptr<PageLoad> fetch = transfer.load(address, {.mode = LoadMode::Text});
+    while (!fetch->isDone() && !interrupted)
         sleepUntilNextEvent();
-    if (!fetch->isFinished())
+    if (!fetch->isDone())
         return std::nullopt;
     const PageVerdict verdict = answerVerdict(*fetch);
     if (verdict.broken)

@@ -11,8 +11,7 @@ class QSettings;
 
 namespace skarnel {
 
-class HtmlDocumentService;
-class InternetTransfer;
+class PageLoader;
 
 // skarnel --check URL: the window's crawl and check, run on the site's data without any window,
 // then the report.
@@ -31,8 +30,8 @@ enum CommandLineStatus : int {
 
 struct CommandLineServices
 {
-    HtmlDocumentService &documents;
-    InternetTransfer &transfer;
+    PageLoader &documents;
+    PageLoader &transfer;
     // The error texts the window keeps; null: the two it starts with.
     QSettings *errorTexts = nullptr;
     QIODevice &out;

@@ -24,8 +24,7 @@ namespace skarnel {
 
 class ClickableLabel;
 class DesktopShell;
-class HtmlDocumentService;
-class InternetTransfer;
+class PageLoader;
 class ListBox;
 class MultiLineTextBox;
 struct CommandContext;
@@ -46,7 +45,7 @@ public:
     // The address that the copyright label opens and the address box holds at start.
     static const QString MakersHomePage;
 
-    MainWindow(HtmlDocumentService &documents, InternetTransfer &transfer, DesktopShell &shell,
+    MainWindow(PageLoader &documents, PageLoader &transfer, DesktopShell &shell,
                QWidget *parent = nullptr);
     ~MainWindow() override;
 
@@ -141,8 +140,8 @@ private:
     void clearPageText() override;
     void progress(const QString &doing) override;
 
-    HtmlDocumentService &documents;
-    InternetTransfer &transfer;
+    PageLoader &documents;
+    PageLoader &transfer;
     DesktopShell &shell;
 
     SiteModel site;

@@ -2,7 +2,7 @@
 
 #include "fetchverdict.h"
 
-#include <net/internettransfer.h>
+#include <net/pageload.h>
 #include <walk/commandcontext.h>
 #include <walk/commandhost.h>
 #include <walk/eventloop.h>
@@ -154,14 +154,14 @@ struct Fetched
 
 // How the check fetches `address`: a resource by its answer alone, a page whose #fragments are to
 // be verified with its anchors when the crawl did not read them, any other page as text.
-FetchMode fetchModeOf(const CommandContext &c, const QString &address)
+LoadMode fetchModeOf(const CommandContext &c, const QString &address)
 {
     if (c.options.resources && c.site.kindOf(address) != AddressKind::Page)
-        return FetchMode::HeadersOnly;
+        return LoadMode::HeadersOnly;
     if (c.options.fragments && c.site.fragments.contains(address)
         && !c.site.anchors.contains(address))
-        return FetchMode::TextAndAnchors;
-    return FetchMode::Text;
+        return LoadMode::TextAndAnchors;
+    return LoadMode::Text;
 }
 
 // The anchors to verify the #fragments of `address` with: those the crawl read, else those its
@@ -185,9 +185,9 @@ constexpr qsizetype shownPageText = 16 * 1024;
 // Waits for the page's fetch and shows the start of its text; nothing when a stop aborted the
 // fetch. A fetch of the answer alone has no text to show.
 std::optional<Fetched> fetchPageText(const CommandContext &c,
-                                     const std::unique_ptr<PageFetch> fetch, bool answerOnly)
+                                     const std::unique_ptr<PageLoad> fetch, bool answerOnly)
 {
-    if (!waitUntilDoneOrStopped([&] { return fetch->isFinished(); }, c.stop))
+    if (!waitUntilDoneOrStopped([&] { return fetch->isDone(); }, c.stop))
         return std::nullopt; // the fetch closes its connection as it goes
     Fetched fetched;
     fetched.answer = answerVerdict(*fetch);
@@ -217,9 +217,17 @@ PageVerdict judge(const Fetched &fetched, LinkList &errors, const RunOptions &op
     }
     if (verdict.broken)
         return verdict;
-    if (options.strictRedirects && verdict.firstRedirect == Redirect::Permanent) {
+    if (options.strictRedirects && verdict.firstRedirect == RedirectKind::Permanent) {
         verdict.broken = true;
         verdict.reason = QStringLiteral("moved permanently to %1").arg(verdict.finalAddress);
+        return verdict;
+    }
+    // A permanent redirect that names no Location leads nowhere, but it is one all the same.
+    if (options.strictRedirects && verdict.firstRedirect == RedirectKind::None
+        && (verdict.httpStatus == 301 || verdict.httpStatus == 308)) {
+        verdict.broken = true;
+        verdict.reason = QStringLiteral("moved permanently (HTTP %1) without saying where")
+                                 .arg(verdict.httpStatus);
         return verdict;
     }
     if (fetched.answerOnly)
@@ -288,13 +296,13 @@ void recordExcluded(const CommandContext &c, const LinkList &list)
 }
 
 // `before` pages of the check's `all` came before this list.
-void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &list,
+void checkPages(const CommandContext &c, PageLoader &loader, LinkList &list,
                 qsizetype before, qsizetype all)
 {
     // The walk fixes its bound when it begins: entries added while the phase runs are not visited.
-    LoadsAhead<PageFetch> ahead(
-            [&transfer, &c](const QString &address) {
-                return transfer.openUrl(address, fetchModeOf(c, address));
+    LoadsAhead<PageLoad> ahead(
+            [&loader, &c](const QString &address) {
+                return loader.load(address, {.mode = fetchModeOf(c, address)});
             },
             c.stop, c.loadAhead, c.options.perHost);
     ListWalk walk {.list = list, .stop = c.stop, .loads = ahead};
@@ -308,7 +316,7 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
     std::optional<Fetched> fetched;
     const auto fetch = [&](const QString &address) {
         fetched = fetchPageText(c, ahead.takeOrStart(address),
-                                fetchModeOf(c, address) == FetchMode::HeadersOnly);
+                                fetchModeOf(c, address) == LoadMode::HeadersOnly);
         return fetched.has_value();
     };
     const auto judgeFetched = [&](const QString &address) {
@@ -331,11 +339,11 @@ void checkPages(const CommandContext &c, InternetTransfer &transfer, LinkList &l
 
 } // namespace
 
-void runBrokenLinkCheck(const CommandContext &c, InternetTransfer &transfer)
+void runBrokenLinkCheck(const CommandContext &c, PageLoader &loader)
 {
     SiteModel &site = c.site;
     c.stop.clear();
-    transfer.startRun();
+    loader.startRun();
     site.brokenCount.reset();
     site.results.clear();
     site.brokenPages.clear();
@@ -344,9 +352,9 @@ void runBrokenLinkCheck(const CommandContext &c, InternetTransfer &transfer)
     recordExcluded(c, site.external);
     const qsizetype internalPages = site.internal.count();
     const qsizetype all = internalPages + site.external.count();
-    checkPages(c, transfer, site.internal, 0, all);
+    checkPages(c, loader, site.internal, 0, all);
     // After a stop in the internal phase the external phase selects its first entry and ends.
-    checkPages(c, transfer, site.external, internalPages, all);
+    checkPages(c, loader, site.external, internalPages, all);
 }
 
 } // namespace skarnel

@@ -2,7 +2,7 @@
 
 namespace skarnel {
 
-class InternetTransfer;
+class PageLoader;
 struct CommandContext;
 
 // The "Check broken links" command: fetches every internal and then every external page as
@@ -13,7 +13,7 @@ struct CommandContext;
 // flight, so the window stays live. A stop request aborts the fetch in flight at once (that page
 // counts nothing) and ends the run at its next page. The pages of the next entries are fetched
 // ahead, a few at once, and their results taken in list order. Every page is fetched through
-// `transfer`.
-void runBrokenLinkCheck(const CommandContext &command, InternetTransfer &transfer);
+// `loader`.
+void runBrokenLinkCheck(const CommandContext &command, PageLoader &loader);
 
 } // namespace skarnel

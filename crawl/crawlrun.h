@@ -2,7 +2,7 @@
 
 namespace skarnel {
 
-class HtmlDocumentService;
+class PageLoader;
 struct CommandContext;
 
 // The Crawl command: records the links of the start page the host names, then those of every
@@ -10,8 +10,8 @@ struct CommandContext;
 // meanwhile are recorded but not loaded; a later crawl without New loads them, one level deeper.
 // Ends at the first page that finds a stop requested, then enables "Check broken links".
 // The pages of the next entries load ahead while one page's links are recorded. Every page is
-// loaded from `documents`.
-void runCrawl(const CommandContext &command, HtmlDocumentService &documents);
+// loaded from `loader`.
+void runCrawl(const CommandContext &command, PageLoader &loader);
 
 // The Force Stop command: asks the running crawl, check or search to stop at its next test.
 void forceStop(const CommandContext &command);

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // An empty href is the page's own address, an empty resource is passed over: no address
         // is ever empty.
         require(!link.address.isEmpty());
-        if (link.kind == ResourceKind::Page)
+        if (link.kind == AddressKind::Page)
             pageLinks.append(link);
     }
     for (const QString &anchor : reading.anchors)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <kinds/addresskind.h>
+#include <kinds/redirectkind.h>
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -18,7 +21,7 @@ struct ReportPage
 
     QString address;
     bool internal = true;
-    QString kind = QStringLiteral("page"); // page, image, style, script, frame, media, other
+    AddressKind kind = AddressKind::Page;
     Result result = Result::NotChecked;
     // Why it has its result, in words a user reads: why it is broken ("HTTP 404 Not Found", an
     // excerpt of the page's text, "no anchor #id on the page"), "accepted: HTTP 403" for a status
@@ -27,8 +30,7 @@ struct ReportPage
     QString reason;
     int httpStatus = 0;      // 0: no answer, or not checked
     QString finalAddress;    // the address after redirects; empty when the answer came without one
-    QString redirect;        // the first redirect: "permanent" (301, 308), "temporary" (302, 303,
-                             // 307), or empty
+    RedirectKind redirect = RedirectKind::None; // the kind of the first redirect
     QStringList foundOn;     // the first of the pages it was found on
     qint64 foundOnCount = 0; // all of them
 };

@@ -1,16 +1,11 @@
 #pragma once
 
+#include <kinds/redirectkind.h>
+
 #include <QHash>
 #include <QString>
 
 namespace skarnel {
-
-// The kind of the first redirect an answer came through.
-enum class Redirect {
-    None,
-    Permanent, // 301, 308
-    Temporary, // 302, 303, 307
-};
 
 // What the check found for one page it fetched, or one #fragment it looked for.
 struct PageVerdict
@@ -26,7 +21,7 @@ struct PageVerdict
     bool excluded = false;
     // Where the answer came from when redirects led there, and the kind of the first of them.
     QString finalAddress;
-    Redirect firstRedirect = Redirect::None;
+    RedirectKind firstRedirect = RedirectKind::None;
 };
 
 // The verdicts of the pages the last check fetched, by address. Each run starts it afresh, New

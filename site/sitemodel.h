@@ -2,7 +2,7 @@
 
 #include <QSet>
 
-#include <site/addresskind.h>
+#include <kinds/addresskind.h>
 #include <site/checkresults.h>
 #include <site/counter.h>
 #include <site/linelog.h>

@@ -32,8 +32,8 @@ struct Run
 Run runHere(const QStringList &options)
 {
     NetworkServices network;
-    HtmlDocumentService &documents = network;
-    InternetTransfer &transfer = network;
+    PageLoader &documents = network;
+    PageLoader &transfer = network;
     QBuffer out;
     QBuffer err;
     out.open(QIODevice::WriteOnly);

@@ -189,9 +189,9 @@ void EveryLinkTest::window_findsWhatTheSwitchesAskFor()
     const CheckResults &results = h.window.results();
     const PageVerdict *r301 = results.find(site.site.url("/r301"));
     QVERIFY(r301);
-    QCOMPARE(r301->firstRedirect, Redirect::Permanent);
+    QCOMPARE(r301->firstRedirect, RedirectKind::Permanent);
     QCOMPARE(r301->finalAddress, site.site.url("/page.html"));
-    QCOMPARE(results.find(site.site.url("/r302"))->firstRedirect, Redirect::Temporary);
+    QCOMPARE(results.find(site.site.url("/r302"))->firstRedirect, RedirectKind::Temporary);
     QCOMPARE(results.find(site.site.url("/loop1"))->reason, "too many redirects");
     if (strict)
         QCOMPARE(r301->reason, "moved permanently to " + site.site.url("/page.html"));

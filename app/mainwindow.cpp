@@ -134,8 +134,8 @@ int captionRoom(const QPushButton &button)
 
 } // namespace
 
-MainWindow::MainWindow(PageLoader &documents, PageLoader &transfer,
-                       DesktopShell &shell, QWidget *parent)
+MainWindow::MainWindow(PageLoader &documents, PageLoader &transfer, DesktopShell &shell,
+                       QWidget *parent)
     : QMainWindow(parent)
     , documents(documents)
     , transfer(transfer)

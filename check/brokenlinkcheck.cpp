@@ -184,8 +184,8 @@ constexpr qsizetype shownPageText = 16 * 1024;
 
 // Waits for the page's fetch and shows the start of its text; nothing when a stop aborted the
 // fetch. A fetch of the answer alone has no text to show.
-std::optional<Fetched> fetchPageText(const CommandContext &c,
-                                     const std::unique_ptr<PageLoad> fetch, bool answerOnly)
+std::optional<Fetched> fetchPageText(const CommandContext &c, const std::unique_ptr<PageLoad> fetch,
+                                     bool answerOnly)
 {
     if (!waitUntilDoneOrStopped([&] { return fetch->isDone(); }, c.stop))
         return std::nullopt; // the fetch closes its connection as it goes
@@ -296,8 +296,8 @@ void recordExcluded(const CommandContext &c, const LinkList &list)
 }
 
 // `before` pages of the check's `all` came before this list.
-void checkPages(const CommandContext &c, PageLoader &loader, LinkList &list,
-                qsizetype before, qsizetype all)
+void checkPages(const CommandContext &c, PageLoader &loader, LinkList &list, qsizetype before,
+                qsizetype all)
 {
     // The walk fixes its bound when it begins: entries added while the phase runs are not visited.
     LoadsAhead<PageLoad> ahead(

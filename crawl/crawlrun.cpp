@@ -37,9 +37,9 @@ void runCrawl(const CommandContext &c, PageLoader &loader)
     c.host.setForceStopEnabled(true);
 
     c.host.progress(QStringLiteral("crawling the start page"));
-    const LoadRequest page {.mode = LoadMode::Page,
-                            .reading = {.resources = c.options.resources,
-                                        .anchors = c.options.fragments}};
+    const LoadRequest page {
+            .mode = LoadMode::Page,
+            .reading = {.resources = c.options.resources, .anchors = c.options.fragments}};
     const QString start = c.host.startAddress();
     // The pages its links are found on name it without a login typed in it.
     crawlPage(c, loader.load(start, page), withoutUserInfo(start));
@@ -47,8 +47,8 @@ void runCrawl(const CommandContext &c, PageLoader &loader)
     // The walk fixes its bound when it begins: pages that the internal pages add are recorded,
     // not loaded. An entry that is gone (New emptied the list) ends the run as a stop would.
     LoadsAhead<PageLoad> ahead(
-            [&loader, page](const QString &address) { return loader.load(address, page); },
-            c.stop, c.loadAhead, c.options.perHost);
+            [&loader, page](const QString &address) { return loader.load(address, page); }, c.stop,
+            c.loadAhead, c.options.perHost);
     ListWalk walk {.list = c.site.internal, .stop = c.stop, .loads = ahead};
     walk.progress = [&c](qsizetype index, qsizetype bound) {
         c.host.progress(QStringLiteral("crawling %1 of %2").arg(index + 2).arg(bound + 1));

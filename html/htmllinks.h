@@ -1,7 +1,6 @@
 #pragma once
 
 #include <html/hrefresolution.h>
-#include <kinds/addresskind.h>
 
 #include <QByteArray>
 #include <QList>
@@ -9,6 +8,8 @@
 #include <QStringList>
 #include <QStringView>
 #include <QUrl>
+
+#include <kinds/addresskind.h>
 
 #include <atomic>
 #include <chrono>
@@ -94,6 +95,5 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
                       const QUrl &documentAddress,
                       std::chrono::milliseconds parseBudget = defaultParseBudget,
                       const std::atomic<bool> *abandoned = nullptr);
-
 
 } // namespace skarnel

@@ -10,8 +10,9 @@ NetworkPageLoad::NetworkPageLoad(std::unique_ptr<PageDownload> pageDownload,
                                  const LoadRequest &request)
     : download(std::move(pageDownload))
     , mode(request.mode)
-    , reading(request.mode == LoadMode::Page ? request.reading
-                                             : PageReadOptions {.resources = false, .anchors = true})
+    , reading(request.mode == LoadMode::Page
+                      ? request.reading
+                      : PageReadOptions {.resources = false, .anchors = true})
 {
     if (mode == LoadMode::Text || mode == LoadMode::HeadersOnly)
         return;

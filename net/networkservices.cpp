@@ -31,10 +31,10 @@ void NetworkServices::setPolicy(NetworkPolicy policy)
 
 std::unique_ptr<PageLoad> NetworkServices::load(const QString &address, const LoadRequest &request)
 {
-    const PageDownload::Accept accept = request.mode == LoadMode::Page ? PageDownload::Accept::HtmlOnly
-                                        : request.mode == LoadMode::HeadersOnly
-                                                ? PageDownload::Accept::HeadersOnly
-                                                : PageDownload::Accept::AnyContent;
+    const PageDownload::Accept accept =
+            request.mode == LoadMode::Page          ? PageDownload::Accept::HtmlOnly
+            : request.mode == LoadMode::HeadersOnly ? PageDownload::Accept::HeadersOnly
+                                                    : PageDownload::Accept::AnyContent;
     // The crawl reads the links of whatever page comes back: a busy server's answer is not waited
     // out unless asked.
     const PageDownload::Retry retry = request.mode != LoadMode::Page || request.waitOutBusy

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <kinds/redirectkind.h>
 #include <net/fetchlimits.h>
 #include <net/pageload.h>
 
@@ -10,6 +9,8 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+
+#include <kinds/redirectkind.h>
 
 #include <chrono>
 #include <memory>

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <html/htmllinks.h>
-#include <kinds/redirectkind.h>
 
 #include <QString>
 #include <QStringList>
+
+#include <kinds/redirectkind.h>
 
 #include <memory>
 #include <optional>

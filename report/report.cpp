@@ -76,8 +76,7 @@ Report wellFormed(Report report)
 {
     report.start = wellFormed(report.start);
     for (ReportPage &page : report.pages) {
-        for (QString *text :
-             {&page.address, &page.reason, &page.finalAddress})
+        for (QString *text : {&page.address, &page.reason, &page.finalAddress})
             *text = wellFormed(*text);
         for (QString &referrer : page.foundOn)
             referrer = wellFormed(referrer);
@@ -150,9 +149,14 @@ QByteArray csv(const Report &report)
     QString out = QStringLiteral(
             "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n");
     for (const ReportPage &page : report.pages) {
-        const QStringList fields = {page.address, listName(page),    resultName(page.result),
-                                    page.reason,  statusText(page),  foundOnText(page),
-                                    addressKindName(page.kind), page.finalAddress,
+        const QStringList fields = {page.address,
+                                    listName(page),
+                                    resultName(page.result),
+                                    page.reason,
+                                    statusText(page),
+                                    foundOnText(page),
+                                    addressKindName(page.kind),
+                                    page.finalAddress,
                                     redirectKindName(page.redirect)};
         QStringList quoted;
         for (const QString &field : fields)
@@ -284,9 +288,10 @@ QString htmlTable(const Report &report, bool broken)
             foundOn.append(escaped(moreText(more)));
         rows += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</"
                                "td><td>%7</td><td>%8</td></tr>\n")
-                        .arg(linkTo(page.address), listName(page), escaped(addressKindName(page.kind)),
-                             resultName(page.result), escaped(page.reason), statusText(page),
-                             redirectCell(page), foundOn.join(QStringLiteral("<br>")));
+                        .arg(linkTo(page.address), listName(page),
+                             escaped(addressKindName(page.kind)), resultName(page.result),
+                             escaped(page.reason), statusText(page), redirectCell(page),
+                             foundOn.join(QStringLiteral("<br>")));
     }
     const QString title = broken ? QStringLiteral("Broken pages") : QStringLiteral("Other pages");
     QString out = QStringLiteral("<h2>%1 (%2)</h2>\n").arg(title).arg(count);

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <kinds/addresskind.h>
-#include <kinds/redirectkind.h>
-
 #include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <kinds/addresskind.h>
+#include <kinds/redirectkind.h>
 
 namespace skarnel {
 
@@ -28,11 +28,11 @@ struct ReportPage
     // the user accepts, "excluded" for an address the user excluded; may be empty otherwise. It
     // may hold any character a page can.
     QString reason;
-    int httpStatus = 0;      // 0: no answer, or not checked
-    QString finalAddress;    // the address after redirects; empty when the answer came without one
+    int httpStatus = 0;   // 0: no answer, or not checked
+    QString finalAddress; // the address after redirects; empty when the answer came without one
     RedirectKind redirect = RedirectKind::None; // the kind of the first redirect
-    QStringList foundOn;     // the first of the pages it was found on
-    qint64 foundOnCount = 0; // all of them
+    QStringList foundOn;                        // the first of the pages it was found on
+    qint64 foundOnCount = 0;                    // all of them
 };
 
 struct ReportCounts

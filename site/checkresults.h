@@ -1,9 +1,9 @@
 #pragma once
 
-#include <kinds/redirectkind.h>
-
 #include <QHash>
 #include <QString>
+
+#include <kinds/redirectkind.h>
 
 namespace skarnel {
 

@@ -87,8 +87,7 @@ void NetworkLoadTest::load_errorStatusPageRead()
     NetworkServices service;
 
     QCOMPARE(linksOnceDone(service, server.url("/missing")), QStringList {server.url("/home")});
-    QCOMPARE(linksOnceDone(service, server.url("/failing")),
-             QStringList {server.url("/status")});
+    QCOMPARE(linksOnceDone(service, server.url("/failing")), QStringList {server.url("/status")});
 }
 
 void NetworkLoadTest::load_redirectFollowedAndResolvedAgainstFinalAddress()
@@ -175,8 +174,7 @@ void NetworkLoadTest::load_manyLoadsAtOnce()
 
     std::vector<std::unique_ptr<PageLoad>> documents;
     for (int i = 0; i < count; ++i)
-        documents.push_back(
-                service.load(server.url(QStringLiteral("/%1.html").arg(i)), Page));
+        documents.push_back(service.load(server.url(QStringLiteral("/%1.html").arg(i)), Page));
     for (int i = 0; i < count; ++i) {
         QVERIFY(finishes(*documents[i]));
         QCOMPARE(documents[i]->links(), QStringList {server.url(QStringLiteral("/to/%1").arg(i))});

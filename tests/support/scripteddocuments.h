@@ -10,9 +10,10 @@
 
 using namespace skarnel;
 
-// A loader of pages for the crawl and the search whose pages a test scripts: their links and the moment they complete.
-// A page completes through an event posted when it is requested, as a real load would; a held
-// page stays loading until the test releases it. Unknown addresses complete with no links.
+// A loader of pages for the crawl and the search whose pages a test scripts: their links and the
+// moment they complete. A page completes through an event posted when it is requested, as a real
+// load would; a held page stays loading until the test releases it. Unknown addresses complete with
+// no links.
 class ScriptedDocumentService final : public PageLoader
 {
 public:

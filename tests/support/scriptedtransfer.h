@@ -10,9 +10,9 @@
 
 using namespace skarnel;
 
-// A loader of pages for the check whose pages a test scripts: their text, a failure, or a fetch that stays in flight
-// until released. A fetch finishes through an event posted when it starts, as a real one would.
-// Unknown addresses fail.
+// A loader of pages for the check whose pages a test scripts: their text, a failure, or a fetch
+// that stays in flight until released. A fetch finishes through an event posted when it starts, as
+// a real one would. Unknown addresses fail.
 class ScriptedTransfer final : public PageLoader
 {
 public:

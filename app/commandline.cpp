@@ -244,17 +244,15 @@ std::optional<QString> typedPassword(const QString &user, QIODevice &err)
     return password;
 }
 
-// Whether the page at `address` answers, as the check would fetch and judge it; the reason when
-// not.
-std::optional<QString> startPageFailure(PageLoader &transfer, const QString &address,
-                                        const bool &interrupted)
+// Whether the page at `address` answers, judged by its answer as the check would judge it; the
+// reason when not. The load, which answered, goes on as the crawl's first page.
+std::optional<QString> startPageFailure(std::unique_ptr<PageLoad> &load, const bool &interrupted)
 {
-    const std::unique_ptr<PageLoad> fetch = transfer.load(address, {.mode = LoadMode::Text});
-    while (!fetch->isDone() && !interrupted)
+    while (!load->isDone() && !interrupted)
         sleepUntilNextEvent();
-    if (!fetch->isDone())
+    if (!load->isDone())
         return std::nullopt;
-    const PageVerdict verdict = answerVerdict(*fetch);
+    const PageVerdict verdict = answerVerdict(*load);
     if (verdict.broken)
         return verdict.reason;
     return std::nullopt;
@@ -471,8 +469,9 @@ int run(const Options &options, const CommandLineServices &io)
     }
     StopFlag stop;
     TerminalHost host(options.start, io.err, io.errIsTerminal);
-    const CommandContext command {
-            .site = site, .stop = stop, .host = host, .options = runOptionsOf(options.settings)};
+    RunOptions runOptions = runOptionsOf(options.settings);
+    runOptions.askOnce = true;
+    const CommandContext command {.site = site, .stop = stop, .host = host, .options = runOptions};
     if (io.useNetworkPolicy) {
         // The cookie file was read once when the options were checked; a file that has gone
         // since is as bad a usage.
@@ -490,15 +489,19 @@ int run(const Options &options, const CommandLineServices &io)
         forceStop(command);
     });
 
-    if (const std::optional<QString> failure =
-                startPageFailure(io.transfer, options.start, interrupted)) {
+    std::unique_ptr<PageLoad> startPage = io.documents.load(
+            options.start,
+            {.mode = LoadMode::Page,
+             .reading = {.resources = runOptions.resources, .anchors = runOptions.fragments},
+             .waitOutBusy = true});
+    if (const std::optional<QString> failure = startPageFailure(startPage, interrupted)) {
         put(io.err, QStringLiteral("skarnel: the start page %1 cannot be loaded: %2\n")
                             .arg(withoutUserInfo(options.start), *failure));
         return BadUsage;
     }
 
     for (int i = 0; i < options.crawls && !interrupted; ++i)
-        runCrawl(command, io.documents);
+        runCrawl(command, io.documents, std::move(startPage));
     if (!interrupted)
         runBrokenLinkCheck(command, io.transfer);
 

@@ -150,6 +150,8 @@ struct Fetched
     QString lowerText;
     // The names its #fragments can point at, when they were asked for and could be read.
     std::optional<QStringList> anchors;
+    // A page judged by the crawl's answer: what its error texts showed then, in place of the text.
+    std::optional<QString> heldErrorText;
 };
 
 // How the check fetches `address`: a resource by its answer alone, a page whose #fragments are to
@@ -203,6 +205,20 @@ std::optional<Fetched> fetchPageText(const CommandContext &c, const std::unique_
     return fetched;
 }
 
+// Why the page's text makes it broken ("the text shows ..."), or nothing when no error text shows.
+QString errorTextReason(LinkList &errors, const Fetched &fetched)
+{
+    const std::optional<ShownErrorText> shown = shownErrorText(errors, fetched.lowerText);
+    if (!shown)
+        return {};
+    // Lowering may change the length of a text in some scripts: the excerpt is then taken from the
+    // lowered text, where the position holds.
+    const QString &source =
+            fetched.text.size() == fetched.lowerText.size() ? fetched.text : fetched.lowerText;
+    return QStringLiteral("the text shows \"%1\" in \"%2\"")
+            .arg(shown->text, excerptAround(source, shown->at, shown->size));
+}
+
 // Why the page counts as broken, or nothing when it is fine. An answer of 400 and above is an
 // error whatever its body says; the error texts catch the pages that answer 200 with a "not
 // found" text of their own.
@@ -232,14 +248,11 @@ PageVerdict judge(const Fetched &fetched, LinkList &errors, const RunOptions &op
     }
     if (fetched.answerOnly)
         return verdict;
-    if (const std::optional<ShownErrorText> shown = shownErrorText(errors, fetched.lowerText)) {
-        // Lowering may change the length of a text in some scripts: the excerpt is then taken
-        // from the lowered text, where the position holds.
-        const QString &source =
-                fetched.text.size() == fetched.lowerText.size() ? fetched.text : fetched.lowerText;
+    const QString shown =
+            fetched.heldErrorText ? *fetched.heldErrorText : errorTextReason(errors, fetched);
+    if (!shown.isEmpty()) {
         verdict.broken = true;
-        verdict.reason = QStringLiteral("the text shows \"%1\" in \"%2\"")
-                                 .arg(shown->text, excerptAround(source, shown->at, shown->size));
+        verdict.reason = shown;
     }
     return verdict;
 }
@@ -300,8 +313,11 @@ void checkPages(const CommandContext &c, PageLoader &loader, LinkList &list, qsi
                 qsizetype all)
 {
     // The walk fixes its bound when it begins: entries added while the phase runs are not visited.
+    // A page whose answer the crawl holds is not asked again.
     LoadsAhead<PageLoad> ahead(
-            [&loader, &c](const QString &address) {
+            [&loader, &c](const QString &address) -> std::unique_ptr<PageLoad> {
+                if (c.site.heldAnswers.contains(address))
+                    return nullptr;
                 return loader.load(address, {.mode = fetchModeOf(c, address)});
             },
             c.stop, c.loadAhead, c.options.perHost);
@@ -315,6 +331,14 @@ void checkPages(const CommandContext &c, PageLoader &loader, LinkList &list, qsi
     // A fetch that a stop aborted goes to the next entry at once, without the yield after it.
     std::optional<Fetched> fetched;
     const auto fetch = [&](const QString &address) {
+        if (const auto held = c.site.heldAnswers.constFind(address);
+            held != c.site.heldAnswers.cend()) {
+            fetched.emplace();
+            fetched->answer = held->answer;
+            fetched->heldErrorText = held->shownErrorText;
+            c.site.heldAnswers.erase(held);
+            return true;
+        }
         fetched = fetchPageText(c, ahead.takeOrStart(address),
                                 fetchModeOf(c, address) == LoadMode::HeadersOnly);
         return fetched.has_value();
@@ -338,6 +362,22 @@ void checkPages(const CommandContext &c, PageLoader &loader, LinkList &list, qsi
 }
 
 } // namespace
+
+std::optional<HeldAnswer> heldAnswerOf(const PageLoad &load, LinkList &errors)
+{
+    const int status = load.httpStatus();
+    if (load.outcome() != LoadOutcome::Complete || status == 429 || status == 503)
+        return std::nullopt;
+    HeldAnswer held;
+    held.answer = answerVerdict(load);
+    if (!held.answer.broken) {
+        Fetched fetched;
+        fetched.text = load.text();
+        fetched.lowerText = lowerCase(fetched.text);
+        held.shownErrorText = errorTextReason(errors, fetched);
+    }
+    return held;
+}
 
 void runBrokenLinkCheck(const CommandContext &c, PageLoader &loader)
 {

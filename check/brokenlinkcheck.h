@@ -1,7 +1,13 @@
 #pragma once
 
+#include <site/checkresults.h>
+
+#include <optional>
+
 namespace skarnel {
 
+class LinkList;
+class PageLoad;
 class PageLoader;
 struct CommandContext;
 
@@ -15,5 +21,10 @@ struct CommandContext;
 // ahead, a few at once, and their results taken in list order. Every page is fetched through
 // `loader`.
 void runBrokenLinkCheck(const CommandContext &command, PageLoader &loader);
+
+// The answer of a page the crawl loaded, for the check to judge in place of fetching it again, when
+// it can stand for the check's: a whole answer, not a busy one (429, 503) that the check would
+// wait out. The page's text is searched for the `errors` now, while its body is held.
+std::optional<HeldAnswer> heldAnswerOf(const PageLoad &load, LinkList &errors);
 
 } // namespace skarnel

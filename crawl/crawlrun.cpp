@@ -28,6 +28,11 @@ bool isOnlySpaces(const QString &text)
 
 void runCrawl(const CommandContext &c, PageLoader &loader)
 {
+    runCrawl(c, loader, nullptr);
+}
+
+void runCrawl(const CommandContext &c, PageLoader &loader, std::unique_ptr<PageLoad> startPage)
+{
     if (isOnlySpaces(c.host.startAddress()))
         return;
 
@@ -42,7 +47,11 @@ void runCrawl(const CommandContext &c, PageLoader &loader)
             .reading = {.resources = c.options.resources, .anchors = c.options.fragments}};
     const QString start = c.host.startAddress();
     // The pages its links are found on name it without a login typed in it.
-    crawlPage(c, loader.load(start, page), withoutUserInfo(start));
+    const QString startListed = withoutUserInfo(start);
+    if (startPage)
+        crawlPage(c, std::move(startPage), startListed);
+    else if (!c.options.askOnce || !c.site.loadedPages.contains(startListed))
+        crawlPage(c, loader.load(start, page), startListed);
 
     // The walk fixes its bound when it begins: pages that the internal pages add are recorded,
     // not loaded. An entry that is gone (New emptied the list) ends the run as a stop would.
@@ -57,6 +66,10 @@ void runCrawl(const CommandContext &c, PageLoader &loader)
     // pages the user keeps out of the crawl.
     if (!crawlsEveryEntry(c))
         walk.passOver = [&c](const QString &address) { return !isCrawledPage(c, address); };
+    if (c.options.askOnce)
+        walk.passOver = [&c](const QString &address) {
+            return c.site.loadedPages.contains(address) || !isCrawledPage(c, address);
+        };
     walkList(walk, [&](const QString &address) {
         crawlPage(c, ahead.takeOrStart(address), address);
         return true;

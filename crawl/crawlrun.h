@@ -1,7 +1,10 @@
 #pragma once
 
+#include <memory>
+
 namespace skarnel {
 
+class PageLoad;
 class PageLoader;
 struct CommandContext;
 
@@ -11,7 +14,15 @@ struct CommandContext;
 // Ends at the first page that finds a stop requested, then enables "Check broken links".
 // The pages of the next entries load ahead while one page's links are recorded. Every page is
 // loaded from `loader`.
+//
+// `startPage`, when given, is the start page's load (LoadMode::Page), begun by the caller, which
+// asked for it already (the command line's test of the start page): it is crawled in place of
+// loading the page again. While each address is asked once a run (RunOptions::askOnce), a page
+// that an earlier crawl loaded is not loaded again, the start page included: its links are listed
+// already.
 void runCrawl(const CommandContext &command, PageLoader &loader);
+void runCrawl(const CommandContext &command, PageLoader &loader,
+              std::unique_ptr<PageLoad> startPage);
 
 // The Force Stop command: asks the running crawl, check or search to stop at its next test.
 void forceStop(const CommandContext &command);

@@ -2,6 +2,7 @@
 
 #include "linkfilter.h"
 
+#include <check/brokenlinkcheck.h>
 #include <html/webaddress.h>
 #include <net/pageload.h>
 #include <walk/commandcontext.h>
@@ -86,7 +87,12 @@ void crawlPage(const CommandContext &c, const std::unique_ptr<PageLoad> document
     }
 
     if (document) {
-        waitUntilDoneOrStopped([&] { return document->isDone(); }, c.stop);
+        const bool done = waitUntilDoneOrStopped([&] { return document->isDone(); }, c.stop);
+        if (done && c.options.askOnce) {
+            c.site.loadedPages.insert(pageAddress);
+            if (std::optional<HeldAnswer> held = heldAnswerOf(*document, c.site.errorTexts))
+                c.site.heldAnswers.insert(pageAddress, std::move(*held));
+        }
         if (c.options.fragments) {
             if (std::optional<QStringList> anchors = document->anchors())
                 c.site.anchors.insert(pageAddress, std::move(*anchors));

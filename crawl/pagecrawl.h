@@ -19,6 +19,8 @@ struct CommandContext;
 // A page that begins while a stop is requested is skipped untouched. A stop requested while the
 // page loads ends the wait, and the links the page holds so far are still recorded. Once a stop is
 // requested, the links left to record are recorded without a yield between them.
+// While each address is asked once a run, a page loaded to its end is noted as loaded, and its
+// answer is held for the check when it can stand for the check's (see heldAnswerOf()).
 void crawlPage(const CommandContext &command, std::unique_ptr<PageLoad> load,
                const QString &pageAddress);
 

@@ -24,6 +24,15 @@ struct PageVerdict
     RedirectKind firstRedirect = RedirectKind::None;
 };
 
+// A page's answer as the crawl had it, for the check to judge without asking again: the verdict on
+// the answer alone, and the verdict of the error texts on the page's text while it was held (empty
+// when the answer is broken, when none shows, or when the answer alone decides).
+struct HeldAnswer
+{
+    PageVerdict answer;
+    QString shownErrorText; // "the text shows ..."; empty when none
+};
+
 // The verdicts of the pages the last check fetched, by address. Each run starts it afresh, New
 // empties it; a page the check has not reached has no verdict.
 class CheckResults final

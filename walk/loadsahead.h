@@ -80,7 +80,7 @@ public:
     }
 
     // Starts loads for the upcoming addresses, in their order, as far as the limits allow. An
-    // address already held is not loaded twice.
+    // address already held is not loaded twice; one for which `start` gives no load is passed.
     void fill(const std::vector<QString> &upcoming)
     {
         for (const QString &address : upcoming) {
@@ -91,7 +91,8 @@ public:
             const QString host = hostOf(address);
             if (heldFor(host) >= perHost)
                 continue;
-            held.push_back({address, host, start(address)});
+            if (std::unique_ptr<Load> load = start(address))
+                held.push_back({address, host, std::move(load)});
         }
     }
 

@@ -25,30 +25,30 @@ namespace {
 
 // `text` in lower case, exactly as QString::toLower() gives it. Page text is mostly ASCII, which
 // lowers one character at a time with no table; text with any other character is left to Qt,
-// whose case mapping costs about ten times as much a character.
+// whose case mapping costs about ten times as much a character. Both passes over an ASCII text
+// run without a branch a character, so that the compiler does them many characters at a time:
+// lowering a page was a fifth of the check's processor time.
 QString lowerCase(const QString &text)
 {
     const auto *chars = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
-    qsizetype first = 0;
-    for (; first < size; ++first) {
-        const char16_t c = chars[first];
-        if (c >= 0x80)
-            return text.toLower();
-        if (c >= u'A' && c <= u'Z')
-            break;
+    char16_t any = 0;
+    char16_t upper = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = chars[i];
+        any |= c;
+        upper |= char16_t(char16_t(c - u'A') < 26u);
     }
-    if (first == size)
+    if (any >= 0x80)
+        return text.toLower();
+    if (!upper)
         return text; // already lower case: shared, not copied
 
-    QString lowered = text;
+    QString lowered(size, Qt::Uninitialized);
     char16_t *out = reinterpret_cast<char16_t *>(lowered.data());
-    for (qsizetype i = first; i < size; ++i) {
-        const char16_t c = out[i];
-        if (c >= 0x80)
-            return text.toLower();
-        if (c >= u'A' && c <= u'Z')
-            out[i] = char16_t(c + (u'a' - u'A'));
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = chars[i];
+        out[i] = char16_t(c + (char16_t(c - u'A') < 26u ? u'a' - u'A' : 0));
     }
     return lowered;
 }

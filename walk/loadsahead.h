@@ -40,7 +40,7 @@ protected:
 // it reaches its entry. Results are still consumed in list order, one at a time, so what the
 // window shows is what a walk that loads one page after the other would show.
 //
-// `Load` is a document or a fetch, and `start` begins one from the service the walk is to use;
+// `Load` is a page load, and `start` begins one from the loader the walk is to use;
 // destroying one abandons it and closes its connection. Once a stop is requested nothing more is
 // started and what is held is abandoned; disabled, every page is loaded only when the walk asks
 // for it.

@@ -11,8 +11,7 @@ class QSettings;
 
 namespace skarnel {
 
-class HtmlDocumentService;
-class InternetTransfer;
+class PageLoader;
 
 // skarnel --check URL: the run's crawl and check without any window, then the report. The face
 // parses the options, asks for the password, shows progress on a terminal, answers signals and
@@ -32,8 +31,8 @@ enum CommandLineStatus : int {
 
 struct CommandLineServices
 {
-    HtmlDocumentService &documents;
-    InternetTransfer &transfer;
+    PageLoader &documents;
+    PageLoader &transfer;
     // The error texts the window keeps; null: the two it starts with.
     QSettings *errorTexts = nullptr;
     QIODevice &out;

@@ -43,8 +43,8 @@ int main(int argc, char *argv[])
 
     // The crawl and the check share one client: its connections and its limits to a host.
     NetworkServices network(HttpClient::create());
-    HtmlDocumentService &documents = network;
-    InternetTransfer &transfer = network;
+    PageLoader &documents = network;
+    PageLoader &transfer = network;
     const auto usePolicy = [&network](const NetworkPolicy &policy) { network.setPolicy(policy); };
     // The desktop's usual place for settings: ~/.config/Skarnel/Skarnel.conf on Linux.
     QSettings settings;

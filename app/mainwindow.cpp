@@ -127,8 +127,8 @@ int captionRoom(const QPushButton &button)
 
 } // namespace
 
-MainWindow::MainWindow(HtmlDocumentService &documents, InternetTransfer &transfer,
-                       DesktopShell &shell, QWidget *parent)
+MainWindow::MainWindow(PageLoader &documents, PageLoader &transfer, DesktopShell &shell,
+                       QWidget *parent)
     : QMainWindow(parent)
     , shell(shell)
     , run({.documents = documents, .transfer = transfer}, *this)
@@ -264,9 +264,9 @@ void MainWindow::createPanels()
         if (!verdict || !verdict->broken)
             return QString();
         QString tip = verdict->reason;
-        if (verdict->firstRedirect != Redirect::None)
+        if (verdict->firstRedirect != RedirectKind::None)
             tip += QStringLiteral("\nRedirected %1 to %2")
-                           .arg(verdict->firstRedirect == Redirect::Permanent
+                           .arg(verdict->firstRedirect == RedirectKind::Permanent
                                         ? QStringLiteral("permanently")
                                         : QStringLiteral("temporarily"),
                                 verdict->finalAddress);

@@ -22,8 +22,7 @@ namespace skarnel {
 
 class ClickableLabel;
 class DesktopShell;
-class HtmlDocumentService;
-class InternetTransfer;
+class PageLoader;
 class ListBox;
 class MultiLineTextBox;
 
@@ -42,7 +41,7 @@ public:
     // The address that the copyright label opens and the address box holds at start.
     static const QString MakersHomePage;
 
-    MainWindow(HtmlDocumentService &documents, InternetTransfer &transfer, DesktopShell &shell,
+    MainWindow(PageLoader &documents, PageLoader &transfer, DesktopShell &shell,
                QWidget *parent = nullptr);
     ~MainWindow() override;
 

@@ -559,7 +559,7 @@ int runSize(const Arguments &a, SiteServers &servers)
             checked.all.push_back(entry.toStdString());
         if (a.rich) {
             for (const ReportPage &page : program.window.report().pages)
-                if (page.kind != QLatin1String("page"))
+                if (page.kind != AddressKind::Page)
                     checked.headOnly.push_back(page.address.toStdString());
         }
 

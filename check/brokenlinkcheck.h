@@ -1,8 +1,14 @@
 #pragma once
 
+#include <site/checkresults.h>
+
+#include <optional>
+
 namespace skarnel {
 
-class InternetTransfer;
+class LinkList;
+class PageLoad;
+class PageLoader;
 struct CommandContext;
 
 // The "Check broken links" command: fetches every internal and then every external page as
@@ -13,7 +19,12 @@ struct CommandContext;
 // flight, so the window stays live. A stop request aborts the fetch in flight at once (that page
 // counts nothing) and ends the run at its next page. The pages of the next entries are fetched
 // ahead, a few at once, and their results taken in list order. Every page is fetched through
-// `transfer`.
-void runBrokenLinkCheck(const CommandContext &command, InternetTransfer &transfer);
+// `loader`.
+void runBrokenLinkCheck(const CommandContext &command, PageLoader &loader);
+
+// The answer of a page the crawl loaded, for the check to judge in place of fetching it again, when
+// it can stand for the check's: a whole answer, not a busy one (429, 503) that the check would
+// wait out. The page's text is searched for the `errors` now, while its body is held.
+std::optional<HeldAnswer> heldAnswerOf(const PageLoad &load, LinkList &errors);
 
 } // namespace skarnel

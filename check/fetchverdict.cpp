@@ -1,32 +1,15 @@
 #include "fetchverdict.h"
 
-#include <net/internettransfer.h>
+#include <net/pageload.h>
 
 namespace skarnel {
 
-namespace {
-
-Redirect redirectOf(RedirectKind kind)
-{
-    switch (kind) {
-    case RedirectKind::None:
-        return Redirect::None;
-    case RedirectKind::Permanent:
-        return Redirect::Permanent;
-    case RedirectKind::Temporary:
-        return Redirect::Temporary;
-    }
-    return Redirect::None;
-}
-
-} // namespace
-
-PageVerdict answerVerdict(const PageFetch &fetch)
+PageVerdict answerVerdict(const PageLoad &fetch)
 {
     PageVerdict verdict;
     verdict.httpStatus = fetch.httpStatus();
-    verdict.firstRedirect = redirectOf(fetch.redirectKind());
-    if (verdict.firstRedirect != Redirect::None)
+    verdict.firstRedirect = fetch.redirectKind();
+    if (verdict.firstRedirect != RedirectKind::None)
         verdict.finalAddress = fetch.finalAddress();
     if (fetch.failed()) {
         verdict.broken = true;

@@ -4,12 +4,12 @@
 
 namespace skarnel {
 
-class PageFetch;
+class PageLoad;
 
 // The verdict on a finished fetch by its answer alone: broken when it failed, or when its final
 // answer, after redirects, is 400 or above, whatever its body says; fine otherwise. The check
 // goes on to the error texts for a page that is fine here; the command line judges its start
 // page by this alone.
-PageVerdict answerVerdict(const PageFetch &fetch);
+PageVerdict answerVerdict(const PageLoad &fetch);
 
 } // namespace skarnel

@@ -3,7 +3,7 @@
 #include "pagecrawl.h"
 
 #include <html/webaddress.h>
-#include <net/htmldocument.h>
+#include <net/pageload.h>
 #include <walk/commandcontext.h>
 #include <walk/commandhost.h>
 #include <walk/eventloop.h>
@@ -26,30 +26,38 @@ bool isOnlySpaces(const QString &text)
 
 } // namespace
 
-void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
+void runCrawl(const CommandContext &c, PageLoader &loader)
+{
+    runCrawl(c, loader, nullptr);
+}
+
+void runCrawl(const CommandContext &c, PageLoader &loader, std::unique_ptr<PageLoad> startPage)
 {
     if (isOnlySpaces(c.host.startAddress()))
         return;
 
     c.stop.clear();
-    documents.startRun();
+    loader.startRun();
     c.host.setCrawlEnabled(false);
     c.host.setForceStopEnabled(true);
 
     c.host.progress(QStringLiteral("crawling the start page"));
-    const PageReadOptions reading {.resources = c.options.resources,
-                                   .anchors = c.options.fragments};
+    const LoadRequest page {
+            .mode = LoadMode::Page,
+            .reading = {.resources = c.options.resources, .anchors = c.options.fragments}};
     const QString start = c.host.startAddress();
     // The pages its links are found on name it without a login typed in it.
-    crawlPage(c, documents.createDocumentFromUrl(start, reading), withoutUserInfo(start));
+    const QString startListed = withoutUserInfo(start);
+    if (startPage)
+        crawlPage(c, std::move(startPage), startListed);
+    else if (!c.options.askOnce || !c.site.loadedPages.contains(startListed))
+        crawlPage(c, loader.load(start, page), startListed);
 
     // The walk fixes its bound when it begins: pages that the internal pages add are recorded,
     // not loaded. An entry that is gone (New emptied the list) ends the run as a stop would.
-    LoadsAhead<HtmlDocument> ahead(
-            [&documents, reading](const QString &address) {
-                return documents.createDocumentFromUrl(address, reading);
-            },
-            c.stop, c.loadAhead, c.options.perHost);
+    LoadsAhead<PageLoad> ahead(
+            [&loader, page](const QString &address) { return loader.load(address, page); }, c.stop,
+            c.loadAhead, c.options.perHost);
     ListWalk walk {.list = c.site.internal, .stop = c.stop, .loads = ahead};
     walk.progress = [&c](qsizetype index, qsizetype bound) {
         c.host.progress(QStringLiteral("crawling %1 of %2").arg(index + 2).arg(bound + 1));
@@ -58,6 +66,10 @@ void runCrawl(const CommandContext &c, HtmlDocumentService &documents)
     // pages the user keeps out of the crawl.
     if (!crawlsEveryEntry(c))
         walk.passOver = [&c](const QString &address) { return !isCrawledPage(c, address); };
+    if (c.options.askOnce)
+        walk.passOver = [&c](const QString &address) {
+            return c.site.loadedPages.contains(address) || !isCrawledPage(c, address);
+        };
     walkList(walk, [&](const QString &address) {
         crawlPage(c, ahead.takeOrStart(address), address);
         return true;

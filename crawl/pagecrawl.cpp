@@ -2,8 +2,9 @@
 
 #include "linkfilter.h"
 
+#include <check/brokenlinkcheck.h>
 #include <html/webaddress.h>
-#include <net/htmldocument.h>
+#include <net/pageload.h>
 #include <walk/commandcontext.h>
 #include <walk/commandhost.h>
 #include <walk/eventloop.h>
@@ -14,27 +15,6 @@
 namespace skarnel {
 
 namespace {
-
-AddressKind kindOf(ResourceKind kind)
-{
-    switch (kind) {
-    case ResourceKind::Page:
-        return AddressKind::Page;
-    case ResourceKind::Image:
-        return AddressKind::Image;
-    case ResourceKind::Style:
-        return AddressKind::Style;
-    case ResourceKind::Script:
-        return AddressKind::Script;
-    case ResourceKind::Frame:
-        return AddressKind::Frame;
-    case ResourceKind::Media:
-        return AddressKind::Media;
-    case ResourceKind::Other:
-        return AddressKind::Other;
-    }
-    return AddressKind::Other;
-}
 
 void recordLink(const CommandContext &c, const QString &address)
 {
@@ -97,7 +77,7 @@ bool needsAnchor(const QString &fragment)
 
 } // namespace
 
-void crawlPage(const CommandContext &c, const std::unique_ptr<HtmlDocument> document,
+void crawlPage(const CommandContext &c, const std::unique_ptr<PageLoad> document,
                const QString &pageAddress)
 {
     c.host.setBusy(true);
@@ -107,8 +87,12 @@ void crawlPage(const CommandContext &c, const std::unique_ptr<HtmlDocument> docu
     }
 
     if (document) {
-        waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; },
-                               c.stop);
+        const bool done = waitUntilDoneOrStopped([&] { return document->isDone(); }, c.stop);
+        if (done && c.options.askOnce) {
+            c.site.loadedPages.insert(pageAddress);
+            if (std::optional<HeldAnswer> held = heldAnswerOf(*document, c.site.errorTexts))
+                c.site.heldAnswers.insert(pageAddress, std::move(*held));
+        }
         if (c.options.fragments) {
             if (std::optional<QStringList> anchors = document->anchors())
                 c.site.anchors.insert(pageAddress, std::move(*anchors));
@@ -116,7 +100,7 @@ void crawlPage(const CommandContext &c, const std::unique_ptr<HtmlDocument> docu
         if (c.options.resources) {
             const QList<FoundLink> found = document->foundLinks();
             for (const FoundLink &link : found)
-                recordFound(c, link.address, kindOf(link.kind), pageAddress);
+                recordFound(c, link.address, link.kind, pageAddress);
         } else {
             const QStringList links = document->links();
             for (const QString &address : links)

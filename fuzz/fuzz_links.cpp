@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray contentType = takeLine(input).toByteArray();
     const QByteArray body = input.toByteArray();
 
-    // The document service loads only http and https addresses with a host, so only they are the
+    // The page loads take only http and https addresses with a host, so only they are the
     // addresses of pages.
     const QUrl page(address, QUrl::TolerantMode);
     if (!page.isValid() || (page.scheme() != u"http" && page.scheme() != u"https")
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // An empty href is the page's own address, an empty resource is passed over: no address
         // is ever empty.
         require(!link.address.isEmpty());
-        if (link.kind == ResourceKind::Page)
+        if (link.kind == AddressKind::Page)
             pageLinks.append(link);
     }
     for (const QString &anchor : reading.anchors)

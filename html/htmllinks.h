@@ -1,11 +1,15 @@
 #pragma once
 
+#include <html/hrefresolution.h>
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 #include <QUrl>
+
+#include <kinds/addresskind.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,15 +25,10 @@ namespace skarnel {
 // the others is parsed again once those have ended, alone, within what is left of its time.
 inline constexpr std::chrono::milliseconds defaultParseBudget = std::chrono::seconds(5);
 
-// What an address found in a page is for: a link to follow (`a`, `area`) or a resource that the
-// page loads or names (a picture, a style sheet, a script, a frame, a sound or a film, anything
-// else).
-enum class ResourceKind { Page, Image, Style, Script, Frame, Media, Other };
-
 struct FoundLink
 {
     QString address;
-    ResourceKind kind = ResourceKind::Page;
+    AddressKind kind = AddressKind::Page;
 
     friend bool operator==(const FoundLink &, const FoundLink &) = default;
 };
@@ -96,21 +95,5 @@ QStringList readLinks(const QByteArray &body, const QByteArray &contentType,
                       const QUrl &documentAddress,
                       std::chrono::milliseconds parseBudget = defaultParseBudget,
                       const std::atomic<bool> *abandoned = nullptr);
-
-// The address a browser reports as the `href` of a link whose attribute value is `href`, in a page
-// whose base address is `base` (an absolute http or https address):
-// - leading and trailing spaces and control characters are ignored, and tabs and newlines anywhere;
-// - an address with another scheme than http and https (mailto:, javascript:, ftp: ...) is kept as
-//   written, with its scheme in lower case;
-// - otherwise it is resolved against `base`: scheme and host in lower case, the default port
-// dropped,
-//   "/" for an empty path, dot segments removed, backslashes read as slashes before the query;
-//   spaces and non-ASCII characters are percent-encoded (UTF-8), while the query and the fragment
-//   are otherwise kept as written;
-// - an address that cannot be parsed is returned as the cleaned-up text.
-// Where Qt's URL parser normalises more than a browser does, its form is kept: percent-encoded
-// unreserved characters are decoded ("%7E" gives "~"), percent-encodings in the path are in upper
-// case, and "|" and "^" in the path are percent-encoded.
-QString resolveHref(QStringView href, const QUrl &base);
 
 } // namespace skarnel

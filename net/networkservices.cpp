@@ -1,8 +1,7 @@
 #include "networkservices.h"
 
 #include <net/httpclient.h>
-#include <net/networkhtmldocument.h>
-#include <net/networkpagefetch.h>
+#include <net/networkpageload.h>
 #include <net/pagedownload.h>
 
 namespace skarnel {
@@ -30,36 +29,19 @@ void NetworkServices::setPolicy(NetworkPolicy policy)
     client->setPolicy(std::move(policy));
 }
 
-std::unique_ptr<HtmlDocument> NetworkServices::createDocumentFromUrl(const QString &address)
+std::unique_ptr<PageLoad> NetworkServices::load(const QString &address, const LoadRequest &request)
 {
-    return createDocumentFromUrl(address, PageReadOptions {});
-}
-
-std::unique_ptr<HtmlDocument> NetworkServices::createDocumentFromUrl(const QString &address,
-                                                                     PageReadOptions options)
-{
+    const PageDownload::Accept accept =
+            request.mode == LoadMode::Page          ? PageDownload::Accept::HtmlOnly
+            : request.mode == LoadMode::HeadersOnly ? PageDownload::Accept::HeadersOnly
+                                                    : PageDownload::Accept::AnyContent;
     // The crawl reads the links of whatever page comes back: a busy server's answer is not waited
-    // out.
-    return std::make_unique<NetworkHtmlDocument>(
-            std::make_unique<PageDownload>(client, address, limits, PageDownload::Accept::HtmlOnly,
-                                           PageDownload::Retry::Never),
-            options);
-}
-
-std::unique_ptr<PageFetch> NetworkServices::openUrl(const QString &address)
-{
-    return openUrl(address, FetchMode::Text);
-}
-
-std::unique_ptr<PageFetch> NetworkServices::openUrl(const QString &address, FetchMode mode)
-{
-    return std::make_unique<NetworkPageFetch>(
-            std::make_unique<PageDownload>(client, address, limits,
-                                           mode == FetchMode::HeadersOnly
-                                                   ? PageDownload::Accept::HeadersOnly
-                                                   : PageDownload::Accept::AnyContent,
-                                           PageDownload::Retry::WhenAsked),
-            mode == FetchMode::TextAndAnchors);
+    // out unless asked.
+    const PageDownload::Retry retry = request.mode != LoadMode::Page || request.waitOutBusy
+                                              ? PageDownload::Retry::WhenAsked
+                                              : PageDownload::Retry::Never;
+    return std::make_unique<NetworkPageLoad>(
+            std::make_unique<PageDownload>(client, address, limits, accept, retry), request);
 }
 
 } // namespace skarnel

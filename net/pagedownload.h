@@ -2,7 +2,7 @@
 
 #include <net/fetchlimits.h>
 #include <net/networkpolicy.h>
-#include <net/redirectkind.h>
+#include <net/pageload.h>
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -10,6 +10,8 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+
+#include <kinds/redirectkind.h>
 
 #include <chrono>
 #include <memory>
@@ -55,22 +57,8 @@ public:
         HeadersOnly,
     };
 
-    enum class Outcome {
-        Running,
-        // The whole body was read, whatever the HTTP status (HeadersOnly: the headers were).
-        Complete,
-        // The body reached the cap: its first `bodyCap` bytes were read.
-        Capped,
-        // The time limit ran out: body() holds what had arrived.
-        TimedOut,
-        // HtmlOnly, and the response was of another type: its body was not read.
-        NotHtml,
-        // No complete response: an empty or malformed address or another scheme than http and
-        // https (ended at once, without network traffic), an unknown host, a refused or broken
-        // connection, a redirect to another scheme or to an unreadable address, too many
-        // redirects, a TLS failure.
-        Failed,
-    };
+    // How the download ended, as its load tells it.
+    using Outcome = LoadOutcome;
 
     // Starts downloading `address`, used as given.
     PageDownload(std::shared_ptr<HttpClient> client, const QString &address,

@@ -1,6 +1,6 @@
 #include "referrersearch.h"
 
-#include <net/htmldocument.h>
+#include <net/pageload.h>
 #include <walk/commandcontext.h>
 #include <walk/commandhost.h>
 #include <walk/eventloop.h>
@@ -16,14 +16,14 @@ namespace {
 
 // One page of the search: waits for the page's document (a stop request ends the wait and the
 // links read so far are still compared) and appends the page's address for every match.
-void scanPageForLink(const CommandContext &c, const std::unique_ptr<HtmlDocument> document,
+void scanPageForLink(const CommandContext &c, const std::unique_ptr<PageLoad> document,
                      const QString &pageAddress)
 {
     if (!document)
         return;
     // Cleared here, after the request: each page's wait starts afresh.
     c.stop.clear();
-    waitUntilDoneOrStopped([&] { return document->readyState() == ReadyStateComplete; }, c.stop);
+    waitUntilDoneOrStopped([&] { return document->isDone(); }, c.stop);
 
     // No yield happens between the links of one page, so the address is read once.
     const QString wanted = c.host.searchedAddress();
@@ -45,17 +45,16 @@ void scanPageForLink(const CommandContext &c, const std::unique_ptr<HtmlDocument
 
 } // namespace
 
-void findReferringPages(const CommandContext &c, HtmlDocumentService &documents)
+void findReferringPages(const CommandContext &c, PageLoader &loader)
 {
     c.stop.clear();
-    documents.startRun();
+    loader.startRun();
     // The walk fixes its bound when it begins: entries added while the search runs are not
     // visited. It yields nowhere: the waits for the pages give the window its turns.
-    LoadsAhead<HtmlDocument> ahead(
-            [&documents,
-             reading = PageReadOptions {.resources = c.options.resources}](const QString &address) {
-                return documents.createDocumentFromUrl(address, reading);
-            },
+    LoadsAhead<PageLoad> ahead(
+            [&loader, page = LoadRequest {.mode = LoadMode::Page,
+                                          .reading = {.resources = c.options.resources}}](
+                    const QString &address) { return loader.load(address, page); },
             c.stop, c.loadAhead, c.options.perHost);
     ListWalk walk {
             .list = c.site.internal, .stop = c.stop, .loads = ahead, .yieldAroundWork = false};

@@ -17,25 +17,12 @@ namespace skarnel {
 
 namespace {
 
-QString redirectName(Redirect redirect)
-{
-    switch (redirect) {
-    case Redirect::None:
-        return {};
-    case Redirect::Permanent:
-        return QStringLiteral("permanent");
-    case Redirect::Temporary:
-        return QStringLiteral("temporary");
-    }
-    return {};
-}
-
 ReportPage pageOf(const SiteModel &site, const QString &address, bool internal, AddressKind kind)
 {
     ReportPage page;
     page.address = address;
     page.internal = internal;
-    page.kind = addressKindName(kind);
+    page.kind = kind;
     if (const PageVerdict *verdict = site.results.find(address)) {
         page.result = verdict->excluded ? ReportPage::Result::NotChecked
                       : verdict->broken ? ReportPage::Result::Broken
@@ -43,7 +30,7 @@ ReportPage pageOf(const SiteModel &site, const QString &address, bool internal, 
         page.reason = verdict->reason;
         page.httpStatus = verdict->httpStatus;
         page.finalAddress = verdict->finalAddress;
-        page.redirect = redirectName(verdict->firstRedirect);
+        page.redirect = verdict->firstRedirect;
     }
     if (const LinkOrigins::Origins *found = site.origins.find(address)) {
         page.foundOn = found->pages;
@@ -90,8 +77,7 @@ Report wellFormed(Report report)
 {
     report.start = wellFormed(report.start);
     for (ReportPage &page : report.pages) {
-        for (QString *text :
-             {&page.address, &page.kind, &page.reason, &page.finalAddress, &page.redirect})
+        for (QString *text : {&page.address, &page.reason, &page.finalAddress})
             *text = wellFormed(*text);
         for (QString &referrer : page.foundOn)
             referrer = wellFormed(referrer);
@@ -142,9 +128,9 @@ QString redirectPhrase(const ReportPage &page)
     if (page.finalAddress.isEmpty())
         return {};
     QString adverb;
-    if (page.redirect == u"permanent")
+    if (page.redirect == RedirectKind::Permanent)
         adverb = QStringLiteral("permanently ");
-    else if (page.redirect == u"temporary")
+    else if (page.redirect == RedirectKind::Temporary)
         adverb = QStringLiteral("temporarily ");
     return QStringLiteral("redirected %1to %2").arg(adverb, page.finalAddress);
 }
@@ -164,9 +150,15 @@ QByteArray csv(const Report &report)
     QString out = QStringLiteral(
             "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n");
     for (const ReportPage &page : report.pages) {
-        const QStringList fields = {page.address, listName(page),    resultName(page.result),
-                                    page.reason,  statusText(page),  foundOnText(page),
-                                    page.kind,    page.finalAddress, page.redirect};
+        const QStringList fields = {page.address,
+                                    listName(page),
+                                    resultName(page.result),
+                                    page.reason,
+                                    statusText(page),
+                                    foundOnText(page),
+                                    addressKindName(page.kind),
+                                    page.finalAddress,
+                                    redirectKindName(page.redirect)};
         QStringList quoted;
         for (const QString &field : fields)
             quoted.append(csvField(field));
@@ -238,9 +230,9 @@ QByteArray json(const Report &report)
                                                              : QJsonValue(QJsonValue::Null));
         object.insert(QStringLiteral("found_on"), QJsonArray::fromStringList(page.foundOn));
         object.insert(QStringLiteral("found_on_count"), page.foundOnCount);
-        object.insert(QStringLiteral("kind"), page.kind);
+        object.insert(QStringLiteral("kind"), addressKindName(page.kind));
         object.insert(QStringLiteral("final_address"), page.finalAddress);
-        object.insert(QStringLiteral("redirect"), page.redirect);
+        object.insert(QStringLiteral("redirect"), redirectKindName(page.redirect));
         pages.append(object);
     }
     QJsonObject counts;
@@ -276,7 +268,9 @@ QString redirectCell(const ReportPage &page)
     if (page.finalAddress.isEmpty())
         return {};
     const QString arrow =
-            page.redirect.isEmpty() ? QString() : escaped(page.redirect) + QStringLiteral(" → ");
+            page.redirect == RedirectKind::None
+                    ? QString()
+                    : escaped(redirectKindName(page.redirect)) + QStringLiteral(" → ");
     return arrow + linkTo(page.finalAddress);
 }
 
@@ -295,9 +289,10 @@ QString htmlTable(const Report &report, bool broken)
             foundOn.append(escaped(moreText(more)));
         rows += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</"
                                "td><td>%7</td><td>%8</td></tr>\n")
-                        .arg(linkTo(page.address), listName(page), escaped(page.kind),
-                             resultName(page.result), escaped(page.reason), statusText(page),
-                             redirectCell(page), foundOn.join(QStringLiteral("<br>")));
+                        .arg(linkTo(page.address), listName(page),
+                             escaped(addressKindName(page.kind)), resultName(page.result),
+                             escaped(page.reason), statusText(page), redirectCell(page),
+                             foundOn.join(QStringLiteral("<br>")));
     }
     const QString title = broken ? QStringLiteral("Broken pages") : QStringLiteral("Other pages");
     QString out = QStringLiteral("<h2>%1 (%2)</h2>\n").arg(title).arg(count);

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <kinds/addresskind.h>
+#include <kinds/redirectkind.h>
+
 namespace skarnel {
 
 struct SiteModel;
@@ -18,19 +21,18 @@ struct ReportPage
 
     QString address;
     bool internal = true;
-    QString kind = QStringLiteral("page"); // page, image, style, script, frame, media, other
+    AddressKind kind = AddressKind::Page;
     Result result = Result::NotChecked;
     // Why it has its result, in words a user reads: why it is broken ("HTTP 404 Not Found", an
     // excerpt of the page's text, "no anchor #id on the page"), "accepted: HTTP 403" for a status
     // the user accepts, "excluded" for an address the user excluded; may be empty otherwise. It
     // may hold any character a page can.
     QString reason;
-    int httpStatus = 0;      // 0: no answer, or not checked
-    QString finalAddress;    // the address after redirects; empty when the answer came without one
-    QString redirect;        // the first redirect: "permanent" (301, 308), "temporary" (302, 303,
-                             // 307), or empty
-    QStringList foundOn;     // the first of the pages it was found on
-    qint64 foundOnCount = 0; // all of them
+    int httpStatus = 0;   // 0: no answer, or not checked
+    QString finalAddress; // the address after redirects; empty when the answer came without one
+    RedirectKind redirect = RedirectKind::None; // the kind of the first redirect
+    QStringList foundOn;                        // the first of the pages it was found on
+    qint64 foundOnCount = 0;                    // all of them
 };
 
 struct ReportCounts

@@ -5,7 +5,7 @@
 #include <check/fetchverdict.h>
 #include <crawl/crawlrun.h>
 #include <html/webaddress.h>
-#include <net/internettransfer.h>
+#include <net/pageload.h>
 #include <referrers/referrersearch.h>
 #include <walk/commandcontext.h>
 #include <walk/commandhost.h>
@@ -22,9 +22,9 @@ namespace {
 
 // Why the start page cannot be loaded, judged by its answer alone: it failed, or it answered 400
 // or above with a status the user does not accept.
-std::optional<QString> startPageFailure(const PageFetch &fetch, const RunOptions &options)
+std::optional<QString> startPageFailure(const PageLoad &load, const RunOptions &options)
 {
-    const PageVerdict verdict = answerVerdict(fetch);
+    const PageVerdict verdict = answerVerdict(load);
     if (!verdict.broken
         || (verdict.httpStatus >= 400 && options.acceptedStatuses.contains(verdict.httpStatus)))
         return std::nullopt;
@@ -147,21 +147,25 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
     if (std::optional<QString> error = prepareNetwork())
         return {End::BadPolicy, *error};
 
+    CommandContext once = command();
+    once.options.askOnce = true;
     const QString start = host.startAddress();
-    {
-        const std::unique_ptr<PageFetch> fetch = services.transfer.openUrl(start);
-        while (!fetch->isFinished() && !stopped)
-            sleepUntilNextEvent();
-        if (!fetch->isFinished())
-            return {End::Stopped, {}};
-        if (std::optional<QString> failure = startPageFailure(*fetch, runOptions))
-            return {End::NotLoaded, *failure};
-    }
+    std::unique_ptr<PageLoad> startPage = services.documents.load(
+            start, {.mode = LoadMode::Page,
+                    .reading = {.resources = runOptions.resources, .anchors = runOptions.fragments},
+                    .waitOutBusy = true});
+    while (!startPage->isDone() && !stopped)
+        sleepUntilNextEvent();
+    if (!startPage->isDone())
+        return {End::Stopped, {}};
+    if (std::optional<QString> failure = startPageFailure(*startPage, runOptions))
+        return {End::NotLoaded, *failure};
 
+    // The start page's answer is the first crawl's first page.
     for (int i = 0; i < crawls && !stopped; ++i)
-        runCrawl(command(), services.documents);
+        runCrawl(once, services.documents, std::move(startPage));
     if (!stopped)
-        runBrokenLinkCheck(command(), services.transfer);
+        runBrokenLinkCheck(once, services.transfer);
     return {stopped ? End::Stopped : End::Done, {}};
 }
 

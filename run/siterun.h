@@ -18,15 +18,15 @@ class QSettings;
 namespace skarnel {
 
 class CommandHost;
-class HtmlDocumentService;
-class InternetTransfer;
+class PageLoader;
 struct CommandContext;
 
 // The network a run works through, as the program builds it.
 struct RunServices
 {
-    HtmlDocumentService &documents;
-    InternetTransfer &transfer;
+    // Where the crawl and the search load pages, and where the check fetches them.
+    PageLoader &documents;
+    PageLoader &transfer;
     // Given the run's network policy (its pace, and the headers, login and cookies for the start
     // address's host) before each command's first request. Null: the network keeps its own.
     std::function<void(const NetworkPolicy &)> useNetworkPolicy = nullptr;
@@ -99,10 +99,12 @@ public:
         // Why, for NotLoaded and BadPolicy, in the user's words; never a login.
         QString reason;
     };
-    // The command line's run: the start page fetched and judged by its answer alone (it fails, or
+    // The command line's run: the start page loaded and judged by its answer alone (it fails, or
     // answers 400 or above with a status not accepted; its text is not searched for the error
     // texts), then `crawls` crawls, each a level deeper, then the check. A stop requested at any
-    // point ends it there.
+    // point ends it there. It asks for each address once: the start page's answer is the crawl's
+    // first page, a later crawl loads no page again, and the check judges a page the crawl read
+    // whole by that answer.
     Outcome crawlAndCheck(int crawls);
 
     // What the run has found: each listed address with its verdict and the pages it was found

@@ -3,14 +3,9 @@
 #include <QHash>
 #include <QString>
 
-namespace skarnel {
+#include <kinds/redirectkind.h>
 
-// The kind of the first redirect an answer came through.
-enum class Redirect {
-    None,
-    Permanent, // 301, 308
-    Temporary, // 302, 303, 307
-};
+namespace skarnel {
 
 // What the check found for one page it fetched, or one #fragment it looked for.
 struct PageVerdict
@@ -26,7 +21,16 @@ struct PageVerdict
     bool excluded = false;
     // Where the answer came from when redirects led there, and the kind of the first of them.
     QString finalAddress;
-    Redirect firstRedirect = Redirect::None;
+    RedirectKind firstRedirect = RedirectKind::None;
+};
+
+// A page's answer as the crawl had it, for the check to judge without asking again: the verdict on
+// the answer alone, and the verdict of the error texts on the page's text while it was held (empty
+// when the answer is broken, when none shows, or when the answer alone decides).
+struct HeldAnswer
+{
+    PageVerdict answer;
+    QString shownErrorText; // "the text shows ..."; empty when none
 };
 
 // The verdicts of the pages the last check fetched, by address. Each run starts it afresh, New

@@ -2,7 +2,7 @@
 
 #include <QSet>
 
-#include <site/addresskind.h>
+#include <kinds/addresskind.h>
 #include <site/checkresults.h>
 #include <site/counter.h>
 #include <site/linelog.h>
@@ -44,6 +44,11 @@ struct SiteModel
     // The anchors of each page the crawl read whole, while #fragments are verified: the check
     // reads a page's anchors only when the crawl did not.
     QHash<QString, QStringList> anchors;
+    // While each address is asked once a run: the pages a crawl loaded, which a later crawl does
+    // not load again, and the answers of those it read whole, which the check judges in place of
+    // fetching them (and then drops).
+    QSet<QString> loadedPages;
+    QHash<QString, HeldAnswer> heldAnswers;
 
     AddressKind kindOf(const QString &address) const
     {
@@ -81,6 +86,8 @@ struct SiteModel
         fragments.clear();
         fragmentsMet.clear();
         anchors.clear();
+        loadedPages.clear();
+        heldAnswers.clear();
         for (Counter *counter : {&internalCount, &externalCount, &brokenCount, &totalCount})
             counter->reset();
     }

@@ -93,6 +93,7 @@ class CommandLineTest final : public QObject
 
 private slots:
     void check_findsWhatTheWindowFinds();
+    void check_asksEachAddressOnce();
     void exitStatus_data();
     void exitStatus();
     void settings_checkedBeforeAnyRequest_data();
@@ -135,6 +136,23 @@ void CommandLineTest::check_findsWhatTheWindowFinds()
     QCOMPARE("Broken links: " + QString::number(counts.value("broken").toInt()),
              h.caption("lblBroken"));
     QCOMPARE(counts.value("broken").toInt(), 5);
+}
+
+// The start page's test is the crawl's first load, a later crawl loads no page again, and the check
+// judges every page the crawl read whole by that answer: ten crawls and a check ask once for each.
+void CommandLineTest::check_asksEachAddressOnce()
+{
+    Site site;
+    const Run run = runHere({"--check", site.start(), "--crawls", "10", "--format", "json"});
+
+    QCOMPARE(run.status, int(SomethingBroken));
+    const QJsonObject report = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(report.value("counts").toObject().value("broken").toInt(), 5);
+    for (const char *path :
+         {"/", "/ok.html", "/missing.html", "/soft.html", "/deeper.html", "/deepest.html"})
+        QCOMPARE(site.site.hits(path), 1);
+    for (const char *path : {"/ext.html", "/gone.html"})
+        QCOMPARE(site.other.hits(path), 1);
 }
 
 void CommandLineTest::exitStatus_data()

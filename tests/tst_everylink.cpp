@@ -32,7 +32,7 @@ struct EveryLinkSite
 <img src="/img/missing.png" alt=""><img src="/img/ok.png" srcset="/img/ok2.png 2x, /img/broken2.png 3x" alt="">
 <iframe src="/frame-missing.html"></iframe>
 <a href="/r301">301</a> <a href="/r302">302</a> <a href="/r307">307</a> <a href="/r308">308</a>
-<a href="/loop1">loop</a>)");
+<a href="/r308-nowhere">308 without Location</a> <a href="/loop1">loop</a>)");
         site.page("/page.html", R"(<!doctype html><title>page</title><h1 id="Intro">Intro</h1>
 <p><a name="named">named</a> <span name="spanned">not an anchor</span> <b id="café">café</b>
 <a href="/deep.html#here">here</a> <a href="/deep.html#nothere">not here</a>
@@ -46,6 +46,7 @@ struct EveryLinkSite
         site.redirect("/r302b", "/page.html", 302);
         site.redirect("/r307", "/page.html", 307);
         site.redirect("/r308", "/page.html", 308);
+        site.page("/r308-nowhere", "moved, but not saying where", "text/html", 308);
         site.redirect("/loop1", "/loop2", 302);
         site.redirect("/loop2", "/loop1", 302);
     }
@@ -93,7 +94,8 @@ void EveryLinkTest::window_findsWhatTheSwitchesAskFor_data()
     QTest::addColumn<QStringList>("internal");
     QTest::addColumn<QStringList>("broken");
 
-    const QStringList pages = {"/page.html", "/r301", "/r302", "/r307", "/r308", "/loop1"};
+    const QStringList pages = {"/page.html", "/r301",         "/r302", "/r307",
+                               "/r308",      "/r308-nowhere", "/loop1"};
     const QStringList resources = {"/css/missing.css",   "/js/missing.js", "/img/missing.png",
                                    "/img/ok.png",        "/img/ok2.png",   "/img/broken2.png",
                                    "/frame-missing.html"};
@@ -109,6 +111,7 @@ void EveryLinkTest::window_findsWhatTheSwitchesAskFor_data()
                         "/r302",
                         "/r307",
                         "/r308",
+                        "/r308-nowhere",
                         "/loop1"};
     const QStringList missingAnchors = {"/page.html#intro", "/page.html#gone"};
 
@@ -120,8 +123,8 @@ void EveryLinkTest::window_findsWhatTheSwitchesAskFor_data()
                                                "/frame-missing.html", "/loop1"};
     QTest::newRow("fragments") << false << true << false << pages
                                << missingAnchors + QStringList {"/loop1"};
-    QTest::newRow("strict redirects")
-            << false << false << true << pages << QStringList {"/r301", "/r308", "/loop1"};
+    QTest::newRow("strict redirects") << false << false << true << pages
+                                      << QStringList {"/r301", "/r308", "/r308-nowhere", "/loop1"};
     QTest::newRow("all") << true << true << true << both
                          << QStringList {"/css/missing.css", "/js/missing.js"} + missingAnchors
                                     + QStringList {"/img/missing.png",
@@ -129,6 +132,7 @@ void EveryLinkTest::window_findsWhatTheSwitchesAskFor_data()
                                                    "/frame-missing.html",
                                                    "/r301",
                                                    "/r308",
+                                                   "/r308-nowhere",
                                                    "/loop1"};
 }
 
@@ -164,12 +168,15 @@ void EveryLinkTest::window_findsWhatTheSwitchesAskFor()
     const CheckResults &results = h.window.results();
     const PageVerdict *r301 = results.find(site.site.url("/r301"));
     QVERIFY(r301);
-    QCOMPARE(r301->firstRedirect, Redirect::Permanent);
+    QCOMPARE(r301->firstRedirect, RedirectKind::Permanent);
     QCOMPARE(r301->finalAddress, site.site.url("/page.html"));
-    QCOMPARE(results.find(site.site.url("/r302"))->firstRedirect, Redirect::Temporary);
+    QCOMPARE(results.find(site.site.url("/r302"))->firstRedirect, RedirectKind::Temporary);
     QCOMPARE(results.find(site.site.url("/loop1"))->reason, "too many redirects");
-    if (strict)
+    if (strict) {
         QCOMPARE(r301->reason, "moved permanently to " + site.site.url("/page.html"));
+        QCOMPARE(results.find(site.site.url("/r308-nowhere"))->reason,
+                 "moved permanently (HTTP 308) without saying where");
+    }
     if (fragments)
         QCOMPARE(results.find(site.site.url("/page.html#gone"))->reason,
                  "no anchor #gone on the page");

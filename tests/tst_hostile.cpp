@@ -235,16 +235,16 @@ void HostileTest::connectionReset_midBody_neverReadAsWhole()
     NetworkServices documents({Limit, Cap});
     NetworkServices &transfer = documents;
     for (int round = 0; round < rounds; ++round) {
-        std::vector<std::unique_ptr<HtmlDocument>> pages;
-        std::vector<std::unique_ptr<PageFetch>> fetches;
+        std::vector<std::unique_ptr<PageLoad>> pages;
+        std::vector<std::unique_ptr<PageLoad>> fetches;
         for (int i = 0; i < perRound; ++i) {
-            pages.push_back(documents.createDocumentFromUrl(site.url("/reset")));
-            fetches.push_back(transfer.openUrl(site.url("/reset")));
+            pages.push_back(documents.load(site.url("/reset"), {.mode = LoadMode::Page}));
+            fetches.push_back(transfer.load(site.url("/reset"), {}));
         }
         for (int i = 0; i < perRound; ++i) {
-            QTRY_COMPARE_WITH_TIMEOUT(pages[i]->readyState(), ReadyStateComplete, hangBoundMs(10s));
+            QTRY_VERIFY_WITH_TIMEOUT(pages[i]->isDone(), hangBoundMs(10s));
             QCOMPARE(pages[i]->links(), QStringList());
-            QTRY_VERIFY_WITH_TIMEOUT(fetches[i]->isFinished(), hangBoundMs(10s));
+            QTRY_VERIFY_WITH_TIMEOUT(fetches[i]->isDone(), hangBoundMs(10s));
             QVERIFY(fetches[i]->failed());
             QCOMPARE(fetches[i]->failureReason(), "connection reset");
         }

@@ -22,13 +22,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using Fetches = std::vector<std::unique_ptr<PageFetch>>;
+using Fetches = std::vector<std::unique_ptr<PageLoad>>;
 
 bool allFinish(const Fetches &fetches)
 {
     return sleepUntil([&] {
         return std::all_of(fetches.begin(), fetches.end(),
-                           [](const auto &fetch) { return fetch->isFinished(); });
+                           [](const auto &fetch) { return fetch->isDone(); });
     });
 }
 
@@ -41,11 +41,11 @@ QString reasons(const Fetches &fetches)
     return all.join(u'|');
 }
 
-Fetches fetchAll(InternetTransfer &transfer, const QStringList &addresses)
+Fetches fetchAll(PageLoader &transfer, const QStringList &addresses)
 {
     Fetches fetches;
     for (const QString &address : addresses)
-        fetches.push_back(transfer.openUrl(address));
+        fetches.push_back(transfer.load(address, {}));
     return fetches;
 }
 
@@ -193,8 +193,8 @@ void NetworkPolicyTest::credentials_onlyToTheirHost()
     NetworkServices allowed(loopbackOnlyClient());
     allowed.setPolicy(policy);
     Fetches fetches = fetchAll(plain, {site.url("/private")});
-    fetches.push_back(allowed.openUrl(address("/private")));
-    fetches.push_back(allowed.openUrl(address("/away")));
+    fetches.push_back(allowed.load(address("/private"), {}));
+    fetches.push_back(allowed.load(address("/away"), {}));
     QVERIFY(allFinish(fetches));
     QCOMPARE(fetches[0]->httpStatus(), 401);
     QCOMPARE(fetches[1]->httpStatus(), 200);

@@ -67,12 +67,12 @@ Report hostileReport()
     ReportPage redirected = page("http://site.test/a", ReportPage::Result::Broken, excerpt(), 200,
                                  {"http://site.test/"});
     redirected.finalAddress = "http://site.test/b";
-    redirected.redirect = "permanent";
+    redirected.redirect = RedirectKind::Permanent;
     ReportPage accepted = page("http://site.test/logo.png", ReportPage::Result::Ok,
                                "accepted: HTTP 403", 403, {"http://site.test/a"});
-    accepted.kind = "image";
+    accepted.kind = AddressKind::Image;
     accepted.finalAddress = "http://site.test/img/logo.png";
-    accepted.redirect = "temporary";
+    accepted.redirect = RedirectKind::Temporary;
     r.pages = {redirected,
                page("http://site.test/a#top", ReportPage::Result::Broken,
                     "no anchor #top on the page", 200, {"http://site.test/"}),
@@ -82,7 +82,7 @@ Report hostileReport()
                page("http://other.test/app.js", ReportPage::Result::NotChecked, {}, 0,
                     {"http://site.test/a"})};
     r.pages[3].internal = r.pages[4].internal = false;
-    r.pages[4].kind = "script";
+    r.pages[4].kind = AddressKind::Script;
     return r;
 }
 

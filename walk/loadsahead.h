@@ -42,7 +42,7 @@ protected:
 // it reaches its entry. Results are still consumed in list order, one at a time, so what the
 // window shows is what a walk that loads one page after the other would show.
 //
-// `Load` is a document or a fetch, and `start` begins one from the service the walk is to use;
+// `Load` is a page load, and `start` begins one from the loader the walk is to use;
 // destroying one abandons it and closes its connection. Once a stop is requested nothing more is
 // started and what is held is abandoned; disabled, every page is loaded only when the walk asks
 // for it.
@@ -82,7 +82,7 @@ public:
     }
 
     // Starts loads for the upcoming addresses, in their order, as far as the limits allow. An
-    // address already held is not loaded twice.
+    // address already held is not loaded twice; one for which `start` gives no load is passed.
     void fill(const std::vector<QString> &upcoming)
     {
         for (const QString &address : upcoming) {
@@ -93,7 +93,8 @@ public:
             const QString host = hostOf(address);
             if (heldFor(host) >= perHost)
                 continue;
-            held.push_back({address, host, start(address)});
+            if (std::unique_ptr<Load> load = start(address))
+                held.push_back({address, host, std::move(load)});
         }
     }
 

@@ -27,6 +27,11 @@ struct RunOptions
     QRegularExpression noCrawl;
     // Requests the network lets run at once to one host: the walks load as many ahead for it.
     int perHost = DefaultPerHost;
+    // Each address is asked once a run: a later crawl does not load a page an earlier one loaded,
+    // and the check judges a page the crawl read whole by the crawl's answer instead of fetching
+    // it again. Off, the check fetches every page afresh (the user may check an hour after the
+    // crawl).
+    bool askOnce = false;
 };
 
 } // namespace skarnel

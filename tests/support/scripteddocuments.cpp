@@ -7,7 +7,7 @@ using namespace skarnel;
 
 namespace {
 
-class ScriptedDocument final : public HtmlDocument
+class ScriptedDocument final : public PageLoad
 {
 public:
     explicit ScriptedDocument(std::shared_ptr<ScriptedDocumentService::State> state)
@@ -15,17 +15,22 @@ public:
     {
     }
 
-    QString readyState() const override
+    bool isDone() const override
     {
         if (!std::exchange(state->waited, true) && state->service->onWait)
             state->service->onWait(state->address);
-        return state->complete ? ReadyStateComplete : ReadyStateLoading;
+        return state->complete;
     }
-    QStringList links() const override
+    QString text() const override { return {}; }
+    int httpStatus() const override { return state->complete ? 200 : 0; }
+    QList<FoundLink> foundLinks() const override
     {
         if (!std::exchange(state->consumed, true))
             state->service->consumed.append(state->address);
-        return state->links;
+        QList<FoundLink> found;
+        for (const QString &address : state->links)
+            found.append({address, AddressKind::Page});
+        return found;
     }
 
 private:
@@ -59,7 +64,7 @@ void ScriptedDocumentService::release(const QString &address)
     wakeEventLoop();
 }
 
-std::unique_ptr<HtmlDocument> ScriptedDocumentService::createDocumentFromUrl(const QString &address)
+std::unique_ptr<PageLoad> ScriptedDocumentService::load(const QString &address, const LoadRequest &)
 {
     requested.append(address);
 

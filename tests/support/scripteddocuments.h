@@ -1,6 +1,6 @@
 #pragma once
 
-#include <net/htmldocument.h>
+#include <net/pageload.h>
 
 #include <QHash>
 #include <QStringList>
@@ -10,10 +10,11 @@
 
 using namespace skarnel;
 
-// A document service whose pages a test scripts: their links and the moment they complete.
-// A page completes through an event posted when it is requested, as a real load would; a held
-// page stays loading until the test releases it. Unknown addresses complete with no links.
-class ScriptedDocumentService final : public HtmlDocumentService
+// A loader of pages for the crawl and the search whose pages a test scripts: their links and the
+// moment they complete. A page completes through an event posted when it is requested, as a real
+// load would; a held page stays loading until the test releases it. Unknown addresses complete with
+// no links.
+class ScriptedDocumentService final : public PageLoader
 {
 public:
     void setPage(const QString &address, const QStringList &links);
@@ -21,9 +22,9 @@ public:
     void holdPage(const QString &address);
     void release(const QString &address);
 
-    std::unique_ptr<HtmlDocument> createDocumentFromUrl(const QString &address) override;
+    std::unique_ptr<PageLoad> load(const QString &address, const LoadRequest &request) override;
 
-    // Runs when a command first waits for a page's document (reads its ready state).
+    // Runs when a command first waits for a page's load (asks whether it is done).
     std::function<void(const QString &address)> onWait;
     // Every address requested, in order, loads ahead included.
     QStringList requested;

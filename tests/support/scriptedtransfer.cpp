@@ -7,7 +7,7 @@ using namespace skarnel;
 
 namespace {
 
-class ScriptedFetch final : public PageFetch
+class ScriptedFetch final : public PageLoad
 {
 public:
     ScriptedFetch(std::shared_ptr<ScriptedTransfer::State> state, ScriptedTransfer &transfer)
@@ -23,7 +23,7 @@ public:
             ++transfer.aborted;
     }
 
-    bool isFinished() const override
+    bool isDone() const override
     {
         if (!std::exchange(state->waited, true) && transfer.onWait)
             transfer.onWait(state->address);
@@ -38,6 +38,13 @@ public:
     QString text() const override { return state->finished ? state->text : QString(); }
     int httpStatus() const override { return state->finished ? state->status : 0; }
     QString statusText() const override { return state->finished ? state->statusText : QString(); }
+    QList<FoundLink> foundLinks() const override { return {}; }
+    LoadOutcome outcome() const override
+    {
+        if (!state->finished)
+            return LoadOutcome::Running;
+        return state->failed ? LoadOutcome::Failed : LoadOutcome::Complete;
+    }
     QString failureReason() const override
     {
         return state->finished && state->failed ? state->failure : QString();
@@ -82,7 +89,7 @@ void ScriptedTransfer::release(const QString &address)
     QTimer::singleShot(0, QCoreApplication::instance(), [] {});
 }
 
-std::unique_ptr<PageFetch> ScriptedTransfer::openUrl(const QString &address)
+std::unique_ptr<PageLoad> ScriptedTransfer::load(const QString &address, const LoadRequest &)
 {
     requested.append(address);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <net/internettransfer.h>
+#include <net/pageload.h>
 
 #include <QHash>
 #include <QStringList>
@@ -10,10 +10,10 @@
 
 using namespace skarnel;
 
-// A transfer whose pages a test scripts: their text, a failure, or a fetch that stays in flight
-// until released. A fetch finishes through an event posted when it starts, as a real one would.
-// Unknown addresses fail.
-class ScriptedTransfer final : public InternetTransfer
+// A loader of pages for the check whose pages a test scripts: their text, a failure, or a fetch
+// that stays in flight until released. A fetch finishes through an event posted when it starts, as
+// a real one would. Unknown addresses fail.
+class ScriptedTransfer final : public PageLoader
 {
 public:
     void setPage(const QString &address, const QString &text);
@@ -25,7 +25,7 @@ public:
     void holdPage(const QString &address);
     void release(const QString &address);
 
-    std::unique_ptr<PageFetch> openUrl(const QString &address) override;
+    std::unique_ptr<PageLoad> load(const QString &address, const LoadRequest &request) override;
 
     // Runs when the check first waits for a fetch (asks whether it has finished).
     std::function<void(const QString &address)> onWait;

@@ -4,8 +4,9 @@
 
 namespace skarnel {
 
-// What a listed address is to the pages that name it: a page they link to, or something they
-// make a browser fetch or show.
+// What an address is to the pages that name it: a page they link to (`a`, `area`), or something
+// they make a browser fetch or show (a picture, a style sheet, a script, a frame, a sound or a
+// film, anything else).
 enum class AddressKind { Page, Image, Style, Script, Frame, Media, Other };
 
 // The kind as reports write it: page, image, style, script, frame, media, other.

@@ -58,7 +58,8 @@ struct RequestCredentials
 // What a check allows its requests: the credentials of the site it checks, the certificates it
 // trusts, how it names itself, and the pace it keeps with every host. The default sends no
 // credentials, verifies every certificate against the system's authorities, lets DefaultPerHost
-// requests to a host run at once with no pause between them, and waits out a Retry-After of up to DefaultRetryCap.
+// requests to a host run at once with no pause between them, and waits out a Retry-After of up to
+// DefaultRetryCap.
 //
 // The credentials belong to one origin, the start address as typed (never where it redirects):
 // they go to it, and to its HTTPS upgrade when it is http on port 80 (the same host on https

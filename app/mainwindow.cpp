@@ -475,14 +475,16 @@ void MainWindow::setCheckEnabled(bool enabled)
     cmdCheckBroken->setEnabled(enabled);
 }
 
+// A check shows hundreds of pages a second: the box takes the last of each frame, and the last
+// of all when the check ends.
 void MainWindow::showPageText(const QString &text)
 {
-    txtHTML->setPlainText(text);
+    txtHTML->setPlainTextSoon(text);
 }
 
 void MainWindow::clearPageText()
 {
-    txtHTML->clear();
+    txtHTML->setPlainTextSoon(QString());
 }
 
 void MainWindow::progress(const QString &doing)
@@ -514,6 +516,7 @@ void MainWindow::forceStop()
 void MainWindow::checkBrokenLinks()
 {
     run.check();
+    txtHTML->applyPendingText();
     endProgress();
 }
 

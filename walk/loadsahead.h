@@ -88,10 +88,8 @@ public:
         for (const QString &address : upcoming) {
             if (int(held.size()) >= total)
                 return;
-            if (isHeld(address))
-                continue;
-            const QString host = hostOf(address);
-            if (heldFor(host) >= perHost)
+            const int host = hostOf(address);
+            if (heldFor(host) >= perHost || isHeld(address))
                 continue;
             if (std::unique_ptr<Load> load = start(address))
                 held.push_back({address, host, std::move(load)});
@@ -117,21 +115,28 @@ private:
     struct Held
     {
         QString address;
-        QString host;
+        int host = 0;
         std::unique_ptr<Load> load;
     };
 
-    // A walk looks at the same upcoming addresses again at every entry, and parsing one costs
-    // more than the rest of the look, so the hosts are remembered for a while.
-    QString hostOf(const QString &address)
+    // The host of `address` (scheme, host and port), as a number that stands for it. A walk looks
+    // at the same upcoming addresses again at every entry, and parsing one costs more than the
+    // rest of the look, so the hosts are remembered for a while; hosts keep their numbers.
+    int hostOf(const QString &address)
     {
         if (const auto found = hosts.constFind(address); found != hosts.cend())
             return *found;
         if (hosts.size() >= RememberedHosts)
             hosts.clear();
         const QUrl url(address);
-        return *hosts.insert(address, url.scheme() + QLatin1String("://") + url.host()
-                                              + QLatin1Char(':') + QString::number(url.port()));
+        const QString host = url.scheme() + QLatin1String("://") + url.host() + QLatin1Char(':')
+                             + QString::number(url.port());
+        int number = hostNumbers.value(host, -1);
+        if (number < 0) {
+            number = int(hostNumbers.size());
+            hostNumbers.insert(host, number);
+        }
+        return *hosts.insert(address, number);
     }
 
     bool isHeld(const QString &address) const
@@ -141,7 +146,7 @@ private:
     }
 
     // A load held and not yet taken may still be in flight: each counts as a connection.
-    int heldFor(const QString &host) const
+    int heldFor(int host) const
     {
         return int(std::count_if(held.begin(), held.end(),
                                  [&](const Held &h) { return h.host == host; }));
@@ -155,7 +160,8 @@ private:
     int perHost = AheadLimits::PerHost;
     int total = AheadLimits::Total;
     std::vector<Held> held;
-    QHash<QString, QString> hosts; // address -> its host
+    QHash<QString, int> hosts;       // address -> the number of its host
+    QHash<QString, int> hostNumbers; // host -> its number
 };
 
 } // namespace skarnel

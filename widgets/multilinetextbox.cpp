@@ -6,7 +6,16 @@
 #include <QTextCursor>
 #include <QToolTip>
 
+#include <utility>
+
 namespace skarnel {
+
+namespace {
+
+// A frame of a 60 Hz screen.
+constexpr int FrameMs = 16;
+
+} // namespace
 
 MultiLineTextBox::MultiLineTextBox(QWidget *parent)
     : QPlainTextEdit(parent)
@@ -16,6 +25,9 @@ MultiLineTextBox::MultiLineTextBox(QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTabChangesFocus(true);
+    frameEnd.setSingleShot(true);
+    frameEnd.setInterval(FrameMs);
+    connect(&frameEnd, &QTimer::timeout, this, &MultiLineTextBox::applyPendingText);
 }
 
 void MultiLineTextBox::appendLine(const QString &line)
@@ -35,6 +47,8 @@ void MultiLineTextBox::appendLine(const QString &line)
 // document as it then is.
 void MultiLineTextBox::setPlainText(const QString &text)
 {
+    pendingText.reset();
+    frameEnd.stop();
     if (canBeSeen()) {
         QPlainTextEdit::setPlainText(text);
         return;
@@ -46,6 +60,31 @@ void MultiLineTextBox::setPlainText(const QString &text)
     layout->blockSignals(wasBlocked);
     doc->setModified(false);
     layoutBehind = true;
+}
+
+// The check fetches hundreds of pages a second, and building a document for each of them was
+// most of its processor time on the window's thread: a document is built for the last page of
+// each frame only.
+void MultiLineTextBox::setPlainTextSoon(const QString &text)
+{
+    pendingText = text;
+    if (!frameEnd.isActive())
+        frameEnd.start();
+}
+
+void MultiLineTextBox::applyPendingText()
+{
+    if (!pendingText)
+        return;
+    const QString text = *std::exchange(pendingText, std::nullopt);
+    setPlainText(text);
+}
+
+void MultiLineTextBox::clear()
+{
+    pendingText.reset();
+    frameEnd.stop();
+    QPlainTextEdit::clear();
 }
 
 bool MultiLineTextBox::canBeSeen() const
@@ -65,10 +104,11 @@ void MultiLineTextBox::catchUpLayout()
 }
 
 // Whatever the user can do to the box arrives as an event to it or to its viewport: a redraw of
-// an uncovered part, the focus, a key, the mouse, a resize. The box catches up before any of them.
+// an uncovered part, the focus, a key, the mouse, a resize. The box catches up before any of them,
+// and puts in the text that waits for the frame's end first.
 bool MultiLineTextBox::event(QEvent *event)
 {
-    if (layoutBehind) {
+    if (layoutBehind || pendingText) {
         switch (event->type()) {
         case QEvent::FocusIn:
         case QEvent::Show:
@@ -79,6 +119,7 @@ bool MultiLineTextBox::event(QEvent *event)
         case QEvent::InputMethodQuery:
         case QEvent::Wheel:
         case QEvent::ContextMenu:
+            applyPendingText();
             catchUpLayout();
             break;
         default:
@@ -92,15 +133,18 @@ bool MultiLineTextBox::viewportEvent(QEvent *event)
 {
     if (event->type() == QEvent::ToolTip && lineToolTip)
         return showLineToolTip(static_cast<const QHelpEvent &>(*event));
-    if (layoutBehind) {
+    if (layoutBehind || pendingText) {
         switch (event->type()) {
-        case QEvent::Paint:
+        case QEvent::Paint: // a text still waiting comes with the frame's end
+            catchUpLayout();
+            break;
         case QEvent::Resize:
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
         case QEvent::Wheel:
         case QEvent::DragEnter:
         case QEvent::ContextMenu:
+            applyPendingText();
             catchUpLayout();
             break;
         default:
@@ -114,6 +158,7 @@ QString MultiLineTextBox::lineToolTipAt(const QPoint &point)
 {
     if (!lineToolTip)
         return {};
+    applyPendingText();
     catchUpLayout();
     const QTextBlock block = cursorForPosition(point).block();
     // A point below the last line is on no line, though the cursor nearest to it is.

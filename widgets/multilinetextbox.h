@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class QHelpEvent;
 
@@ -27,6 +29,16 @@ public:
     // until the box can be seen or takes the focus.
     void setPlainText(const QString &text);
 
+    // Replaces the text as setPlainText() does, at the end of the screen's frame rather than at
+    // once: of the texts given within one frame only the last is put in, which is what a user
+    // could have seen. Anything the user does to the box, and applyPendingText(), put it in at
+    // once; setPlainText() and clear() drop it.
+    void setPlainTextSoon(const QString &text);
+    // Puts in the text given to setPlainTextSoon() now, if one is waiting.
+    void applyPendingText();
+    // Empties the box at once, dropping a text that waits.
+    void clear();
+
     // The tooltip of the line under the mouse: `tip` gets the line's text and answers the tooltip,
     // or an empty text for none.
     void setLineToolTip(std::function<QString(const QString &line)> tip)
@@ -47,6 +59,8 @@ private:
     bool showLineToolTip(const QHelpEvent &event);
 
     bool layoutBehind = false;
+    std::optional<QString> pendingText;
+    QTimer frameEnd;
     std::function<QString(const QString &line)> lineToolTip;
 };
 

@@ -47,6 +47,7 @@ private slots:
     void check_emptyListsFetchNothing();
     void check_leavesLastErrorTextCurrent();
     void forceStop_duringInternalPhase_abortsFetchAndEndsRun();
+    void forceStop_leavesTheLastPageTextShown();
     void new_duringCheck_endsItCountingNothing();
     void check_nestedRunsToItsEndInside();
     void exit_duringFetch_abortsItAndCloses();
@@ -110,6 +111,9 @@ void CheckTest::check_errorTextFoundAtAnyPlaceOnly_data()
     QTest::newRow("cut short at the start") << "04 age not found" << false;
     QTest::newRow("shorter than the text") << "40" << false;
     QTest::newRow("spread out") << "page  not found 4 0 4" << false;
+    QTest::newRow("its ends without its middle") << "4x4 pxge not founx, page not fund" << false;
+    QTest::newRow("across a block of places") << QString(62, u'x') + "404" << true;
+    QTest::newRow("far on") << QString(300, u'4') + "page not found" + QString(9, u'd') << true;
 }
 
 // The error texts are looked for at every place in the page, and nowhere they do not stand whole.
@@ -366,6 +370,26 @@ void CheckTest::forceStop_duringInternalPhase_abortsFetchAndEndsRun()
     QCOMPARE(h.caption("lblBroken"), "Broken links: 0");
     QCOMPARE(h.list("lstInternal")->currentIndex(), 1);
     QCOMPARE(h.list("lstExternal")->currentIndex(), 0);
+}
+
+// The page text box is behind by up to a frame while the check runs, and holds the text of the
+// page fetched last once it stops.
+void CheckTest::forceStop_leavesTheLastPageTextShown()
+{
+    WindowHarness h;
+    crawlSite(h, {"/a", "/b"}, {"http://other.test/x"});
+    h.transfer.setPage(at("/a"), "First page");
+    h.transfer.setPage(at("/b"), "Second page");
+    h.transfer.holdPage("http://other.test/x");
+    h.transfer.onWait = [&](const QString &address) {
+        if (address == "http://other.test/x")
+            soon([&] { h.trigger("mnuForceStop"); });
+    };
+
+    h.click("cmdCheckBroken");
+
+    QCOMPARE(h.transfer.consumed, QStringList({at("/a"), at("/b")}));
+    QCOMPARE(h.text("txtHTML"), "second page");
 }
 
 void CheckTest::new_duringCheck_endsItCountingNothing()

@@ -28,18 +28,43 @@ namespace skarnel {
 
 namespace {
 
+#if defined(__SSE2__)
+// Of eight characters, those from A to Z: all bits of their lanes set.
+__m128i capitals(__m128i chars)
+{
+    const __m128i fromA = _mm_sub_epi16(chars, _mm_set1_epi16('A'));
+    return _mm_cmpeq_epi16(_mm_subs_epu16(fromA, _mm_set1_epi16(25)), _mm_setzero_si128());
+}
+#endif
+
 // `text` in lower case, exactly as QString::toLower() gives it. Page text is mostly ASCII, which
 // lowers one character at a time with no table; text with any other character is left to Qt,
 // whose case mapping costs about ten times as much a character. Both passes over an ASCII text
-// run without a branch a character, so that the compiler does them many characters at a time:
-// lowering a page was a fifth of the check's processor time.
+// take eight characters at a time (SSE2), and the rest without a branch a character: lowering a
+// page was a fifth of the check's processor time, and a third where the compiler did not turn
+// the loops into such steps by itself.
 QString lowerCase(const QString &text)
 {
     const auto *chars = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
     char16_t any = 0;
     char16_t upper = 0;
-    for (qsizetype i = 0; i < size; ++i) {
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    __m128i anyHere = _mm_setzero_si128();
+    __m128i upperHere = _mm_setzero_si128();
+    for (; i + 8 <= size; i += 8) {
+        const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars + i));
+        anyHere = _mm_or_si128(anyHere, eight);
+        upperHere = _mm_or_si128(upperHere, capitals(eight));
+    }
+    alignas(16) char16_t lanes[8];
+    _mm_store_si128(reinterpret_cast<__m128i *>(lanes), anyHere);
+    for (const char16_t lane : lanes)
+        any |= lane;
+    upper = char16_t(_mm_movemask_epi8(upperHere) != 0);
+#endif
+    for (; i < size; ++i) {
         const char16_t c = chars[i];
         any |= c;
         upper |= char16_t(char16_t(c - u'A') < 26u);
@@ -51,7 +76,16 @@ QString lowerCase(const QString &text)
 
     QString lowered(size, Qt::Uninitialized);
     char16_t *out = reinterpret_cast<char16_t *>(lowered.data());
-    for (qsizetype i = 0; i < size; ++i) {
+    i = 0;
+#if defined(__SSE2__)
+    const __m128i step = _mm_set1_epi16(u'a' - u'A');
+    for (; i + 8 <= size; i += 8) {
+        const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
+                         _mm_add_epi16(eight, _mm_and_si128(capitals(eight), step)));
+    }
+#endif
+    for (; i < size; ++i) {
         const char16_t c = chars[i];
         out[i] = char16_t(c + (char16_t(c - u'A') < 26u ? u'a' - u'A' : 0));
     }

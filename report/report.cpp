@@ -76,6 +76,8 @@ QString wellFormed(const QString &text)
 Report wellFormed(Report report)
 {
     report.start = wellFormed(report.start);
+    for (QString &note : report.notes)
+        note = wellFormed(note);
     for (ReportPage &page : report.pages) {
         for (QString *text : {&page.address, &page.reason, &page.finalAddress})
             *text = wellFormed(*text);
@@ -213,6 +215,8 @@ QByteArray text(const Report &report)
                + QStringLiteral("\tfound on ") + oneLine(foundOnText(page)) + QLatin1Char('\n');
     }
     out += countsLine(report.counts) + QLatin1Char('\n');
+    for (const QString &note : report.notes)
+        out += oneLine(note) + QLatin1Char('\n');
     return out.toUtf8();
 }
 
@@ -245,6 +249,8 @@ QByteArray json(const Report &report)
     root.insert(QStringLiteral("time"), isoTime(report.time));
     root.insert(QStringLiteral("counts"), counts);
     root.insert(QStringLiteral("pages"), pages);
+    if (!report.notes.isEmpty())
+        root.insert(QStringLiteral("notes"), QJsonArray::fromStringList(report.notes));
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -321,6 +327,8 @@ QByteArray html(const Report &report)
                            "</style>\n</head>\n<body>\n");
     out = out.arg(escaped(report.start));
     out += QStringLiteral("<h1>Links of %1</h1>\n").arg(linkTo(report.start));
+    for (const QString &note : report.notes)
+        out += QStringLiteral("<p class=\"note\"><strong>%1</strong></p>\n").arg(escaped(note));
     out += QStringLiteral("<p>Checked <time datetime=\"%1\">%2</time></p>\n")
                    .arg(escaped(isoTime(report.time)),
                         escaped(report.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
@@ -406,9 +414,11 @@ QByteArray junit(const Report &report)
     xml.writeAttribute(QStringLiteral("time"), QStringLiteral("0"));
 
     xml.writeStartElement(QStringLiteral("properties"));
-    const QList<std::pair<QString, QString>> properties = {
+    QList<std::pair<QString, QString>> properties = {
             {QStringLiteral("start"), report.start},
             {QStringLiteral("time"), isoTime(report.time)}};
+    for (const QString &note : report.notes)
+        properties.append({QStringLiteral("note"), note});
     for (const auto &[name, value] : properties) {
         xml.writeEmptyElement(QStringLiteral("property"));
         xml.writeAttribute(QStringLiteral("name"), name);
@@ -442,7 +452,8 @@ QByteArray junit(const Report &report)
     }
 
     xml.writeTextElement(QStringLiteral("system-out"), QString());
-    xml.writeTextElement(QStringLiteral("system-err"), QString());
+    xml.writeTextElement(QStringLiteral("system-err"),
+                         xmlText(report.notes.join(QLatin1Char('\n'))));
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();

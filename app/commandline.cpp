@@ -220,11 +220,11 @@ const std::vector<OptionRow> &optionTable()
                                      "broken."),
                       &CheckSettings::strictRedirects),
             textsRow("header", "header",
-                     QStringLiteral("Send the header \"Name: value\" to the start address's host "
+                     QStringLiteral("Send the header \"Name: value\" to the start address's origin "
                                     "only; may be given more than once."),
                      &CheckSettings::headers),
             textRow("user", "name", QStringLiteral("a user name"),
-                    QStringLiteral("Log in to the start address's host as <name> (HTTP basic "
+                    QStringLiteral("Log in to the start address's origin as <name> (HTTP basic "
                                    "authentication). The password is SKARNEL_PASSWORD, or typed "
                                    "on the terminal when that is not set."),
                     &CheckSettings::user),

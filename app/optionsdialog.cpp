@@ -102,7 +102,7 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
                                              "but their links are not followed."));
     txtHeaders = named(new QPlainTextEdit(settings.headers.join(QLatin1Char('\n'))), "txtHeaders",
                        QStringLiteral("One \"Name: value\" a line, sent to the start address's "
-                                      "host only."));
+                                      "origin only."));
     txtHeaders->setTabChangesFocus(true);
     txtHeaders->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtUser = makeLineEdit("txtUser", settings.user,

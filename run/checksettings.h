@@ -41,7 +41,7 @@ struct CheckSettings
     int pauseMs = 0;
     // The longest Retry-After that is waited for.
     int retryCapS = int(DefaultRetryCap.count());
-    // "Name: value", sent to the start address's host only. The values are secrets.
+    // "Name: value", sent to the start address's origin only. The values are secrets.
     QStringList headers;
     // Basic authentication; no user name, no login.
     QString user;

@@ -271,6 +271,9 @@ void CommandLineTest::settings_checkedBeforeAnyRequest_data()
     QTest::newRow("per-host") << QStringList {"--per-host", "0"} << "--per-host takes a number";
     QTest::newRow("pause") << QStringList {"--pause", "-1"} << "--pause takes a number";
     QTest::newRow("retry-cap") << QStringList {"--retry-cap", "x"} << "--retry-cap takes a number";
+    QTest::newRow("ambiguous login")
+            << QStringList {"--check", "http://ci:s3cret/x@127.0.0.1:1/"} << "cannot be read";
+    QTest::newRow("max-pages") << QStringList {"--max-pages", "0"} << "--max-pages takes a number";
     QTest::newRow("every setting, sound")
             << QStringList {"--resources", "--fragments", "--strict-redirects",
                             "--header",    "X-Team: web", "--cookies",

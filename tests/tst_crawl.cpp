@@ -140,7 +140,9 @@ void CrawlTest::crawl_levelsAPressGoes()
     QFETCH(QStringList, first);
     QFETCH(QStringList, second);
     WindowHarness h;
-    h.window.setSettings({.crawlLevels = levels});
+    CheckSettings settings;
+    settings.crawlLevels = levels;
+    h.window.setSettings(settings);
     const QStringList chain = {Start, at("/a"), at("/b"), at("/c"), at("/d"), at("/e")};
     for (qsizetype i = 0; i + 1 < chain.size(); ++i)
         h.documents.setPage(chain.at(i), {chain.at(i + 1)});

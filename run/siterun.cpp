@@ -142,6 +142,9 @@ void SiteRun::crawl()
 
 void SiteRun::check()
 {
+    // The window's check fetches every page afresh, as the user may check long after a crawl
+    // that loaded each page once.
+    data.heldAnswers.clear();
     prepareNetworkOrWarn();
     runBrokenLinkCheck(command(), services.transfer);
 }

@@ -57,32 +57,50 @@ void appendRows(Report &report, const SiteModel &site, const QString &address, b
 // A surrogate without its pair (text cut in the middle of a character) becomes U+FFFD: UTF-8
 // cannot hold it, and JSON would carry it as an escape that many readers refuse. Text without one
 // is returned as it is, unshared.
+bool isLone(const QString &text, qsizetype i)
+{
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate())
+        return i + 1 == text.size() || !text.at(i + 1).isLowSurrogate();
+    return c.isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate());
+}
+
+bool hasLone(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isSurrogate() && isLone(text, i))
+            return true;
+    }
+    return false;
+}
+
 QString wellFormed(const QString &text)
 {
-    const auto lone = [&](qsizetype i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate())
-            return i + 1 == text.size() || !text.at(i + 1).isLowSurrogate();
-        return c.isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate());
-    };
     QString out = text;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (lone(i))
+        if (text.at(i).isSurrogate() && isLone(text, i))
             out[i] = QChar::ReplacementCharacter;
     }
     return out;
 }
 
+void makeWellFormed(QStringList &texts)
+{
+    // Most lists need nothing: they stay shared with the site's, which a large report relies on.
+    if (std::any_of(texts.cbegin(), texts.cend(), hasLone)) {
+        for (QString &text : texts)
+            text = wellFormed(text);
+    }
+}
+
 Report wellFormed(Report report)
 {
     report.start = wellFormed(report.start);
-    for (QString &note : report.notes)
-        note = wellFormed(note);
+    makeWellFormed(report.notes);
     for (ReportPage &page : report.pages) {
         for (QString *text : {&page.address, &page.reason, &page.finalAddress})
             *text = wellFormed(*text);
-        for (QString &referrer : page.foundOn)
-            referrer = wellFormed(referrer);
+        makeWellFormed(page.foundOn);
     }
     return report;
 }
@@ -149,8 +167,9 @@ QString csvField(const QString &text)
 
 QByteArray csv(const Report &report)
 {
-    QString out = QStringLiteral(
-            "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n");
+    // Written as UTF-8 row by row: a large report is never held whole as UTF-16 too.
+    QByteArray out =
+            "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n";
     for (const ReportPage &page : report.pages) {
         const QStringList fields = {page.address,
                                     listName(page),
@@ -164,9 +183,9 @@ QByteArray csv(const Report &report)
         QStringList quoted;
         for (const QString &field : fields)
             quoted.append(csvField(field));
-        out += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+        out += (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
     }
-    return out.toUtf8();
+    return out;
 }
 
 QString countsLine(const ReportCounts &counts)
@@ -204,20 +223,21 @@ QString oneLine(QString field)
 
 QByteArray text(const Report &report)
 {
-    QString out;
+    QByteArray out;
     for (const ReportPage &page : report.pages) {
         if (page.result != ReportPage::Result::Broken)
             continue;
         QString reason = page.reason;
         if (const QString redirected = redirectPhrase(page); !redirected.isEmpty())
             reason += QStringLiteral(" (%1)").arg(redirected);
-        out += oneLine(page.address) + QLatin1Char('\t') + oneLine(reason)
-               + QStringLiteral("\tfound on ") + oneLine(foundOnText(page)) + QLatin1Char('\n');
+        out += (oneLine(page.address) + QLatin1Char('\t') + oneLine(reason)
+                + QStringLiteral("\tfound on ") + oneLine(foundOnText(page)) + QLatin1Char('\n'))
+                       .toUtf8();
     }
-    out += countsLine(report.counts) + QLatin1Char('\n');
+    out += (countsLine(report.counts) + QLatin1Char('\n')).toUtf8();
     for (const QString &note : report.notes)
-        out += oneLine(note) + QLatin1Char('\n');
-    return out.toUtf8();
+        out += (oneLine(note) + QLatin1Char('\n')).toUtf8();
+    return out;
 }
 
 QByteArray json(const Report &report)

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <limits>
 #include <optional>
 #include <type_traits>
 #include <variant>
@@ -41,6 +42,7 @@ struct Request
     QString output;
     // Not given: the kept ones.
     std::optional<QStringList> errorTexts;
+    // CheckSettings::AllLevels: the whole site.
     int crawls = 1;
     CheckSettings settings;
 };
@@ -187,10 +189,24 @@ const std::vector<OptionRow> &optionTable()
                  request.errorTexts = values;
                  return std::optional<QString>();
              }},
-            numberRow(
-                    "crawls", "n",
-                    QStringLiteral("Crawl <n> times before the check, one level deeper each time"),
-                    {1, MostCrawls}, &Request::crawls),
+            {QStringLiteral("crawls"), QStringLiteral("n"),
+             QStringLiteral("Crawl <n> times before the check, one level deeper each time (1 to "
+                            "%1, default 1), or all: level after level until no new internal "
+                            "page, each page loaded once.")
+                     .arg(MostCrawls),
+             [](Request &request, const QStringList &values) {
+                 if (values.constLast().compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
+                     request.crawls = CheckSettings::AllLevels;
+                     return std::optional<QString>();
+                 }
+                 bool number = false;
+                 request.crawls = values.constLast().toInt(&number);
+                 if (!number || request.crawls < 1 || request.crawls > MostCrawls)
+                     return std::optional<QString>(
+                             QStringLiteral("--crawls takes a number from 1 to %1, or all")
+                                     .arg(MostCrawls));
+                 return std::optional<QString>();
+             }},
             switchRow("resources",
                       QStringLiteral("Also list and check the images, styles, scripts and frames "
                                      "of each page."),
@@ -204,11 +220,11 @@ const std::vector<OptionRow> &optionTable()
                                      "broken."),
                       &CheckSettings::strictRedirects),
             textsRow("header", "header",
-                     QStringLiteral("Send the header \"Name: value\" to the start address's host "
+                     QStringLiteral("Send the header \"Name: value\" to the start address's origin "
                                     "only; may be given more than once."),
                      &CheckSettings::headers),
             textRow("user", "name", QStringLiteral("a user name"),
-                    QStringLiteral("Log in to the start address's host as <name> (HTTP basic "
+                    QStringLiteral("Log in to the start address's origin as <name> (HTTP basic "
                                    "authentication). The password is SKARNEL_PASSWORD, or typed "
                                    "on the terminal when that is not set."),
                     &CheckSettings::user),
@@ -243,6 +259,21 @@ const std::vector<OptionRow> &optionTable()
                     QStringLiteral("List but do not crawl the pages that the regular expression "
                                    "<re> matches."),
                     &CheckSettings::noCrawl),
+            // Certificates, our name and the whole site.
+            textRow("ca-file", "file", QStringLiteral("a file name"),
+                    QStringLiteral("Trust the authorities of the PEM file <file> for every host, "
+                                   "besides the system's. Without it CURL_CA_BUNDLE, else "
+                                   "SSL_CERT_FILE, names the file."),
+                    &CheckSettings::caFile),
+            switchRow("insecure",
+                      QStringLiteral("Do not verify the certificate of the start address's origin "
+                                     "(its scheme, host and port); every other one is verified."),
+                      &CheckSettings::insecure),
+            textRow("user-agent", "text", QStringLiteral("a text"),
+                    QStringLiteral("Send <text> as the User-Agent in place of Skarnel/VERSION."),
+                    &CheckSettings::userAgent),
+            numberRow("max-pages", "n", QStringLiteral("With --crawls all, load at most <n> pages"),
+                      {1, std::numeric_limits<int>::max()}, &CheckSettings::maxPages),
     };
     return table;
 }
@@ -489,7 +520,15 @@ std::variant<Request, int> parse(const QStringList &arguments, const CommandLine
         return usageError(
                 needs(QStringLiteral("check"), QStringLiteral("the address of the start page")));
 
+    // A login that makes the address ambiguous is named without its password.
+    if (const Checked<QUrl> start = checkAddress(request.start.trimmed()); !start.ok())
+        return usageError(QStringLiteral("--check: ") + start.error);
     CheckSettings &settings = request.settings;
+    if (const Checked<QString> caFile =
+                chooseCaFile(settings.caFile, qEnvironmentVariable("CURL_CA_BUNDLE"),
+                             qEnvironmentVariable("SSL_CERT_FILE"));
+        !caFile.ok())
+        return usageError(caFile.error);
     if (const std::optional<QString> error = settingsError(settings))
         return usageError(*error);
     if (!settings.user.isEmpty()) {
@@ -549,8 +588,17 @@ int run(const Request &request, const CommandLineServices &io)
     else if (io.errorTexts)
         run.useKeptErrorTexts(*io.errorTexts, false);
 
+    for (const QString &note : run.notes())
+        put(io.err, QStringLiteral("skarnel: %1\n").arg(note));
+    if (networkPolicyOf(request.settings, request.start).value.insecureWithCredentials())
+        put(io.err, QStringLiteral("skarnel: warning: the credentials go to an origin whose "
+                                   "certificate is not verified\n"));
+
     const InterruptWatch watch([&] { run.forceStop(); });
     const SiteRun::Outcome outcome = run.crawlAndCheck(request.crawls);
+    if (run.stoppedAtLimit())
+        put(io.err, QStringLiteral("skarnel: stopped at the limit of %1 pages\n")
+                            .arg(request.settings.maxPages));
     using End = SiteRun::Outcome::End;
     if (outcome.end == End::BadPolicy) {
         put(io.err, QStringLiteral("skarnel: %1\n").arg(outcome.reason));

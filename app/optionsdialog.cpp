@@ -102,7 +102,7 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
                                              "but their links are not followed."));
     txtHeaders = named(new QPlainTextEdit(settings.headers.join(QLatin1Char('\n'))), "txtHeaders",
                        QStringLiteral("One \"Name: value\" a line, sent to the start address's "
-                                      "host only."));
+                                      "origin only."));
     txtHeaders->setTabChangesFocus(true);
     txtHeaders->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtUser = makeLineEdit("txtUser", settings.user,
@@ -152,6 +152,29 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
     cookieRow->addWidget(browse);
     addRow(QStringLiteral("Cookie fil&e:"), txtCookieFile, cookieRow);
 
+    // Certificates, our name and how far a Crawl press goes.
+    txtCaFile = makeLineEdit("txtCaFile", settings.caFile,
+                             QStringLiteral("A PEM file of authorities trusted for every host "
+                                            "besides the system's, such as a company's own."));
+    chkInsecure = named(new QCheckBox(QStringLiteral("Do no&t verify the start address's "
+                                                     "certificate")),
+                        "chkInsecure",
+                        QStringLiteral("For the start address's scheme, host and port alone; "
+                                       "kept only until the program ends."));
+    chkInsecure->setChecked(settings.insecure);
+    txtUserAgent = makeLineEdit("txtUserAgent", settings.userAgent,
+                                QStringLiteral("Sent to every host in place of Skarnel/VERSION."));
+    txtUserAgent->setPlaceholderText(defaultUserAgent());
+    spnCrawlLevels = makeSpinBox("spnCrawlLevels", CheckSettings::AllLevels,
+                                 CheckSettings::MostLevels, settings.crawlLevels, {},
+                                 QStringLiteral("How many levels one Crawl goes, each page loaded "
+                                                "once; all: until no new internal page."));
+    spnCrawlLevels->setSpecialValueText(QStringLiteral("all"));
+    addRow(QStringLiteral("&Authorities (CA file):"), txtCaFile);
+    form->addRow(QString(), chkInsecure);
+    addRow(QStringLiteral("&User agent:"), txtUserAgent);
+    addRow(QStringLiteral("Crawl le&vels:"), spnCrawlLevels);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(chkResources);
     layout->addWidget(chkFragments);
@@ -167,6 +190,10 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
             txtUser,      txtPassword,  txtCookieFile,      browse,     buttons};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
+    const QList<QWidget *> after = {browse,       txtCaFile,      chkInsecure,
+                                    txtUserAgent, spnCrawlLevels, buttons};
+    for (qsizetype i = 1; i < after.size(); ++i)
+        setTabOrder(after.at(i - 1), after.at(i));
     chkResources->setFocus(Qt::OtherFocusReason);
 }
 
@@ -188,6 +215,10 @@ CheckSettings OptionsDialog::settings() const
     settings.user = txtUser->text().trimmed();
     settings.password = txtPassword->text();
     settings.cookieFile = txtCookieFile->text().trimmed();
+    settings.caFile = txtCaFile->text().trimmed();
+    settings.insecure = chkInsecure->isChecked();
+    settings.userAgent = txtUserAgent->text().trimmed();
+    settings.crawlLevels = spnCrawlLevels->value();
     return settings;
 }
 

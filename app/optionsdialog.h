@@ -45,6 +45,11 @@ private:
     QLineEdit *txtUser = nullptr;
     QLineEdit *txtPassword = nullptr;
     QLineEdit *txtCookieFile = nullptr;
+    // Certificates, our name and how far a Crawl press goes.
+    QLineEdit *txtCaFile = nullptr;
+    QCheckBox *chkInsecure = nullptr;
+    QLineEdit *txtUserAgent = nullptr;
+    QSpinBox *spnCrawlLevels = nullptr;
     QLabel *lblError = nullptr;
 };
 

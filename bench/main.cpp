@@ -2,7 +2,7 @@
 // buttons over a generated site on loopback, timed against other tools fetching the same pages.
 //
 //   skarnel_bench --size P [--delay MS] [--links L] [--runs N] [--rich]
-//                 [--anchors wget,curl,cli] [--no-check] [--parse-cost] [--work DIR]
+//                 [--anchors wget,curl,cli,cli_all] [--no-check] [--parse-cost] [--work DIR]
 //   skarnel_bench --idle [--work DIR]
 //   skarnel_bench --dead-hosts N [--work DIR]
 //   skarnel_bench --tls --size P [--runs N] [--work DIR]   (see tls.h)
@@ -407,7 +407,8 @@ void runAnchors(const Arguments &a, SiteServers &servers, const CheckedAddresses
 {
     const std::string work = a.work;
     for (const std::string &anchor : a.anchors) {
-        if (anchor != "cli" && !toolInstalled(anchor)) {
+        const bool ours = anchor == "cli" || anchor == "cli_all";
+        if (!ours && !toolInstalled(anchor)) {
             put((anchor + "_missing").c_str(), 1);
             continue;
         }
@@ -452,6 +453,17 @@ void runAnchors(const Arguments &a, SiteServers &servers, const CheckedAddresses
                        servers.startAddress(),
                        "--format",
                        "csv"};
+        } else if (anchor == "cli_all") {
+            // The same over the whole site, to the end: every level, each page loaded once.
+            command = {"env",
+                       "XDG_CONFIG_HOME=" + work + "/cli-config",
+                       SKARNEL_PROGRAM,
+                       "--check",
+                       servers.startAddress(),
+                       "--crawls",
+                       "all",
+                       "--format",
+                       "csv"};
         } else {
             put((anchor + "_unknown").c_str(), 1);
             continue;
@@ -468,10 +480,11 @@ void runAnchors(const Arguments &a, SiteServers &servers, const CheckedAddresses
         }
         figures.put();
         put((anchor + "_exit").c_str(), run.exitCode);
+        put((anchor + "_peak_rss_mb").c_str(), run.peakRssMb);
         putCounts(anchor.c_str(), counts);
         // wget exits 8 when some page answered an error status; none of the pages it loads does.
         // The command line exits 1 when it finds broken links, as it does here.
-        if (!run.started || (run.exitCode != 0 && !(anchor == "cli" && run.exitCode == 1)))
+        if (!run.started || (run.exitCode != 0 && !(ours && run.exitCode == 1)))
             std::cerr << anchor << " exited " << run.exitCode << ":\n" << lastLines(output, 5);
     }
 }

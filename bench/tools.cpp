@@ -74,6 +74,7 @@ ToolRun runTool(const std::vector<std::string> &command, const std::string &dire
     wait4(pid, &status, 0, &usage);
     run.wallSeconds = std::chrono::duration<double>(end - start).count();
     run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    run.peakRssMb = double(usage.ru_maxrss) / 1024.0;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return run;
 }

@@ -10,6 +10,7 @@ struct ToolRun
     int exitCode = -1; // the exit status, or 128 + the signal that ended it
     double wallSeconds = 0;
     double cpuSeconds = 0; // user + system time of the program and its children
+    double peakRssMb = 0;  // the largest resident memory of the program or one of its children
 };
 
 // Runs `command` (looked up on PATH) in `directory`, its standard output and error written to

@@ -26,15 +26,15 @@ bool isOnlySpaces(const QString &text)
 
 } // namespace
 
-void runCrawl(const CommandContext &c, PageLoader &loader)
+bool runCrawl(const CommandContext &c, PageLoader &loader)
 {
-    runCrawl(c, loader, nullptr);
+    return runCrawl(c, loader, nullptr);
 }
 
-void runCrawl(const CommandContext &c, PageLoader &loader, std::unique_ptr<PageLoad> startPage)
+bool runCrawl(const CommandContext &c, PageLoader &loader, std::unique_ptr<PageLoad> startPage)
 {
     if (isOnlySpaces(c.host.startAddress()))
-        return;
+        return false;
 
     c.stop.clear();
     loader.startRun();
@@ -48,17 +48,28 @@ void runCrawl(const CommandContext &c, PageLoader &loader, std::unique_ptr<PageL
     const QString start = c.host.startAddress();
     // The pages its links are found on name it without a login typed in it.
     const QString startListed = withoutUserInfo(start);
-    if (startPage)
+    // Of the whole site, the pages loaded count up to the limit, the start page's load among them;
+    // a page past it is not loaded, and the walk ends when it reaches one.
+    const bool limited = c.options.wholeSite;
+    qsizetype loads = 0;
+    const auto load = [&](const QString &address) -> std::unique_ptr<PageLoad> {
+        if (limited && loads >= c.options.pageLimit)
+            return nullptr;
+        ++loads;
+        return loader.load(address, page);
+    };
+    if (startPage) {
+        ++loads;
         crawlPage(c, std::move(startPage), startListed);
-    else if (!c.options.askOnce || !c.site.loadedPages.contains(startListed))
-        crawlPage(c, loader.load(start, page), startListed);
+    } else if (!c.options.askOnce || !c.site.loadedPages.contains(startListed)) {
+        crawlPage(c, load(start), startListed);
+    }
 
     // The walk fixes its bound when it begins: pages that the internal pages add are recorded,
-    // not loaded. An entry that is gone (New emptied the list) ends the run as a stop would.
-    LoadsAhead<PageLoad> ahead(
-            [&loader, page](const QString &address) { return loader.load(address, page); }, c.stop,
-            c.loadAhead, c.options.perHost);
-    ListWalk walk {.list = c.site.internal, .stop = c.stop, .loads = ahead};
+    // not loaded, unless the crawl goes over the whole site. An entry that is gone (New emptied
+    // the list) ends the run as a stop would.
+    LoadsAhead<PageLoad> ahead(load, c.stop, c.loadAhead, c.options.perHost);
+    ListWalk walk {.list = c.site.internal, .stop = c.stop, .loads = ahead, .growing = limited};
     walk.progress = [&c](qsizetype index, qsizetype bound) {
         c.host.progress(QStringLiteral("crawling %1 of %2").arg(index + 2).arg(bound + 1));
     };
@@ -70,12 +81,20 @@ void runCrawl(const CommandContext &c, PageLoader &loader, std::unique_ptr<PageL
         walk.passOver = [&c](const QString &address) {
             return c.site.loadedPages.contains(address) || !isCrawledPage(c, address);
         };
+    bool atLimit = false;
     walkList(walk, [&](const QString &address) {
-        crawlPage(c, ahead.takeOrStart(address), address);
+        std::unique_ptr<PageLoad> document = ahead.takeOrStart(address);
+        if (!document && limited) {
+            atLimit = true;
+            c.stop.request();
+            return false;
+        }
+        crawlPage(c, std::move(document), address);
         return true;
     });
 
     c.host.setCheckEnabled(true);
+    return atLimit;
 }
 
 void forceStop(const CommandContext &c)

@@ -20,8 +20,12 @@ struct CommandContext;
 // loading the page again. While each address is asked once a run (RunOptions::askOnce), a page
 // that an earlier crawl loaded is not loaded again, the start page included: its links are listed
 // already.
-void runCrawl(const CommandContext &command, PageLoader &loader);
-void runCrawl(const CommandContext &command, PageLoader &loader,
+//
+// With RunOptions::wholeSite the walk goes on over the internal pages it lists until it lists no
+// new one, and loads RunOptions::pageLimit pages at most, the start page among them; it returns
+// whether it stopped at that limit with pages left to load.
+bool runCrawl(const CommandContext &command, PageLoader &loader);
+bool runCrawl(const CommandContext &command, PageLoader &loader,
               std::unique_ptr<PageLoad> startPage);
 
 // The Force Stop command: asks the running crawl, check or search to stop at its next test.

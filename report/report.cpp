@@ -57,30 +57,50 @@ void appendRows(Report &report, const SiteModel &site, const QString &address, b
 // A surrogate without its pair (text cut in the middle of a character) becomes U+FFFD: UTF-8
 // cannot hold it, and JSON would carry it as an escape that many readers refuse. Text without one
 // is returned as it is, unshared.
+bool isLone(const QString &text, qsizetype i)
+{
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate())
+        return i + 1 == text.size() || !text.at(i + 1).isLowSurrogate();
+    return c.isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate());
+}
+
+bool hasLone(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isSurrogate() && isLone(text, i))
+            return true;
+    }
+    return false;
+}
+
 QString wellFormed(const QString &text)
 {
-    const auto lone = [&](qsizetype i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate())
-            return i + 1 == text.size() || !text.at(i + 1).isLowSurrogate();
-        return c.isLowSurrogate() && (i == 0 || !text.at(i - 1).isHighSurrogate());
-    };
     QString out = text;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (lone(i))
+        if (text.at(i).isSurrogate() && isLone(text, i))
             out[i] = QChar::ReplacementCharacter;
     }
     return out;
 }
 
+void makeWellFormed(QStringList &texts)
+{
+    // Most lists need nothing: they stay shared with the site's, which a large report relies on.
+    if (std::any_of(texts.cbegin(), texts.cend(), hasLone)) {
+        for (QString &text : texts)
+            text = wellFormed(text);
+    }
+}
+
 Report wellFormed(Report report)
 {
     report.start = wellFormed(report.start);
+    makeWellFormed(report.notes);
     for (ReportPage &page : report.pages) {
         for (QString *text : {&page.address, &page.reason, &page.finalAddress})
             *text = wellFormed(*text);
-        for (QString &referrer : page.foundOn)
-            referrer = wellFormed(referrer);
+        makeWellFormed(page.foundOn);
     }
     return report;
 }
@@ -147,8 +167,9 @@ QString csvField(const QString &text)
 
 QByteArray csv(const Report &report)
 {
-    QString out = QStringLiteral(
-            "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n");
+    // Written as UTF-8 row by row: a large report is never held whole as UTF-16 too.
+    QByteArray out =
+            "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n";
     for (const ReportPage &page : report.pages) {
         const QStringList fields = {page.address,
                                     listName(page),
@@ -162,9 +183,9 @@ QByteArray csv(const Report &report)
         QStringList quoted;
         for (const QString &field : fields)
             quoted.append(csvField(field));
-        out += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+        out += (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
     }
-    return out.toUtf8();
+    return out;
 }
 
 QString countsLine(const ReportCounts &counts)
@@ -202,18 +223,21 @@ QString oneLine(QString field)
 
 QByteArray text(const Report &report)
 {
-    QString out;
+    QByteArray out;
     for (const ReportPage &page : report.pages) {
         if (page.result != ReportPage::Result::Broken)
             continue;
         QString reason = page.reason;
         if (const QString redirected = redirectPhrase(page); !redirected.isEmpty())
             reason += QStringLiteral(" (%1)").arg(redirected);
-        out += oneLine(page.address) + QLatin1Char('\t') + oneLine(reason)
-               + QStringLiteral("\tfound on ") + oneLine(foundOnText(page)) + QLatin1Char('\n');
+        out += (oneLine(page.address) + QLatin1Char('\t') + oneLine(reason)
+                + QStringLiteral("\tfound on ") + oneLine(foundOnText(page)) + QLatin1Char('\n'))
+                       .toUtf8();
     }
-    out += countsLine(report.counts) + QLatin1Char('\n');
-    return out.toUtf8();
+    out += (countsLine(report.counts) + QLatin1Char('\n')).toUtf8();
+    for (const QString &note : report.notes)
+        out += (oneLine(note) + QLatin1Char('\n')).toUtf8();
+    return out;
 }
 
 QByteArray json(const Report &report)
@@ -245,6 +269,8 @@ QByteArray json(const Report &report)
     root.insert(QStringLiteral("time"), isoTime(report.time));
     root.insert(QStringLiteral("counts"), counts);
     root.insert(QStringLiteral("pages"), pages);
+    if (!report.notes.isEmpty())
+        root.insert(QStringLiteral("notes"), QJsonArray::fromStringList(report.notes));
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -321,6 +347,8 @@ QByteArray html(const Report &report)
                            "</style>\n</head>\n<body>\n");
     out = out.arg(escaped(report.start));
     out += QStringLiteral("<h1>Links of %1</h1>\n").arg(linkTo(report.start));
+    for (const QString &note : report.notes)
+        out += QStringLiteral("<p class=\"note\"><strong>%1</strong></p>\n").arg(escaped(note));
     out += QStringLiteral("<p>Checked <time datetime=\"%1\">%2</time></p>\n")
                    .arg(escaped(isoTime(report.time)),
                         escaped(report.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
@@ -406,9 +434,11 @@ QByteArray junit(const Report &report)
     xml.writeAttribute(QStringLiteral("time"), QStringLiteral("0"));
 
     xml.writeStartElement(QStringLiteral("properties"));
-    const QList<std::pair<QString, QString>> properties = {
+    QList<std::pair<QString, QString>> properties = {
             {QStringLiteral("start"), report.start},
             {QStringLiteral("time"), isoTime(report.time)}};
+    for (const QString &note : report.notes)
+        properties.append({QStringLiteral("note"), note});
     for (const auto &[name, value] : properties) {
         xml.writeEmptyElement(QStringLiteral("property"));
         xml.writeAttribute(QStringLiteral("name"), name);
@@ -442,7 +472,8 @@ QByteArray junit(const Report &report)
     }
 
     xml.writeTextElement(QStringLiteral("system-out"), QString());
-    xml.writeTextElement(QStringLiteral("system-err"), QString());
+    xml.writeTextElement(QStringLiteral("system-err"),
+                         xmlText(report.notes.join(QLatin1Char('\n'))));
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();

@@ -85,12 +85,16 @@ constexpr KeptNumber KeptNumbers[] = {
          CheckSettings::MostPerHost},
         {"pauseMs", &CheckSettings::pauseMs, 0, CheckSettings::LongestPauseMs},
         {"retryCapS", &CheckSettings::retryCapS, 0, CheckSettings::LongestRetryCapS},
+        {"crawlLevels", &CheckSettings::crawlLevels, CheckSettings::AllLevels,
+         CheckSettings::MostLevels},
 };
 constexpr KeptText KeptTexts[] = {
         {"exclude", &CheckSettings::exclude, true},
         {"noCrawl", &CheckSettings::noCrawl, true},
         {"user", &CheckSettings::user, false},
         {"cookieFile", &CheckSettings::cookieFile, false},
+        {"caFile", &CheckSettings::caFile, false},
+        {"userAgent", &CheckSettings::userAgent, false},
 };
 
 int keptNumber(const QSettings &store, const QString &key, int fallback, int lowest, int highest)
@@ -110,6 +114,7 @@ RunOptions runOptionsOf(const CheckSettings &settings)
     options.strictRedirects = settings.strictRedirects;
     options.acceptedStatuses = settings.accept;
     options.perHost = settings.perHost;
+    options.pageLimit = settings.maxPages;
     if (!settings.exclude.isEmpty())
         options.exclude.setPattern(settings.exclude);
     if (!settings.noCrawl.isEmpty())
@@ -129,6 +134,17 @@ Checked<NetworkPolicy> networkPolicyOf(const CheckSettings &settings, const QStr
     policy.perHost = settings.perHost;
     policy.pause = std::chrono::milliseconds(settings.pauseMs);
     policy.retryCap = std::chrono::seconds(settings.retryCapS);
+    policy.userAgent = settings.userAgent;
+    if (settings.insecure)
+        policy.insecureOrigin = policy.origin;
+    // The CA file named in the settings, else the one the environment names, as curl reads it.
+    const Checked<QString> caFile =
+            settings.caFile.isEmpty() ? chooseCaFile({}, qEnvironmentVariable("CURL_CA_BUNDLE"),
+                                                     qEnvironmentVariable("SSL_CERT_FILE"))
+                                      : checkCaFile(settings.caFile);
+    if (!caFile.ok())
+        return {policy, caFile.error};
+    policy.caFile = caFile.value;
     if (!settings.cookieFile.isEmpty()) {
         Checked<QList<QByteArray>> cookies =
                 readCookieFile(settings.cookieFile, policy.origin.host);
@@ -173,8 +189,23 @@ std::optional<QString> settingsError(const CheckSettings &settings)
     if (settings.password.contains(QLatin1Char('\n'))
         || settings.password.contains(QLatin1Char('\r')) || settings.password.contains(QChar(0)))
         return QStringLiteral("the password may not hold a line break or a NUL character");
-    if (!settings.cookieFile.isEmpty())
-        return cookieFileError(settings.cookieFile);
+    if (!settings.cookieFile.isEmpty()) {
+        if (auto error = cookieFileError(settings.cookieFile))
+            return error;
+    }
+    if (!settings.caFile.isEmpty()) {
+        if (const Checked<QString> caFile = checkCaFile(settings.caFile); !caFile.ok())
+            return caFile.error;
+    }
+    if (settings.userAgent.contains(QLatin1Char('\n'))
+        || settings.userAgent.contains(QLatin1Char('\r')) || settings.userAgent.contains(QChar(0)))
+        return QStringLiteral("the user agent may not hold a line break or a NUL character");
+    if (auto error = rangeError(settings.crawlLevels, CheckSettings::AllLevels,
+                                CheckSettings::MostLevels, QStringLiteral("the crawl levels")))
+        return error;
+    if (settings.maxPages < 1)
+        return QStringLiteral("the most pages a crawl loads must be at least 1, not %1")
+                .arg(settings.maxPages);
     return std::nullopt;
 }
 

@@ -41,13 +41,30 @@ struct CheckSettings
     int pauseMs = 0;
     // The longest Retry-After that is waited for.
     int retryCapS = int(DefaultRetryCap.count());
-    // "Name: value", sent to the start address's host only. The values are secrets.
+    // "Name: value", sent to the start address's origin only. The values are secrets.
     QStringList headers;
     // Basic authentication; no user name, no login.
     QString user;
     QString password;
     // A Netscape cookie file, read by the network for each run; empty: none.
     QString cookieFile;
+
+    // Certificates, our name and how far a crawl goes.
+    static constexpr int AllLevels = 0;
+    static constexpr int MostLevels = 100;
+    static constexpr int DefaultMaxPages = 100000;
+    // A PEM file of authorities trusted for every host besides the system's; empty: the one
+    // CURL_CA_BUNDLE names, else SSL_CERT_FILE, else none.
+    QString caFile;
+    // The start address's origin is not verified (its scheme, host and port alone). Never kept.
+    bool insecure = false;
+    // The User-Agent sent to every host; empty: "Skarnel/VERSION".
+    QString userAgent;
+    // The levels a Crawl press of the window goes, 1 to MostLevels, or AllLevels: until no new
+    // internal page. Beyond one level each page is loaded once in a press.
+    int crawlLevels = 1;
+    // The most pages a crawl of all levels loads.
+    int maxPages = DefaultMaxPages;
 
     bool operator==(const CheckSettings &) const = default;
 };

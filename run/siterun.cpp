@@ -116,12 +116,35 @@ void SiteRun::prepareNetworkOrWarn()
 
 void SiteRun::crawl()
 {
+    // An address whose login makes it ambiguous is not asked for: wherever it went, its password
+    // might go with it.
+    if (!checkAddress(host.startAddress().trimmed()).ok())
+        return;
     prepareNetworkOrWarn();
-    runCrawl(command(), services.documents);
+    stopped = false;
+    atPageLimit = false;
+    const int levels = checkSettings.crawlLevels;
+    if (levels == 1) {
+        runCrawl(command(), services.documents);
+        return;
+    }
+    // Beyond one level each page is loaded once in a press; a later press goes on from there.
+    CommandContext once = command();
+    once.options.askOnce = true;
+    if (levels == CheckSettings::AllLevels) {
+        once.options.wholeSite = true;
+        atPageLimit = runCrawl(once, services.documents);
+        return;
+    }
+    for (int i = 0; i < levels && !stopped; ++i)
+        runCrawl(once, services.documents);
 }
 
 void SiteRun::check()
 {
+    // The window's check fetches every page afresh, as the user may check long after a crawl
+    // that loaded each page once.
+    data.heldAnswers.clear();
     prepareNetworkOrWarn();
     runBrokenLinkCheck(command(), services.transfer);
 }
@@ -162,6 +185,11 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
         return {End::NotLoaded, *failure};
 
     // The start page's answer is the first crawl's first page.
+    atPageLimit = false;
+    if (crawls == CheckSettings::AllLevels) {
+        once.options.wholeSite = true;
+        atPageLimit = runCrawl(once, services.documents, std::move(startPage));
+    }
     for (int i = 0; i < crawls && !stopped; ++i)
         runCrawl(once, services.documents, std::move(startPage));
     if (!stopped)
@@ -169,9 +197,24 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
     return {stopped ? End::Stopped : End::Done, {}};
 }
 
+QStringList SiteRun::notes() const
+{
+    QStringList said;
+    if (checkSettings.insecure)
+        said.append(
+                QStringLiteral("certificates of %1 not verified")
+                        .arg(Origin::of(QUrl(host.startAddress(), QUrl::TolerantMode)).toString()));
+    if (atPageLimit)
+        said.append(QStringLiteral("stopped at the limit of %1 pages").arg(runOptions.pageLimit));
+    return said;
+}
+
 Report SiteRun::report() const
 {
-    return buildReport(data, withoutUserInfo(host.startAddress()), QDateTime::currentDateTime());
+    Report made =
+            buildReport(data, withoutUserInfo(host.startAddress()), QDateTime::currentDateTime());
+    made.notes = notes();
+    return made;
 }
 
 bool SiteRun::saveReport(const QString &path, std::optional<ReportFormat> format,

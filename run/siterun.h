@@ -105,7 +105,17 @@ public:
     // point ends it there. It asks for each address once: the start page's answer is the crawl's
     // first page, a later crawl loads no page again, and the check judges a page the crawl read
     // whole by that answer.
+    //
+    // `crawls` CheckSettings::AllLevels crawls the whole site in one crawl, each page loaded once,
+    // up to the settings' most pages (CheckSettings::maxPages).
     Outcome crawlAndCheck(int crawls);
+
+    // What the run says of itself besides its pages, in the user's words: "certificates of ORIGIN
+    // not verified" when the start's origin is not verified, "stopped at the limit of N pages"
+    // when the last crawl of the whole site stopped there. The report holds them too.
+    QStringList notes() const;
+    // Whether the last crawl of the whole site stopped at the limit of pages.
+    bool stoppedAtLimit() const { return atPageLimit; }
 
     // What the run has found: each listed address with its verdict and the pages it was found
     // on, under the start address without its login.
@@ -135,6 +145,7 @@ private:
     // Force Stop was given since crawlAndCheck() began: the commands clear the stop flag as they
     // start, so the run as a whole keeps its own note.
     bool stopped = false;
+    bool atPageLimit = false;
     QSettings *settingsStore = nullptr;
     QSettings *errorTextStore = nullptr;
     std::function<void(const QString &)> networkWarning;

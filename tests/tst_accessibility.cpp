@@ -220,6 +220,10 @@ void AccessibilityTest::names_optionsControlsNamedByTheirLabels()
             {"txtPassword", "Password:"},
             {"txtCookieFile", "Cookie file:"},
             {"cmdCookieFileBrowse", "Browse\u2026"},
+            {"txtCaFile", "Authorities (CA file):"},
+            {"chkInsecure", "Do not verify the start address's certificate"},
+            {"txtUserAgent", "User agent:"},
+            {"spnCrawlLevels", "Crawl levels:"},
     };
     for (const auto &[control, name] : controls)
         QCOMPARE(accessibleName(dialog.findChild<QWidget *>(control)), QString::fromUtf8(name));

@@ -85,6 +85,55 @@ QStringList addressesOf(const QJsonArray &pages, const QString &field, const QSt
     return addresses;
 }
 
+QString tlsFile(const QString &name)
+{
+    return QFINDTESTDATA(QStringLiteral("data/tls/") + name);
+}
+
+// Two HTTPS servers on two ports of 127.0.0.1 with the same certificate: the start page links to
+// a page of the other.
+struct TlsSite
+{
+    explicit TlsSite(const QString &certificate)
+        : site(QStringLiteral("127.0.0.1"), {tlsFile(certificate), tlsFile("leaf.key")})
+        , other(QStringLiteral("127.0.0.1"), {tlsFile(certificate), tlsFile("leaf.key")})
+    {
+        site.page("/", linksPage({"/a.html", other.url("/ext.html")}));
+        site.page("/a.html", "Fine");
+        other.page("/ext.html", "Fine");
+    }
+    LoopbackServer site;
+    LoopbackServer other;
+};
+
+// An environment variable set for one test, as it was again after.
+class EnvironmentSet final
+{
+public:
+    EnvironmentSet(const char *name, const QString &value)
+        : name(name)
+        , wasSet(qEnvironmentVariableIsSet(name))
+        , old(qgetenv(name))
+    {
+        if (!value.isNull())
+            qputenv(name, value.toUtf8());
+    }
+    ~EnvironmentSet()
+    {
+        if (wasSet)
+            qputenv(name, old);
+        else
+            qunsetenv(name);
+    }
+    EnvironmentSet(const EnvironmentSet &) = delete;
+    EnvironmentSet &operator=(const EnvironmentSet &) = delete;
+
+private:
+    const char *name;
+    bool wasSet;
+    QByteArray old;
+};
+
 } // namespace
 
 class CommandLineTest final : public QObject
@@ -105,6 +154,12 @@ private slots:
     void program_userNeedsPasswordFromEnvironmentOrTerminal();
     void program_reportThatCannotBeWrittenEndsTheRun_data();
     void program_reportThatCannotBeWrittenEndsTheRun();
+    void certificates_trustedOrNotVerified_data();
+    void certificates_trustedOrNotVerified();
+    void insecure_saidInEveryReportButCsv();
+    void userAgent_replacesOurName();
+    void crawlsAll_reachesEveryLevelUpToTheLimit_data();
+    void crawlsAll_reachesEveryLevelUpToTheLimit();
 };
 
 void CommandLineTest::check_findsWhatTheWindowFinds()
@@ -216,6 +271,9 @@ void CommandLineTest::settings_checkedBeforeAnyRequest_data()
     QTest::newRow("per-host") << QStringList {"--per-host", "0"} << "--per-host takes a number";
     QTest::newRow("pause") << QStringList {"--pause", "-1"} << "--pause takes a number";
     QTest::newRow("retry-cap") << QStringList {"--retry-cap", "x"} << "--retry-cap takes a number";
+    QTest::newRow("ambiguous login")
+            << QStringList {"--check", "http://ci:s3cret/x@127.0.0.1:1/"} << "cannot be read";
+    QTest::newRow("max-pages") << QStringList {"--max-pages", "0"} << "--max-pages takes a number";
     QTest::newRow("every setting, sound")
             << QStringList {"--resources", "--fragments", "--strict-redirects",
                             "--header",    "X-Team: web", "--cookies",
@@ -410,6 +468,134 @@ void CommandLineTest::program_reportThatCannotBeWrittenEndsTheRun()
     QCOMPARE(run.status, int(BadUsage));
     QVERIFY2(run.err.contains("No space left on device"), run.err.constData());
     QVERIFY(!QFileInfo("/dev/full").isFile());
+}
+
+void CommandLineTest::certificates_trustedOrNotVerified_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QStringList>("options"); // CA, EMPTY: the test authority, an empty file
+    QTest::addColumn<QString>("variable");    // "NAME=VALUE"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said"); // on standard error, or in the report when it ran
+    QTest::newRow("--ca-file") << "good.pem" << QStringList {"--ca-file", "CA"} << "" << 0 << "";
+    QTest::newRow("CURL_CA_BUNDLE")
+            << "good.pem" << QStringList() << "CURL_CA_BUNDLE=CA" << 0 << "";
+    QTest::newRow("SSL_CERT_FILE") << "good.pem" << QStringList() << "SSL_CERT_FILE=CA" << 0 << "";
+    QTest::newRow("authority unknown")
+            << "good.pem" << QStringList() << "" << 2
+            << "cannot be loaded: certificate issued by an unknown authority";
+    QTest::newRow("--ca-file missing") << "good.pem" << QStringList {"--ca-file", "/none/ca.pem"}
+                                       << "" << 2 << "/none/ca.pem (--ca-file) does not exist";
+    QTest::newRow("--ca-file empty") << "good.pem" << QStringList {"--ca-file", "EMPTY"} << "" << 2
+                                     << "holds no PEM certificate";
+    QTest::newRow("CURL_CA_BUNDLE missing")
+            << "good.pem" << QStringList() << "CURL_CA_BUNDLE=/none/ca.pem" << 2
+            << "/none/ca.pem (CURL_CA_BUNDLE) does not exist";
+    // Another port of the same host is another origin: its certificate is still verified.
+    QTest::newRow("--insecure, its origin only")
+            << "selfsigned.pem" << QStringList {"--insecure"} << "" << 1
+            << "/ext.html\tcertificate is self-signed";
+}
+
+// Certificates are checked against the authorities the user trusts; a CA file that cannot be used
+// is named before any request; --insecure spares the start's origin alone.
+void CommandLineTest::certificates_trustedOrNotVerified()
+{
+    QFETCH(QString, certificate);
+    QFETCH(QStringList, options);
+    QFETCH(QString, variable);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QTemporaryDir folder;
+    QVERIFY(QFile(folder.filePath("empty.pem")).open(QIODevice::WriteOnly));
+    const auto files = [&](QString text) {
+        return text.replace("EMPTY", folder.filePath("empty.pem")).replace("CA", tlsFile("ca.pem"));
+    };
+    for (QString &option : options)
+        option = option == "CA" || option == "EMPTY" ? files(option) : option;
+    const EnvironmentSet curlCaBundle("CURL_CA_BUNDLE", QString());
+    const EnvironmentSet sslCertFile("SSL_CERT_FILE", QString());
+    qunsetenv("CURL_CA_BUNDLE");
+    qunsetenv("SSL_CERT_FILE");
+    std::optional<EnvironmentSet> given;
+    if (!variable.isEmpty())
+        given.emplace(qPrintable(variable.section('=', 0, 0)), files(variable.section('=', 1)));
+    TlsSite site(certificate);
+
+    const Run run = runHere(QStringList {"--check", site.site.url("/")} + options);
+
+    QCOMPARE(run.status, status);
+    QVERIFY2((run.status == 2 ? run.err : run.out).contains(said.toUtf8()),
+             (run.err + run.out).constData());
+    QCOMPARE(site.site.hits("/a.html"), status == 2 ? 0 : 1);
+    if (run.err.contains("does not exist") || run.err.contains("no PEM"))
+        QCOMPARE(site.site.hits("/"), 0);
+}
+
+void CommandLineTest::insecure_saidInEveryReportButCsv()
+{
+    TlsSite site("selfsigned.pem");
+    QUrl start(site.site.url("/"));
+    start.setUserName("ci");
+    start.setPassword("s3cret");
+    const QString said = QStringLiteral("certificates of https://127.0.0.1:%1 not verified")
+                                 .arg(site.site.port());
+
+    for (const char *format : {"text", "json", "html", "junit", "csv"}) {
+        const Run run = runHere({"--check", start.toString(), "--insecure", "--format", format});
+        QCOMPARE(run.status, int(SomethingBroken));
+        QVERIFY2(run.err.contains(said.toUtf8()) && run.err.contains("warning"),
+                 run.err.constData());
+        QCOMPARE(run.out.contains(said.toUtf8()), QByteArray(format) != "csv");
+        QVERIFY(!(run.out + run.err).contains("s3cret"));
+    }
+}
+
+void CommandLineTest::userAgent_replacesOurName()
+{
+    Site site;
+
+    runHere({"--check", site.start(), "--user-agent", "Team-Checker/2"});
+
+    QVERIFY(!site.site.received("User-Agent").isEmpty());
+    for (const QByteArray &sent :
+         site.site.received("User-Agent") + site.other.received("User-Agent"))
+        QCOMPARE(sent, "Team-Checker/2");
+}
+
+void CommandLineTest::crawlsAll_reachesEveryLevelUpToTheLimit_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("deepestLoaded"); // the deepest level whose page was asked for
+    QTest::addColumn<QString>("said");
+    // The seventh level's link, to a page that is missing, is checked.
+    QTest::newRow("all") << QStringList {"--crawls", "all"} << 8 << "";
+    // Three pages crawled, the page the third lists checked, nothing below it asked for.
+    QTest::newRow("--max-pages 3") << QStringList {"--crawls", "all", "--max-pages", "3"} << 3
+                                   << "stopped at the limit of 3 pages";
+}
+
+// A chain of pages seven levels below the start, each also linking back to the start: every level
+// is reached, each page asked for once, until the limit of pages.
+void CommandLineTest::crawlsAll_reachesEveryLevelUpToTheLimit()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, deepestLoaded);
+    QFETCH(QString, said);
+    LoopbackServer site;
+    site.page("/", linksPage({"/1.html"}));
+    for (int level = 1; level <= 7; ++level)
+        site.page(QStringLiteral("/%1.html").arg(level),
+                  linksPage({"/", QStringLiteral("/%1.html").arg(level + 1)}));
+
+    const Run run = runHere(QStringList {"--check", site.url("/"), "--format", "json"} + options);
+
+    QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+    const QJsonObject report = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(report.value("notes").toArray().contains(said), !said.isEmpty());
+    QCOMPARE(site.hits("/"), 1);
+    for (int level = 1; level <= 9; ++level)
+        QCOMPARE(site.hits(QStringLiteral("/%1.html").arg(level)), level <= deepestLoaded ? 1 : 0);
 }
 
 QTEST_MAIN(CommandLineTest)

@@ -39,6 +39,8 @@ private slots:
     void crawl_recordsStartPageAndInternalPages();
     void crawl_secureSiteIsRecorded();
     void crawl_secondRunWithoutNewGoesOneLevelDeeper();
+    void crawl_levelsAPressGoes_data();
+    void crawl_levelsAPressGoes();
     void crawl_duplicateScanLeavesLastEarlierEntrySelected();
     void crawl_countsPastSixteenBits();
     void crawl_spacesOnlyAddressChangesNothing();
@@ -115,6 +117,43 @@ void CrawlTest::crawl_secondRunWithoutNewGoesOneLevelDeeper()
     QCOMPARE(h.entries("lstInternal"), QStringList({at("/a"), at("/b"), at("/c")}));
     QCOMPARE(h.entries("lstExternal"), QStringList({"http://other.test/"}));
     QCOMPARE(h.caption("lblTotal"), "Total links: 4");
+}
+
+void CrawlTest::crawl_levelsAPressGoes_data()
+{
+    QTest::addColumn<int>("levels");
+    QTest::addColumn<QStringList>("first");  // the pages the first press loads
+    QTest::addColumn<QStringList>("second"); // and the second
+    QTest::newRow("1, as ever") << 1 << QStringList {Start, at("/a")}
+                                << QStringList {Start, at("/a"), at("/b")};
+    QTest::newRow("2") << 2 << QStringList {Start, at("/a"), at("/b")}
+                       << QStringList {at("/c"), at("/d")};
+    QTest::newRow("all") << int(CheckSettings::AllLevels)
+                         << QStringList {Start, at("/a"), at("/b"), at("/c"), at("/d"), at("/e")}
+                         << QStringList();
+}
+
+// Beyond one level a press loads each page once, and the next press goes on from there.
+void CrawlTest::crawl_levelsAPressGoes()
+{
+    QFETCH(int, levels);
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, second);
+    WindowHarness h;
+    CheckSettings settings;
+    settings.crawlLevels = levels;
+    h.window.setSettings(settings);
+    const QStringList chain = {Start, at("/a"), at("/b"), at("/c"), at("/d"), at("/e")};
+    for (qsizetype i = 0; i + 1 < chain.size(); ++i)
+        h.documents.setPage(chain.at(i), {chain.at(i + 1)});
+
+    h.crawl(Start);
+    QCOMPARE(h.documents.consumed, first);
+    QCOMPARE(h.documents.requested, first);
+    h.documents.requested.clear();
+    h.documents.consumed.clear();
+    h.crawl(Start);
+    QCOMPARE(h.documents.consumed, second);
 }
 
 void CrawlTest::crawl_duplicateScanLeavesLastEarlierEntrySelected()

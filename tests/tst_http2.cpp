@@ -1,6 +1,7 @@
 #include <net/httpclient.h>
 #include <net/networkpolicy.h>
 #include <net/pagedownload.h>
+#include <support/commandlinerun.h>
 #include <support/hangbound.h>
 #include <support/loopbackclient.h>
 #include <support/loopbackport.h>
@@ -59,6 +60,7 @@ void Http2Test::http2_sharedConnectionsAtMostPerHost()
     constexpr int perHost = 4;
     constexpr int pages = 16;
     LoopbackServer backend;
+    backend.page("/", "<a href=\"/0\">0</a> <a href=\"/1\">1</a>");
     for (int i = 0; i < pages; ++i) {
         backend.page(QStringLiteral("/%1").arg(i), "page");
         backend.delay(QStringLiteral("/%1").arg(i), 500ms);
@@ -140,6 +142,12 @@ void Http2Test::http2_sharedConnectionsAtMostPerHost()
     }
     QCOMPARE(lines, pages);
     QVERIFY2(connections.size() <= perHost, qPrintable(QString::number(connections.size())));
+
+    // The command line checks the same site, behind its private authority, with --ca-file.
+    const Run run = runHere({"--check", QStringLiteral("https://127.0.0.1:%1/").arg(port),
+                             "--ca-file", QFINDTESTDATA("data/tls/ca.pem")});
+    QVERIFY2(run.status == 0, run.err.constData());
+    QVERIFY2(run.out.contains("Internal links: 2"), run.out.constData());
 }
 
 QTEST_GUILESS_MAIN(Http2Test)

@@ -378,25 +378,37 @@ void MainWindowTest::options_changedOnlyByAValidOk_data()
     QTest::addColumn<QString>("accept");
     QTest::addColumn<QString>("exclude");
     QTest::addColumn<QString>("headers");
-    QTest::addColumn<QString>("error"); // empty: the dialog closes
+    QTest::addColumn<QString>("error");  // empty: the dialog closes
+    QTest::addColumn<QString>("caFile"); // CA: the test authority
     const QString headers = "Authorization: Bearer t0ken-s3cret\n\nX-Team: web";
     QTest::newRow("ok") << "cmdOptionsOk"
                         << "403, 429 403"
-                        << "\\.pdf$" << headers << "";
+                        << "\\.pdf$" << headers << ""
+                        << "CA";
     QTest::newRow("cancel") << "cmdOptionsCancel"
                             << "403"
-                            << "x" << headers << "";
+                            << "x" << headers << ""
+                            << "CA";
     QTest::newRow("pattern that does not compile") << "cmdOptionsOk"
                                                    << "403"
-                                                   << "(" << headers << "The exclude pattern \"(\"";
+                                                   << "(" << headers << "The exclude pattern \"(\""
+                                                   << "CA";
     QTest::newRow("status that is no number") << "cmdOptionsOk"
                                               << "4xx"
-                                              << "" << headers << "Accept statuses: \"4xx\"";
+                                              << "" << headers << "Accept statuses: \"4xx\""
+                                              << "CA";
     QTest::newRow("header without a colon") << "cmdOptionsOk"
                                             << ""
                                             << ""
                                             << "Bearer t0ken-s3cret"
-                                            << "A header is written \"Name: value\"";
+                                            << "A header is written \"Name: value\""
+                                            << "CA";
+    QTest::newRow("CA file that does not exist") << "cmdOptionsOk"
+                                                 << ""
+                                                 << ""
+                                                 << ""
+                                                 << "The CA file /none/ca.pem does not exist"
+                                                 << "/none/ca.pem";
 }
 
 // OK keeps what may be kept, at once, for the next start; the headers and the password stay in
@@ -408,6 +420,8 @@ void MainWindowTest::options_changedOnlyByAValidOk()
     QFETCH(QString, exclude);
     QFETCH(QString, headers);
     QFETCH(QString, error);
+    QFETCH(QString, caFile);
+    caFile.replace("CA", QFINDTESTDATA("data/tls/ca.pem"));
     QTemporaryDir profile;
     const QString file = profile.filePath("Skarnel.conf");
     const QString cookies = profile.filePath("cookies.txt");
@@ -436,6 +450,10 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                 dialog.findChild<QLineEdit *>("txtUser")->setText("ci");
                 dialog.findChild<QLineEdit *>("txtPassword")->setText("pa55-s3cret");
                 dialog.findChild<QLineEdit *>("txtCookieFile")->setText(cookies);
+                dialog.findChild<QLineEdit *>("txtCaFile")->setText(caFile);
+                dialog.findChild<QCheckBox *>("chkInsecure")->setChecked(true);
+                dialog.findChild<QLineEdit *>("txtUserAgent")->setText("Team-Checker/2");
+                dialog.findChild<QSpinBox *>("spnCrawlLevels")->setValue(CheckSettings::AllLevels);
             },
             button, &shownError);
     h.trigger("mnuOptions");
@@ -467,10 +485,15 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                             .headers = {"Authorization: Bearer t0ken-s3cret", "X-Team: web"},
                             .user = "ci",
                             .password = "pa55-s3cret",
-                            .cookieFile = cookies};
+                            .cookieFile = cookies,
+                            .caFile = caFile,
+                            .insecure = true,
+                            .userAgent = "Team-Checker/2",
+                            .crawlLevels = CheckSettings::AllLevels};
     QCOMPARE(h.window.settings(), expected);
     expected.headers.clear();
     expected.password.clear();
+    expected.insecure = false;
     QCOMPARE(startedAgain(), expected);
 }
 

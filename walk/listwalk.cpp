@@ -31,8 +31,10 @@ std::vector<QString> upcomingEntries(const ListWalk &walk, qsizetype from, qsize
 
 void walkList(const ListWalk &walk, const EntryWork &work, const EntryWorkAfterYield &afterYield)
 {
-    const qsizetype bound = walk.list.count();
-    for (qsizetype i = 0; i < bound; ++i) {
+    const qsizetype fixedBound = walk.list.count();
+    const auto boundNow = [&] { return walk.growing ? walk.list.count() : fixedBound; };
+    for (qsizetype i = 0; i < boundNow(); ++i) {
+        const qsizetype bound = boundNow();
         if (walk.passOver && i < walk.list.count() && walk.passOver(walk.list.text(i)))
             continue;
         if (!walk.list.setCurrentIndex(i) || walk.stop.isRequested())

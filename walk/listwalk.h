@@ -23,6 +23,8 @@ struct ListWalk
     std::function<void(qsizetype index, qsizetype bound)> progress = {};
     // Entries the walk passes over: not made current, not loaded ahead, not worked on.
     std::function<bool(const QString &address)> passOver = {};
+    // The bound follows the list: entries added meanwhile are visited too.
+    bool growing = false;
 };
 
 // The work on one entry, given the entry's address. It returns whether the walk goes on to the
@@ -32,7 +34,8 @@ using EntryWork = std::function<bool(const QString &address)>;
 using EntryWorkAfterYield = std::function<void(const QString &address)>;
 
 // Walks `walk.list` from its first entry up to the bound fixed here, the number of entries it has
-// now: entries added meanwhile are not visited. At each entry in turn it
+// now: entries added meanwhile are not visited, unless the walk is `growing`. At each entry in turn
+// it
 // - makes the entry current, and ends when there is none there any more (New emptied the list)
 //   or when a stop is requested;
 // - tops up the loads ahead, tells the progress and yields;

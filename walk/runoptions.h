@@ -32,6 +32,10 @@ struct RunOptions
     // it again. Off, the check fetches every page afresh (the user may check an hour after the
     // crawl).
     bool askOnce = false;
+    // The crawl goes on over the pages it lists, level after level, until it lists no new
+    // internal page, each page loaded once; it loads `pageLimit` pages at most.
+    bool wholeSite = false;
+    qsizetype pageLimit = 100000;
 };
 
 } // namespace skarnel

@@ -113,6 +113,9 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
     txtCookieFile = makeLineEdit("txtCookieFile", settings.cookieFile,
                                  QStringLiteral("A cookie file in the Netscape format, as "
                                                 "browsers' extensions and curl write it."));
+    txtSiteUrl = makeLineEdit("txtSiteUrl", settings.siteUrl,
+                              QStringLiteral("A start that is a built folder is read as if "
+                                             "served at this http or https address."));
     auto *browse = named(new QPushButton(QStringLiteral("&Browse\u2026")), "cmdCookieFileBrowse");
     browse->setAutoDefault(false);
     connect(browse, &QPushButton::clicked, this, &OptionsDialog::browseCookieFile);
@@ -151,6 +154,7 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
     cookieRow->addWidget(txtCookieFile);
     cookieRow->addWidget(browse);
     addRow(QStringLiteral("Cookie fil&e:"), txtCookieFile, cookieRow);
+    addRow(QStringLiteral("Si&te address of a folder:"), txtSiteUrl);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(chkResources);
@@ -167,6 +171,9 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
             txtUser,      txtPassword,  txtCookieFile,      browse,     buttons};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
+    // The site address of a folder stands last, below the cookie file.
+    setTabOrder(browse, txtSiteUrl);
+    setTabOrder(txtSiteUrl, buttons);
     chkResources->setFocus(Qt::OtherFocusReason);
 }
 
@@ -188,6 +195,7 @@ CheckSettings OptionsDialog::settings() const
     settings.user = txtUser->text().trimmed();
     settings.password = txtPassword->text();
     settings.cookieFile = txtCookieFile->text().trimmed();
+    settings.siteUrl = txtSiteUrl->text().trimmed();
     return settings;
 }
 

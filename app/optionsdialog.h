@@ -45,6 +45,7 @@ private:
     QLineEdit *txtUser = nullptr;
     QLineEdit *txtPassword = nullptr;
     QLineEdit *txtCookieFile = nullptr;
+    QLineEdit *txtSiteUrl = nullptr;
     QLabel *lblError = nullptr;
 };
 

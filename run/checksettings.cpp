@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QUrl>
 
+#include <folder/builtfolder.h>
+
 namespace skarnel {
 
 namespace {
@@ -91,6 +93,7 @@ constexpr KeptText KeptTexts[] = {
         {"noCrawl", &CheckSettings::noCrawl, true},
         {"user", &CheckSettings::user, false},
         {"cookieFile", &CheckSettings::cookieFile, false},
+        {"siteUrl", &CheckSettings::siteUrl, false},
 };
 
 int keptNumber(const QSettings &store, const QString &key, int fallback, int lowest, int highest)
@@ -173,6 +176,10 @@ std::optional<QString> settingsError(const CheckSettings &settings)
     if (settings.password.contains(QLatin1Char('\n'))
         || settings.password.contains(QLatin1Char('\r')) || settings.password.contains(QChar(0)))
         return QStringLiteral("the password may not hold a line break or a NUL character");
+    if (!settings.siteUrl.isEmpty()) {
+        if (QString error = checkSiteUrl(settings.siteUrl); !error.isEmpty())
+            return QStringLiteral("the site address is %1").arg(error);
+    }
     if (!settings.cookieFile.isEmpty())
         return cookieFileError(settings.cookieFile);
     return std::nullopt;

@@ -49,6 +49,10 @@ struct CheckSettings
     // A Netscape cookie file, read by the network for each run; empty: none.
     QString cookieFile;
 
+    // Where a built folder's pages are read as served, an http or https address; empty: the
+    // stand-in origin. Only a start that names a folder uses it.
+    QString siteUrl;
+
     bool operator==(const CheckSettings &) const = default;
 };
 

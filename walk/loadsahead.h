@@ -91,7 +91,8 @@ public:
             if (isHeld(address))
                 continue;
             const QString host = hostOf(address);
-            if (heldFor(host) >= perHost)
+            // A built folder's files are read on every core, with no network between.
+            if (heldFor(host) >= (host.startsWith(QLatin1String("file:")) ? total : perHost))
                 continue;
             if (std::unique_ptr<Load> load = start(address))
                 held.push_back({address, host, std::move(load)});

@@ -78,10 +78,35 @@ bool isServedScheme(const QUrl &address)
     return address.scheme() == u"http" || address.scheme() == u"https";
 }
 
-// A page's links under the site in their file:// form; the others as they are.
+// Whether the path of a served address, after the site's own, is one that the folder reads as
+// written: no percent-encoding to decode, no empty name and no dot segment to resolve.
+bool isPlainPath(QStringView rest)
+{
+    qsizetype end = 0;
+    while (end < rest.size() && rest[end] != u'?' && rest[end] != u'#')
+        ++end;
+    const QStringView path = rest.first(end);
+    if (path.contains(u'%') || path.contains(u"//"))
+        return false;
+    for (const QStringView name : path.split(u'/')) {
+        if (name == u"." || name == u"..")
+            return false;
+    }
+    return true;
+}
+
+// A page's links under the site in their file:// form; the others as they are. Most are plain
+// paths under the site's address, whose file:// form is the folder's address and the same path.
 QList<FoundLink> shownLinks(const BuiltFolder &folder, QList<FoundLink> links)
 {
+    const QString servedPrefix = folder.site().toString(QUrl::FullyEncoded);
+    const QString shownPrefix = shownAddress(folder, folder.site());
     for (FoundLink &link : links) {
+        if (link.address.startsWith(servedPrefix)
+            && isPlainPath(QStringView(link.address).sliced(servedPrefix.size()))) {
+            link.address = shownPrefix + link.address.sliced(servedPrefix.size());
+            continue;
+        }
         const QUrl address(link.address);
         if (isServedScheme(address) && folder.contains(address))
             link.address = shownAddress(folder, address);

@@ -436,6 +436,7 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                 dialog.findChild<QLineEdit *>("txtUser")->setText("ci");
                 dialog.findChild<QLineEdit *>("txtPassword")->setText("pa55-s3cret");
                 dialog.findChild<QLineEdit *>("txtCookieFile")->setText(cookies);
+                dialog.findChild<QLineEdit *>("txtSiteUrl")->setText("https://docs.example/");
             },
             button, &shownError);
     h.trigger("mnuOptions");
@@ -467,7 +468,8 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                             .headers = {"Authorization: Bearer t0ken-s3cret", "X-Team: web"},
                             .user = "ci",
                             .password = "pa55-s3cret",
-                            .cookieFile = cookies};
+                            .cookieFile = cookies,
+                            .siteUrl = "https://docs.example/"};
     QCOMPARE(h.window.settings(), expected);
     expected.headers.clear();
     expected.password.clear();

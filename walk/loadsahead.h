@@ -91,8 +91,7 @@ public:
             if (isHeld(address))
                 continue;
             const QString host = hostOf(address);
-            // A built folder's files are read on every core, with no network between.
-            if (heldFor(host) >= (host.startsWith(QLatin1String("file:")) ? total : perHost))
+            if (heldFor(host) >= perHost)
                 continue;
             if (std::unique_ptr<Load> load = start(address))
                 held.push_back({address, host, std::move(load)});

@@ -1,17 +1,20 @@
 #include "commandline.h"
 
 #include <html/webaddress.h>
+#include <net/folderpageload.h>
 #include <report/report.h>
 #include <walk/commandhost.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDevice>
 #include <QIODevice>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
+#include <folder/builtfolder.h>
 #include <run/siterun.h>
 #include <termios.h>
 #include <unistd.h>
@@ -274,6 +277,10 @@ const std::vector<OptionRow> &optionTable()
                     &CheckSettings::userAgent),
             numberRow("max-pages", "n", QStringLiteral("With --crawls all, load at most <n> pages"),
                       {1, std::numeric_limits<int>::max()}, &CheckSettings::maxPages),
+            textRow("site-url", "url", QStringLiteral("an http or https address"),
+                    QStringLiteral("Read a built folder given to --check as if served at <url>: "
+                                   "links written in full to it are the folder's."),
+                    &CheckSettings::siteUrl),
     };
     return table;
 }
@@ -531,6 +538,15 @@ std::variant<Request, int> parse(const QStringList &arguments, const CommandLine
         return usageError(caFile.error);
     if (const std::optional<QString> error = settingsError(settings))
         return usageError(*error);
+    // A path, relative or absolute, or a file:// address: a built folder, or a page in one, run
+    // from its file:// address.
+    if (isFolderStart(request.start, true)) {
+        const FolderStart folder =
+                checkFolderStart(request.start, settings.siteUrl, QDir::currentPath());
+        if (!folder.ok())
+            return usageError(QStringLiteral("--check: ") + folder.error);
+        request.start = shownAddress(BuiltFolder(folder.root, folder.site), folder.start);
+    }
     if (!settings.user.isEmpty()) {
         if (qEnvironmentVariableIsSet("SKARNEL_PASSWORD")) {
             settings.password = qEnvironmentVariable("SKARNEL_PASSWORD");

@@ -504,6 +504,12 @@ void MainWindow::endProgress()
 
 void MainWindow::crawl()
 {
+    // A folder that is not there, or a file that is not a page, is said at once.
+    if (const std::optional<QString> error = run.startError()) {
+        QMessageBox::warning(this, QStringLiteral("Crawl"),
+                             error->at(0).toUpper() + error->sliced(1));
+        return;
+    }
     run.crawl();
     endProgress();
 }

@@ -113,6 +113,9 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
     txtCookieFile = makeLineEdit("txtCookieFile", settings.cookieFile,
                                  QStringLiteral("A cookie file in the Netscape format, as "
                                                 "browsers' extensions and curl write it."));
+    txtSiteUrl = makeLineEdit("txtSiteUrl", settings.siteUrl,
+                              QStringLiteral("A start that is a built folder is read as if "
+                                             "served at this http or https address."));
     auto *browse = named(new QPushButton(QStringLiteral("&Browse\u2026")), "cmdCookieFileBrowse");
     browse->setAutoDefault(false);
     connect(browse, &QPushButton::clicked, this, &OptionsDialog::browseCookieFile);
@@ -151,6 +154,7 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
     cookieRow->addWidget(txtCookieFile);
     cookieRow->addWidget(browse);
     addRow(QStringLiteral("Cookie fil&e:"), txtCookieFile, cookieRow);
+    addRow(QStringLiteral("Si&te address of a folder:"), txtSiteUrl);
 
     // Certificates, our name and how far a Crawl press goes.
     txtCaFile = makeLineEdit("txtCaFile", settings.caFile,
@@ -190,8 +194,8 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
             txtUser,      txtPassword,  txtCookieFile,      browse,     buttons};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
-    const QList<QWidget *> after = {browse,       txtCaFile,      chkInsecure,
-                                    txtUserAgent, spnCrawlLevels, buttons};
+    const QList<QWidget *> after = {browse, txtCaFile, chkInsecure,
+                                    txtUserAgent, spnCrawlLevels, txtSiteUrl, buttons};
     for (qsizetype i = 1; i < after.size(); ++i)
         setTabOrder(after.at(i - 1), after.at(i));
     chkResources->setFocus(Qt::OtherFocusReason);
@@ -219,6 +223,7 @@ CheckSettings OptionsDialog::settings() const
     settings.insecure = chkInsecure->isChecked();
     settings.userAgent = txtUserAgent->text().trimmed();
     settings.crawlLevels = spnCrawlLevels->value();
+    settings.siteUrl = txtSiteUrl->text().trimmed();
     return settings;
 }
 

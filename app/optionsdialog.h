@@ -50,6 +50,7 @@ private:
     QCheckBox *chkInsecure = nullptr;
     QLineEdit *txtUserAgent = nullptr;
     QSpinBox *spnCrawlLevels = nullptr;
+    QLineEdit *txtSiteUrl = nullptr;
     QLabel *lblError = nullptr;
 };
 

@@ -2,10 +2,13 @@
 
 namespace skarnel {
 
-bool passesLinkFilter(const QString &address)
+bool passesLinkFilter(const QString &address, bool fileAddresses)
 {
     static const QString http = QStringLiteral("http://");
     static const QString https = QStringLiteral("https://");
+    static const QString file = QStringLiteral("file:///");
+    if (fileAddresses && address.startsWith(file))
+        return address.size() > file.size() && !address.contains(QLatin1Char('#'));
     // The shortest address worth recording is the scheme followed by six characters.
     constexpr qsizetype minimumAfterScheme = 6;
 

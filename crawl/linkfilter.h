@@ -9,8 +9,9 @@ namespace skarnel {
 // A link is recorded when its address begins with "http://" and has at least 13 characters, or
 // begins with "https://" and has at least 14 (the scheme in lower case, as written), and holds no
 // "#". Every other link (other schemes, capitals in the scheme, fragments, bare hosts shorter
-// than that) is passed over.
-bool passesLinkFilter(const QString &address);
+// than that) is passed over. With `fileAddresses` (a site read from a built folder), so is a
+// local file's address, "file:///" and a path, without "#".
+bool passesLinkFilter(const QString &address, bool fileAddresses = false);
 
 enum class LinkKind { Internal, External };
 

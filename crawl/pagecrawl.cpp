@@ -22,7 +22,7 @@ void recordLink(const CommandContext &c, const QString &address)
     // The start address is read afresh for every link: an edit made meanwhile applies from here.
     // A login typed in it is no part of the site's addresses.
     const bool internal =
-            classifyLink(address, withoutUserInfo(c.host.startAddress())) == LinkKind::Internal;
+            classifyLink(address, withoutUserInfo(c.host.siteAddress())) == LinkKind::Internal;
     LinkList &list = internal ? site.internal : site.external;
 
     // Looking for the address leaves the list's last entry selected, as a walk over the list
@@ -57,7 +57,9 @@ void recordFound(const CommandContext &c, const QString &address, AddressKind ki
             fragment = address.sliced(hash + 1);
         }
     }
-    if (!passesLinkFilter(listed))
+    // A site read from a built folder lists its files' addresses.
+    static const QString file = QStringLiteral("file:");
+    if (!passesLinkFilter(listed, c.host.startAddress().startsWith(file)))
         return;
     // Noted before the link is recorded: recording yields, and New may clear the notes.
     c.site.origins.note(listed, pageAddress);

@@ -58,13 +58,13 @@ public:
     PageReaders() { setMaxThreadCount(QThread::idealThreadCount()); }
 };
 
+} // namespace
+
 QThreadPool &pageReaders()
 {
     static PageReaders readers;
     return readers;
 }
-
-} // namespace
 
 AsideReading::AsideReading()
     : shared(std::make_shared<Shared>())

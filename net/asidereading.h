@@ -5,10 +5,15 @@
 #include <memory>
 
 class QObject;
+class QThreadPool;
 
 namespace skarnel {
 
 class PageDownload;
+
+// The threads that read pages, as many as there are cores, shared by every reading of the
+// program: the network's pages read aside and a built folder's files.
+QThreadPool &pageReaders();
 
 // The reading of a downloaded page's links, resources or anchors on a worker thread, so that the
 // window goes on while a page is read (a large page takes a second, a hostile one up to the parse

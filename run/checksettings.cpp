@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QUrl>
 
+#include <folder/builtfolder.h>
+
 namespace skarnel {
 
 namespace {
@@ -95,6 +97,7 @@ constexpr KeptText KeptTexts[] = {
         {"cookieFile", &CheckSettings::cookieFile, false},
         {"caFile", &CheckSettings::caFile, false},
         {"userAgent", &CheckSettings::userAgent, false},
+        {"siteUrl", &CheckSettings::siteUrl, false},
 };
 
 int keptNumber(const QSettings &store, const QString &key, int fallback, int lowest, int highest)
@@ -189,6 +192,10 @@ std::optional<QString> settingsError(const CheckSettings &settings)
     if (settings.password.contains(QLatin1Char('\n'))
         || settings.password.contains(QLatin1Char('\r')) || settings.password.contains(QChar(0)))
         return QStringLiteral("the password may not hold a line break or a NUL character");
+    if (!settings.siteUrl.isEmpty()) {
+        if (QString error = checkSiteUrl(settings.siteUrl); !error.isEmpty())
+            return QStringLiteral("the site address is %1").arg(error);
+    }
     if (!settings.cookieFile.isEmpty()) {
         if (auto error = cookieFileError(settings.cookieFile))
             return error;

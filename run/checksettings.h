@@ -65,6 +65,9 @@ struct CheckSettings
     int crawlLevels = 1;
     // The most pages a crawl of all levels loads.
     int maxPages = DefaultMaxPages;
+    // Where a built folder's pages are read as served, an http or https address; empty: the
+    // stand-in origin. Only a start that names a folder uses it.
+    QString siteUrl;
 
     bool operator==(const CheckSettings &) const = default;
 };

@@ -12,6 +12,7 @@
 #include <walk/eventloop.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QSettings>
 
 #include <memory>
@@ -33,13 +34,42 @@ std::optional<QString> startPageFailure(const PageLoad &load, const RunOptions &
 
 } // namespace
 
+// The face, but for the start address, which is the one start() works out.
+class SiteRun::StartHost final : public CommandHost
+{
+public:
+    explicit StartHost(SiteRun &run)
+        : run(run)
+    {
+    }
+
+    QString startAddress() const override { return run.start().page; }
+    QString siteAddress() const override { return run.start().site; }
+    QString searchedAddress() const override { return run.host.searchedAddress(); }
+    void setBusy(bool busy) override { run.host.setBusy(busy); }
+    void setCrawlEnabled(bool enabled) override { run.host.setCrawlEnabled(enabled); }
+    void setForceStopEnabled(bool enabled) override { run.host.setForceStopEnabled(enabled); }
+    void setCheckEnabled(bool enabled) override { run.host.setCheckEnabled(enabled); }
+    void showPageText(const QString &text) override { run.host.showPageText(text); }
+    void clearPageText() override { run.host.clearPageText(); }
+    void progress(const QString &doing) override { run.host.progress(doing); }
+
+private:
+    SiteRun &run;
+};
+
 SiteRun::SiteRun(const RunServices &services, CommandHost &host)
     : services(services)
     , host(host)
+    , documents(services.documents)
+    , transfer(services.transfer)
+    , startHost(std::make_unique<StartHost>(*this))
 {
     setSettings(checkSettings);
     fillInitialErrorTexts(data.errorTexts);
 }
+
+SiteRun::~SiteRun() = default;
 
 void SiteRun::setSettings(const CheckSettings &settings)
 {
@@ -88,11 +118,47 @@ void SiteRun::keepErrorTexts()
         saveErrorTexts(data.errorTexts, *errorTextStore);
 }
 
+// Worked out again only when the face's start address or the site address has changed: the crawl
+// asks for it at every link.
+const SiteRun::Start &SiteRun::start()
+{
+    const QString typed = host.startAddress();
+    if (typed == started.typed && checkSettings.siteUrl == started.siteUrl && !typed.isNull())
+        return started;
+    started = {.typed = typed,
+               .siteUrl = checkSettings.siteUrl,
+               .page = typed,
+               .site = typed,
+               .folder = std::nullopt,
+               .error = {}};
+    if (isFolderStart(typed, false)) {
+        const FolderStart folder = checkFolderStart(typed, started.siteUrl, QDir::currentPath());
+        if (folder.ok()) {
+            started.folder.emplace(folder.root, folder.site);
+            started.page = shownAddress(*started.folder, folder.start);
+            started.site = shownAddress(*started.folder, started.folder->site());
+        } else {
+            started.error = folder.error;
+        }
+    }
+    documents.setFolder(started.folder);
+    transfer.setFolder(started.folder);
+    return started;
+}
+
+std::optional<QString> SiteRun::startError()
+{
+    if (const QString &error = start().error; !error.isEmpty())
+        return error;
+    return std::nullopt;
+}
+
 CommandContext SiteRun::command()
 {
+    start();
     return {.site = data,
             .stop = stop,
-            .host = host,
+            .host = *startHost,
             .loadAhead = loadAhead,
             .options = runOptions};
 }
@@ -125,7 +191,7 @@ void SiteRun::crawl()
     atPageLimit = false;
     const int levels = checkSettings.crawlLevels;
     if (levels == 1) {
-        runCrawl(command(), services.documents);
+        runCrawl(command(), documents);
         return;
     }
     // Beyond one level each page is loaded once in a press; a later press goes on from there.
@@ -133,11 +199,11 @@ void SiteRun::crawl()
     once.options.askOnce = true;
     if (levels == CheckSettings::AllLevels) {
         once.options.wholeSite = true;
-        atPageLimit = runCrawl(once, services.documents);
+        atPageLimit = runCrawl(once, documents);
         return;
     }
     for (int i = 0; i < levels && !stopped; ++i)
-        runCrawl(once, services.documents);
+        runCrawl(once, documents);
 }
 
 void SiteRun::check()
@@ -146,13 +212,13 @@ void SiteRun::check()
     // that loaded each page once.
     data.heldAnswers.clear();
     prepareNetworkOrWarn();
-    runBrokenLinkCheck(command(), services.transfer);
+    runBrokenLinkCheck(command(), transfer);
 }
 
 void SiteRun::findLinks()
 {
     prepareNetworkOrWarn();
-    findReferringPages(command(), services.documents);
+    findReferringPages(command(), documents);
 }
 
 void SiteRun::forceStop()
@@ -172,11 +238,11 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
 
     CommandContext once = command();
     once.options.askOnce = true;
-    const QString start = host.startAddress();
-    std::unique_ptr<PageLoad> startPage = services.documents.load(
-            start, {.mode = LoadMode::Page,
-                    .reading = {.resources = runOptions.resources, .anchors = runOptions.fragments},
-                    .waitOutBusy = true});
+    std::unique_ptr<PageLoad> startPage = documents.load(
+            start().page,
+            {.mode = LoadMode::Page,
+             .reading = {.resources = runOptions.resources, .anchors = runOptions.fragments},
+             .waitOutBusy = true});
     while (!startPage->isDone() && !stopped)
         sleepUntilNextEvent();
     if (!startPage->isDone())
@@ -188,12 +254,12 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
     atPageLimit = false;
     if (crawls == CheckSettings::AllLevels) {
         once.options.wholeSite = true;
-        atPageLimit = runCrawl(once, services.documents, std::move(startPage));
+        atPageLimit = runCrawl(once, documents, std::move(startPage));
     }
     for (int i = 0; i < crawls && !stopped; ++i)
-        runCrawl(once, services.documents, std::move(startPage));
+        runCrawl(once, documents, std::move(startPage));
     if (!stopped)
-        runBrokenLinkCheck(once, services.transfer);
+        runBrokenLinkCheck(once, transfer);
     return {stopped ? End::Stopped : End::Done, {}};
 }
 
@@ -211,8 +277,10 @@ QStringList SiteRun::notes() const
 
 Report SiteRun::report() const
 {
-    Report made =
-            buildReport(data, withoutUserInfo(host.startAddress()), QDateTime::currentDateTime());
+    // A built folder's start as its file:// address, as the lists show its pages.
+    const QString typed = host.startAddress();
+    const QString shown = typed == started.typed && started.folder ? started.page : typed;
+    Report made = buildReport(data, withoutUserInfo(shown), QDateTime::currentDateTime());
     made.notes = notes();
     return made;
 }

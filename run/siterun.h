@@ -1,5 +1,6 @@
 #pragma once
 
+#include <net/folderpageload.h>
 #include <report/report.h>
 #include <walk/runoptions.h>
 #include <walk/stopflag.h>
@@ -11,6 +12,7 @@
 #include <site/sitemodel.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QSettings;
@@ -43,6 +45,7 @@ public:
     // `host` is the face the commands run under; it and the services outlive the run. The error
     // texts start as the two the program starts with, "404" and "page not found".
     SiteRun(const RunServices &services, CommandHost &host);
+    ~SiteRun();
     SiteRun(const SiteRun &) = delete;
     SiteRun &operator=(const SiteRun &) = delete;
 
@@ -79,6 +82,10 @@ public:
     {
         networkWarning = std::move(warn);
     }
+
+    // What is wrong with the start address the face holds when it names a built folder (a path or a
+    // file:// address): no such folder, a file that is not HTML; nothing for a web address.
+    std::optional<QString> startError();
 
     // The window's commands: Crawl, Check broken links, Find links and Force Stop.
     void crawl();
@@ -127,6 +134,22 @@ public:
                     QString *error = nullptr) const;
 
 private:
+    // The start as the commands take it. A web address is used as the face holds it. A built
+    // folder (a path or a file:// address) starts at the file:// address of its start page, the
+    // site ends at the folder's, and the loads read the folder's files.
+    struct Start
+    {
+        // What the face held, and the site address, when this was worked out.
+        QString typed;
+        QString siteUrl;
+        QString page;
+        QString site;
+        std::optional<BuiltFolder> folder;
+        QString error;
+    };
+    class StartHost;
+    const Start &start();
+
     CommandContext command();
     // Hands the network its policy for the start address held now; why the cookie file could not
     // be read, when it could not.
@@ -136,6 +159,12 @@ private:
 
     RunServices services;
     CommandHost &host;
+    // The services' loaders, and a built folder's files when the start is one.
+    FolderLoader documents;
+    FolderLoader transfer;
+    Start started;
+    // The face as the commands see it: its start address worked out by start().
+    std::unique_ptr<StartHost> startHost;
     SiteModel data;
     StopFlag stop;
     CheckSettings checkSettings;

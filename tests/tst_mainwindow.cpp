@@ -454,6 +454,7 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                 dialog.findChild<QCheckBox *>("chkInsecure")->setChecked(true);
                 dialog.findChild<QLineEdit *>("txtUserAgent")->setText("Team-Checker/2");
                 dialog.findChild<QSpinBox *>("spnCrawlLevels")->setValue(CheckSettings::AllLevels);
+                dialog.findChild<QLineEdit *>("txtSiteUrl")->setText("https://docs.example/");
             },
             button, &shownError);
     h.trigger("mnuOptions");
@@ -489,7 +490,8 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                             .caFile = caFile,
                             .insecure = true,
                             .userAgent = "Team-Checker/2",
-                            .crawlLevels = CheckSettings::AllLevels};
+                            .crawlLevels = CheckSettings::AllLevels,
+                            .siteUrl = "https://docs.example/"};
     QCOMPARE(h.window.settings(), expected);
     expected.headers.clear();
     expected.password.clear();

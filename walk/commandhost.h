@@ -13,6 +13,9 @@ public:
     // The start address, as the address box holds it now: read afresh at every use, so that an
     // edit made while a command runs applies from its next use.
     virtual QString startAddress() const = 0;
+    // Where the site ends: an address that begins with it is internal. The start address, but
+    // for a site read from a built folder started at one of its files: the folder.
+    virtual QString siteAddress() const { return startAddress(); }
     // The address the search looks for, read afresh at every page.
     virtual QString searchedAddress() const { return {}; }
 

@@ -152,19 +152,32 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
     cookieRow->addWidget(browse);
     addRow(QStringLiteral("Cookie fil&e:"), txtCookieFile, cookieRow);
 
+    chkRobots = named(new QCheckBox(QStringLiteral("Keep out of what robots.&txt forbids")),
+                      "chkRobots",
+                      QStringLiteral("Each site's robots.txt is read: the addresses it forbids are "
+                                     "listed, not fetched, and its Crawl-delay is waited."));
+    chkRobots->setChecked(settings.robots);
+    txtSitemap = makeLineEdit("txtSitemap", settings.sitemap,
+                              QStringLiteral("A sitemap's address, or auto: the site's pages it "
+                                             "lists are crawled and checked too."));
+    addRow(QStringLiteral("Site&map:"), txtSitemap);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(chkResources);
     layout->addWidget(chkFragments);
     layout->addWidget(chkStrictRedirects);
+    layout->addWidget(chkRobots);
     layout->addLayout(form);
     layout->addWidget(lblError);
     layout->addWidget(buttons);
 
     // Top to bottom, as the controls stand.
-    const QList<QWidget *> order = {
+    QList<QWidget *> order = {
             chkResources, chkFragments, chkStrictRedirects, spnPerHost, spnPause,
             spnRetryCap,  txtAccept,    txtExclude,         txtNoCrawl, txtHeaders,
             txtUser,      txtPassword,  txtCookieFile,      browse,     buttons};
+    order.insert(order.indexOf(spnPerHost), chkRobots);
+    order.insert(order.indexOf(buttons), txtSitemap);
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
     chkResources->setFocus(Qt::OtherFocusReason);
@@ -188,6 +201,8 @@ CheckSettings OptionsDialog::settings() const
     settings.user = txtUser->text().trimmed();
     settings.password = txtPassword->text();
     settings.cookieFile = txtCookieFile->text().trimmed();
+    settings.robots = chkRobots->isChecked();
+    settings.sitemap = txtSitemap->text().trimmed();
     return settings;
 }
 

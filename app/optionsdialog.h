@@ -45,6 +45,8 @@ private:
     QLineEdit *txtUser = nullptr;
     QLineEdit *txtPassword = nullptr;
     QLineEdit *txtCookieFile = nullptr;
+    QCheckBox *chkRobots = nullptr;
+    QLineEdit *txtSitemap = nullptr;
     QLabel *lblError = nullptr;
 };
 

@@ -213,6 +213,8 @@ QByteArray text(const Report &report)
                + QStringLiteral("\tfound on ") + oneLine(foundOnText(page)) + QLatin1Char('\n');
     }
     out += countsLine(report.counts) + QLatin1Char('\n');
+    for (const QString &note : report.notes)
+        out += oneLine(note) + QLatin1Char('\n');
     return out.toUtf8();
 }
 
@@ -245,6 +247,8 @@ QByteArray json(const Report &report)
     root.insert(QStringLiteral("time"), isoTime(report.time));
     root.insert(QStringLiteral("counts"), counts);
     root.insert(QStringLiteral("pages"), pages);
+    if (!report.notes.isEmpty())
+        root.insert(QStringLiteral("notes"), QJsonArray::fromStringList(report.notes));
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -332,6 +336,12 @@ QByteArray html(const Report &report)
                    .arg(c.external)
                    .arg(c.total)
                    .arg(c.broken);
+    if (!report.notes.isEmpty()) {
+        out += QStringLiteral("<ul class=\"notes\">\n");
+        for (const QString &note : report.notes)
+            out += QStringLiteral("<li>%1</li>\n").arg(escaped(note));
+        out += QStringLiteral("</ul>\n");
+    }
     out += htmlTable(report, true);
     out += htmlTable(report, false);
     out += QStringLiteral("</body>\n</html>\n");
@@ -442,7 +452,8 @@ QByteArray junit(const Report &report)
     }
 
     xml.writeTextElement(QStringLiteral("system-out"), QString());
-    xml.writeTextElement(QStringLiteral("system-err"), QString());
+    xml.writeTextElement(QStringLiteral("system-err"),
+                         xmlText(report.notes.join(QLatin1Char('\n'))));
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();

@@ -51,6 +51,9 @@ struct Report
     // The internal list, then the external one, each in list order; an address whose fragment
     // names no anchor on its page has a row of its own, "PAGE#id", right after the page's row.
     QList<ReportPage> pages;
+    // Lines the user must read besides the pages ("sitemap ADDRESS: REASON"); the text, JSON,
+    // HTML and JUnit formats hold them, CSV, one row an address, does not.
+    QStringList notes;
 };
 
 // The report of what `site` holds now, the counts as its counters have them: one page a listed

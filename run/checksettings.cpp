@@ -79,6 +79,7 @@ constexpr KeptSwitch KeptSwitches[] = {
         {"resources", &CheckSettings::resources},
         {"fragments", &CheckSettings::fragments},
         {"strictRedirects", &CheckSettings::strictRedirects},
+        {"robots", &CheckSettings::robots},
 };
 constexpr KeptNumber KeptNumbers[] = {
         {"perHost", &CheckSettings::perHost, CheckSettings::FewestPerHost,
@@ -91,6 +92,7 @@ constexpr KeptText KeptTexts[] = {
         {"noCrawl", &CheckSettings::noCrawl, true},
         {"user", &CheckSettings::user, false},
         {"cookieFile", &CheckSettings::cookieFile, false},
+        {"sitemap", &CheckSettings::sitemap, false},
 };
 
 int keptNumber(const QSettings &store, const QString &key, int fallback, int lowest, int highest)
@@ -173,6 +175,14 @@ std::optional<QString> settingsError(const CheckSettings &settings)
     if (settings.password.contains(QLatin1Char('\n'))
         || settings.password.contains(QLatin1Char('\r')) || settings.password.contains(QChar(0)))
         return QStringLiteral("the password may not hold a line break or a NUL character");
+    if (const QString &sitemap = settings.sitemap; !sitemap.isEmpty() && sitemap != sitemapAuto) {
+        const QUrl address(sitemap, QUrl::StrictMode);
+        const QString scheme = address.scheme().toLower();
+        if (!address.isValid() || address.host().isEmpty()
+            || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+            return QStringLiteral("the sitemap '%1' is neither an http(s) address nor 'auto'")
+                    .arg(sitemap);
+    }
     if (!settings.cookieFile.isEmpty())
         return cookieFileError(settings.cookieFile);
     return std::nullopt;

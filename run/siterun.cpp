@@ -14,6 +14,9 @@
 #include <QDateTime>
 #include <QSettings>
 
+#include <run/robotsgate.h>
+#include <run/sitemappages.h>
+
 #include <memory>
 
 namespace skarnel {
@@ -36,9 +39,35 @@ std::optional<QString> startPageFailure(const PageLoad &load, const RunOptions &
 SiteRun::SiteRun(const RunServices &services, CommandHost &host)
     : services(services)
     , host(host)
+    , gate(std::make_unique<RobotsGate>(services.documents))
+    , gatedDocuments(std::make_unique<GatedLoader>(*gate, services.documents))
+    , gatedTransfer(std::make_unique<GatedLoader>(*gate, services.transfer))
 {
     setSettings(checkSettings);
     fillInitialErrorTexts(data.errorTexts);
+}
+
+SiteRun::~SiteRun() = default;
+
+PageLoader &SiteRun::documents()
+{
+    return checkSettings.robots ? *gatedDocuments : services.documents;
+}
+
+PageLoader &SiteRun::transfer()
+{
+    return checkSettings.robots ? *gatedTransfer : services.transfer;
+}
+
+void SiteRun::beginSite()
+{
+    if (checkSettings.sitemap.isEmpty())
+        return;
+    const SitemapRun sitemaps {.site = data,
+                               .start = withoutUserInfo(host.startAddress()),
+                               .sitemap = checkSettings.sitemap,
+                               .stopRequested = [this] { return stopped; }};
+    runNotes = addSitemapPages(sitemaps, documents(), *gate);
 }
 
 void SiteRun::setSettings(const CheckSettings &settings)
@@ -117,19 +146,28 @@ void SiteRun::prepareNetworkOrWarn()
 void SiteRun::crawl()
 {
     prepareNetworkOrWarn();
-    runCrawl(command(), services.documents);
+    if (data.internal.count() == 0 && data.external.count() == 0
+        && !host.startAddress().trimmed().isEmpty()) {
+        stopped = false;
+        gate->forget();
+        runNotes.clear();
+        beginSite();
+        if (!runNotes.isEmpty() && networkWarning)
+            networkWarning(runNotes.join(QLatin1Char('\n')));
+    }
+    runCrawl(command(), documents());
 }
 
 void SiteRun::check()
 {
     prepareNetworkOrWarn();
-    runBrokenLinkCheck(command(), services.transfer);
+    runBrokenLinkCheck(command(), transfer());
 }
 
 void SiteRun::findLinks()
 {
     prepareNetworkOrWarn();
-    findReferringPages(command(), services.documents);
+    findReferringPages(command(), documents());
 }
 
 void SiteRun::forceStop()
@@ -150,7 +188,9 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
     CommandContext once = command();
     once.options.askOnce = true;
     const QString start = host.startAddress();
-    std::unique_ptr<PageLoad> startPage = services.documents.load(
+    gate->forget();
+    runNotes.clear();
+    std::unique_ptr<PageLoad> startPage = documents().load(
             start, {.mode = LoadMode::Page,
                     .reading = {.resources = runOptions.resources, .anchors = runOptions.fragments},
                     .waitOutBusy = true});
@@ -158,20 +198,28 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
         sleepUntilNextEvent();
     if (!startPage->isDone())
         return {End::Stopped, {}};
+    if (startPage->keptOut())
+        return {End::Disallowed, startPage->failureReason()};
     if (std::optional<QString> failure = startPageFailure(*startPage, runOptions))
         return {End::NotLoaded, *failure};
+    beginSite();
+    if (!runNotes.isEmpty() && networkWarning)
+        networkWarning(runNotes.join(QLatin1Char('\n')));
 
     // The start page's answer is the first crawl's first page.
     for (int i = 0; i < crawls && !stopped; ++i)
-        runCrawl(once, services.documents, std::move(startPage));
+        runCrawl(once, documents(), std::move(startPage));
     if (!stopped)
-        runBrokenLinkCheck(once, services.transfer);
+        runBrokenLinkCheck(once, transfer());
     return {stopped ? End::Stopped : End::Done, {}};
 }
 
 Report SiteRun::report() const
 {
-    return buildReport(data, withoutUserInfo(host.startAddress()), QDateTime::currentDateTime());
+    Report built =
+            buildReport(data, withoutUserInfo(host.startAddress()), QDateTime::currentDateTime());
+    built.notes = runNotes;
+    return built;
 }
 
 bool SiteRun::saveReport(const QString &path, std::optional<ReportFormat> format,

@@ -11,6 +11,7 @@
 #include <site/sitemodel.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QSettings;
@@ -19,6 +20,7 @@ namespace skarnel {
 
 class CommandHost;
 class PageLoader;
+class RobotsGate;
 struct CommandContext;
 
 // The network a run works through, as the program builds it.
@@ -43,6 +45,7 @@ public:
     // `host` is the face the commands run under; it and the services outlive the run. The error
     // texts start as the two the program starts with, "404" and "page not found".
     SiteRun(const RunServices &services, CommandHost &host);
+    ~SiteRun();
     SiteRun(const SiteRun &) = delete;
     SiteRun &operator=(const SiteRun &) = delete;
 
@@ -75,6 +78,7 @@ public:
 
     // Told, before a command's first request, why the cookie file could not be read; the command
     // then runs without cookies. The command line never gets there: crawlAndCheck() ends first.
+    // Also told, once a crawl has read the sitemaps, the lines of notes() that it added.
     void onNetworkWarning(std::function<void(const QString &)> warn)
     {
         networkWarning = std::move(warn);
@@ -94,6 +98,8 @@ public:
             Stopped,   // a stop was requested: the data holds what was found so far
             NotLoaded, // the start page cannot be loaded; nothing was crawled
             BadPolicy, // the network policy cannot be made (a cookie file gone since it was read)
+            // robots.txt is kept to and forbids the start page; nothing was crawled
+            Disallowed,
         };
         End end = End::Done;
         // Why, for NotLoaded and BadPolicy, in the user's words; never a login.
@@ -106,6 +112,10 @@ public:
     // first page, a later crawl loads no page again, and the check judges a page the crawl read
     // whole by that answer.
     Outcome crawlAndCheck(int crawls);
+
+    // What the user must read besides the lists: each sitemap that could not be read, the sitemap
+    // addresses that are not of this site. A crawl of an empty site starts them afresh.
+    const QStringList &notes() const { return runNotes; }
 
     // What the run has found: each listed address with its verdict and the pages it was found
     // on, under the start address without its login.
@@ -123,6 +133,12 @@ private:
     std::optional<QString> prepareNetwork();
     void prepareNetworkOrWarn();
     void keepErrorTexts();
+    // A crawl of a site not yet crawled: the sitemaps' pages join the internal list, and notes()
+    // tell what could not be read.
+    void beginSite();
+    // The loaders of the commands: through robots.txt when it is kept to.
+    PageLoader &documents();
+    PageLoader &transfer();
 
     RunServices services;
     CommandHost &host;
@@ -138,6 +154,10 @@ private:
     QSettings *settingsStore = nullptr;
     QSettings *errorTextStore = nullptr;
     std::function<void(const QString &)> networkWarning;
+    std::unique_ptr<RobotsGate> gate;
+    std::unique_ptr<PageLoader> gatedDocuments;
+    std::unique_ptr<PageLoader> gatedTransfer;
+    QStringList runNotes;
 };
 
 } // namespace skarnel

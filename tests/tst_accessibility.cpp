@@ -220,6 +220,8 @@ void AccessibilityTest::names_optionsControlsNamedByTheirLabels()
             {"txtPassword", "Password:"},
             {"txtCookieFile", "Cookie file:"},
             {"cmdCookieFileBrowse", "Browse\u2026"},
+            {"chkRobots", "Keep out of what robots.txt forbids"},
+            {"txtSitemap", "Sitemap:"},
     };
     for (const auto &[control, name] : controls)
         QCOMPARE(accessibleName(dialog.findChild<QWidget *>(control)), QString::fromUtf8(name));

@@ -216,6 +216,7 @@ void CommandLineTest::settings_checkedBeforeAnyRequest_data()
     QTest::newRow("per-host") << QStringList {"--per-host", "0"} << "--per-host takes a number";
     QTest::newRow("pause") << QStringList {"--pause", "-1"} << "--pause takes a number";
     QTest::newRow("retry-cap") << QStringList {"--retry-cap", "x"} << "--retry-cap takes a number";
+    QTest::newRow("sitemap") << QStringList {"--sitemap", "file:///tmp/s.xml"} << "the sitemap";
     QTest::newRow("every setting, sound")
             << QStringList {"--resources", "--fragments", "--strict-redirects",
                             "--header",    "X-Team: web", "--cookies",

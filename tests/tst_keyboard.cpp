@@ -157,10 +157,11 @@ void KeyboardTest::options_tabVisitsEveryControlTopToBottom()
             break;
     }
     QCOMPARE(visited, QStringList({"chkResources", "chkFragments", "chkStrictRedirects",
-                                   "spnPerHost", "spnPause", "spnRetryCap", "txtAccept",
-                                   "txtExclude", "txtNoCrawl", "txtHeaders", "txtUser",
-                                   "txtPassword", "txtCookieFile", "cmdCookieFileBrowse",
-                                   "cmdOptionsOk", "cmdOptionsCancel", "chkResources"}));
+                                   "chkRobots", "spnPerHost", "spnPause", "spnRetryCap",
+                                   "txtAccept", "txtExclude", "txtNoCrawl", "txtHeaders",
+                                   "txtUser", "txtPassword", "txtCookieFile",
+                                   "cmdCookieFileBrowse", "txtSitemap", "cmdOptionsOk",
+                                   "cmdOptionsCancel", "chkResources"}));
 }
 
 void KeyboardTest::menus_f10OpensFileMenuWithFirstEntryChosen()

@@ -436,6 +436,8 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                 dialog.findChild<QLineEdit *>("txtUser")->setText("ci");
                 dialog.findChild<QLineEdit *>("txtPassword")->setText("pa55-s3cret");
                 dialog.findChild<QLineEdit *>("txtCookieFile")->setText(cookies);
+                dialog.findChild<QCheckBox *>("chkRobots")->setChecked(true);
+                dialog.findChild<QLineEdit *>("txtSitemap")->setText("auto");
             },
             button, &shownError);
     h.trigger("mnuOptions");
@@ -467,7 +469,9 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                             .headers = {"Authorization: Bearer t0ken-s3cret", "X-Team: web"},
                             .user = "ci",
                             .password = "pa55-s3cret",
-                            .cookieFile = cookies};
+                            .cookieFile = cookies,
+                            .robots = true,
+                            .sitemap = "auto"};
     QCOMPARE(h.window.settings(), expected);
     expected.headers.clear();
     expected.password.clear();

@@ -147,8 +147,9 @@ QString originKey(const QUrl &url)
     if (!url.isValid() || url.host().isEmpty()
         || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return {};
-    return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery
-                        | QUrl::RemoveFragment)
+    return url
+            .adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery
+                      | QUrl::RemoveFragment)
             .toString(QUrl::FullyEncoded);
 }
 
@@ -170,11 +171,11 @@ std::shared_ptr<RobotsGate::Origin> RobotsGate::originOf(const QString &address)
     std::shared_ptr<Origin> &origin = origins[key];
     if (!origin) {
         origin = std::make_shared<Origin>(reader, url.host());
-        origin->reading = reader.load(key + QStringLiteral("/robots.txt"),
-                                      {.mode = LoadMode::Bytes,
-                                       .waitOutBusy = true,
-                                       .bodyCap = robotsReadCap,
-                                       .redirectCap = robotsRedirects});
+        origin->reading =
+                reader.load(key + QStringLiteral("/robots.txt"), {.mode = LoadMode::Bytes,
+                                                                  .waitOutBusy = true,
+                                                                  .bodyCap = robotsReadCap,
+                                                                  .redirectCap = robotsRedirects});
     }
     return origin;
 }

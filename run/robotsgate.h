@@ -1,10 +1,11 @@
 #pragma once
 
 #include <net/pageload.h>
-#include <robots/robotstxt.h>
 
 #include <QHash>
 #include <QString>
+
+#include <robots/robotstxt.h>
 
 #include <memory>
 

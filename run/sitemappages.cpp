@@ -3,14 +3,14 @@
 #include "robotsgate.h"
 
 #include <crawl/linkfilter.h>
-#include <run/checksettings.h>
 #include <net/pageload.h>
-#include <sitemap/sitemapreader.h>
 #include <walk/eventloop.h>
 
 #include <QUrl>
 
+#include <run/checksettings.h>
 #include <site/sitemodel.h>
+#include <sitemap/sitemapreader.h>
 
 #include <memory>
 #include <utility>
@@ -93,8 +93,8 @@ QStringList addSitemapPages(const SitemapRun &run, PageLoader &loader, RobotsGat
             continue;
         }
         if (load->outcome() == LoadOutcome::Capped) {
-            notes.append(sitemapErrorLine(sitemap.address,
-                                          QStringLiteral("larger than %1 bytes").arg(limits.bytes)));
+            notes.append(sitemapErrorLine(
+                    sitemap.address, QStringLiteral("larger than %1 bytes").arg(limits.bytes)));
             continue;
         }
         SitemapReader reader(sitemap.address, sitemap.namedByIndex, limits);
@@ -109,14 +109,12 @@ QStringList addSitemapPages(const SitemapRun &run, PageLoader &loader, RobotsGat
         }
         qsizetype foreign = 0;
         for (const QString &address : reader.addresses()) {
-            if (passesLinkFilter(address)
-                && classifyLink(address, run.start) == LinkKind::Internal
+            if (passesLinkFilter(address) && classifyLink(address, run.start) == LinkKind::Internal
                 && !QUrl(address).isLocalFile()) {
                 recordPage(run.site, address, sitemap.address);
             } else if (++foreign <= namedForeign) {
-                notes.append(sitemapErrorLine(sitemap.address,
-                                              QStringLiteral("%1 is not of this site")
-                                                      .arg(address)));
+                notes.append(sitemapErrorLine(
+                        sitemap.address, QStringLiteral("%1 is not of this site").arg(address)));
             }
         }
         if (foreign > namedForeign)

@@ -154,6 +154,9 @@ void SiteRun::crawl()
         beginSite();
         if (!runNotes.isEmpty() && networkWarning)
             networkWarning(runNotes.join(QLatin1Char('\n')));
+        // Force Stop while the sitemaps were read ends the crawl before it begins.
+        if (stopped)
+            return;
     }
     runCrawl(command(), documents());
 }

@@ -156,12 +156,12 @@ void KeyboardTest::options_tabVisitsEveryControlTopToBottom()
         if (visited.last() == visited.first())
             break;
     }
-    QCOMPARE(visited, QStringList({"chkResources", "chkFragments", "chkStrictRedirects",
-                                   "chkRobots", "spnPerHost", "spnPause", "spnRetryCap",
-                                   "txtAccept", "txtExclude", "txtNoCrawl", "txtHeaders",
-                                   "txtUser", "txtPassword", "txtCookieFile",
-                                   "cmdCookieFileBrowse", "txtSitemap", "cmdOptionsOk",
-                                   "cmdOptionsCancel", "chkResources"}));
+    QCOMPARE(visited,
+             QStringList({"chkResources", "chkFragments", "chkStrictRedirects", "chkRobots",
+                          "spnPerHost", "spnPause", "spnRetryCap", "txtAccept", "txtExclude",
+                          "txtNoCrawl", "txtHeaders", "txtUser", "txtPassword", "txtCookieFile",
+                          "cmdCookieFileBrowse", "txtSitemap", "cmdOptionsOk", "cmdOptionsCancel",
+                          "chkResources"}));
 }
 
 void KeyboardTest::menus_f10OpensFileMenuWithFirstEntryChosen()

@@ -66,16 +66,16 @@ void SiteFilesTest::robots_data()
 {
     QTest::addColumn<int>("robotsStatus"); // 0: no robots.txt (404)
     QTest::addColumn<QByteArray>("robotsTxt");
-    QTest::addColumn<int>("exitStatus");
+    QTest::addColumn<int>("exitStatus"); // 1: the refused link is broken
     QTest::addColumn<QString>("privateResult");
 
     const QByteArray rules = "User-agent: *\nDisallow: /private\n";
     QTest::newRow("disallowed: listed, never asked")
-            << 200 << rules << 0 << "not checked: disallowed by robots.txt";
-    QTest::newRow("4xx allows everything") << 0 << rules << 0 << "ok: ";
+            << 200 << rules << 1 << "not checked: disallowed by robots.txt";
+    QTest::newRow("4xx allows everything") << 0 << rules << 1 << "ok: ";
     QTest::newRow("5xx disallows the origin") << 503 << rules << 2 << "";
-    QTest::newRow("disallowed start page") << 200 << QByteArray("User-agent: Skarnel\nDisallow: /\n")
-                                           << 2 << "";
+    QTest::newRow("disallowed start page")
+            << 200 << QByteArray("User-agent: Skarnel\nDisallow: /\n") << 2 << "";
 }
 
 void SiteFilesTest::robots()
@@ -86,15 +86,17 @@ void SiteFilesTest::robots()
     QFETCH(QString, privateResult);
 
     LoopbackServer site;
-    site.page("/", links({"/a.html", "/private/p.html", "/private"}));
+    // A dead host keeps its own failure: it is not disallowed.
+    const QString refused = LoopbackServer::refusedUrl("/private/r.html");
+    site.page("/", links({"/a.html", "/private/p.html", "/private", refused}));
     site.page("/a.html", links({"/private/q.html?x=1"}));
     for (const char *path : {"/private", "/private/p.html", "/private/q.html"})
         site.page(path, links({}));
     if (robotsStatus != 0)
         site.page("/robots.txt", robotsTxt, "text/plain", robotsStatus);
 
-    const Run run = runHere({"--check", site.url("/"), "--robots", "--crawls", "2", "--format",
-                             "json"});
+    const Run run =
+            runHere({"--check", site.url("/"), "--robots", "--crawls", "2", "--format", "json"});
     QCOMPARE(run.status, exitStatus);
     QCOMPARE(site.hits("/robots.txt"), 1);
     if (exitStatus == 2) {
@@ -104,6 +106,9 @@ void SiteFilesTest::robots()
     }
     const QHash<QString, QString> results = resultsOf(run);
     QCOMPARE(results.value(site.url("/a.html")), QStringLiteral("ok: "));
+    QVERIFY2(results.value(refused).startsWith("broken: ")
+                     && !results.value(refused).contains("robots"),
+             qPrintable(results.value(refused)));
     for (const char *path : {"/private", "/private/p.html", "/private/q.html?x=1"})
         QCOMPARE(results.value(site.url(path)), privateResult);
     const int privateHits =

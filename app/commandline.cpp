@@ -281,6 +281,15 @@ const std::vector<OptionRow> &optionTable()
                     QStringLiteral("Read a built folder given to --check as if served at <url>: "
                                    "links written in full to it are the folder's."),
                     &CheckSettings::siteUrl),
+            switchRow("robots",
+                      QStringLiteral("Keep out of what each site's robots.txt forbids, and wait "
+                                     "its Crawl-delay between requests."),
+                      &CheckSettings::robots),
+            textRow("sitemap", "url", QStringLiteral("a sitemap address or 'auto'"),
+                    QStringLiteral("Add the site's pages that the sitemap at <url> lists to the "
+                                   "first level; 'auto': the sitemaps robots.txt names, else "
+                                   "/sitemap.xml."),
+                    &CheckSettings::sitemap),
     };
     return table;
 }
@@ -620,11 +629,18 @@ int run(const Request &request, const CommandLineServices &io)
         put(io.err, QStringLiteral("skarnel: %1\n").arg(outcome.reason));
         return BadUsage;
     }
+    if (outcome.end == End::Disallowed) {
+        put(io.err, QStringLiteral("skarnel: the start page %1 is disallowed by robots.txt\n")
+                            .arg(withoutUserInfo(request.start)));
+        return BadUsage;
+    }
     if (outcome.end == End::NotLoaded) {
         put(io.err, QStringLiteral("skarnel: the start page %1 cannot be loaded: %2\n")
                             .arg(withoutUserInfo(request.start), outcome.reason));
         return BadUsage;
     }
+    for (const QString &note : run.notes())
+        put(io.err, QStringLiteral("skarnel: %1\n").arg(note));
 
     if (request.output.isEmpty()) {
         const QByteArray report =

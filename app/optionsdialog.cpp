@@ -154,14 +154,13 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
     cookieRow->addWidget(txtCookieFile);
     cookieRow->addWidget(browse);
     addRow(QStringLiteral("Cookie fil&e:"), txtCookieFile, cookieRow);
-    addRow(QStringLiteral("Si&te address of a folder:"), txtSiteUrl);
 
     // Certificates, our name and how far a Crawl press goes.
     txtCaFile = makeLineEdit("txtCaFile", settings.caFile,
                              QStringLiteral("A PEM file of authorities trusted for every host "
                                             "besides the system's, such as a company's own."));
-    chkInsecure = named(new QCheckBox(QStringLiteral("Do no&t verify the start address's "
-                                                     "certificate")),
+    chkInsecure = named(new QCheckBox(QStringLiteral("Do not verify the start address's "
+                                                     "&certificate")),
                         "chkInsecure",
                         QStringLiteral("For the start address's scheme, host and port alone; "
                                        "kept only until the program ends."));
@@ -178,26 +177,36 @@ OptionsDialog::OptionsDialog(const CheckSettings &settings, QWidget *parent)
     form->addRow(QString(), chkInsecure);
     addRow(QStringLiteral("&User agent:"), txtUserAgent);
     addRow(QStringLiteral("Crawl le&vels:"), spnCrawlLevels);
+    addRow(QStringLiteral("Site address of a f&older:"), txtSiteUrl);
+
+    chkRobots = named(new QCheckBox(QStringLiteral("Keep out of what robots.t&xt forbids")),
+                      "chkRobots",
+                      QStringLiteral("Each site's robots.txt is read: the addresses it forbids are "
+                                     "listed, not fetched, and its Crawl-delay is waited."));
+    chkRobots->setChecked(settings.robots);
+    txtSitemap = makeLineEdit("txtSitemap", settings.sitemap,
+                              QStringLiteral("A sitemap's address, or auto: the site's pages it "
+                                             "lists are crawled and checked too."));
+    addRow(QStringLiteral("Site&map:"), txtSitemap);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(chkResources);
     layout->addWidget(chkFragments);
     layout->addWidget(chkStrictRedirects);
+    layout->addWidget(chkRobots);
     layout->addLayout(form);
     layout->addWidget(lblError);
     layout->addWidget(buttons);
 
     // Top to bottom, as the controls stand.
     const QList<QWidget *> order = {
-            chkResources, chkFragments, chkStrictRedirects, spnPerHost, spnPause,
-            spnRetryCap,  txtAccept,    txtExclude,         txtNoCrawl, txtHeaders,
-            txtUser,      txtPassword,  txtCookieFile,      browse,     buttons};
+            chkResources, chkFragments, chkStrictRedirects, chkRobots,      spnPerHost,
+            spnPause,     spnRetryCap,  txtAccept,          txtExclude,     txtNoCrawl,
+            txtHeaders,   txtUser,      txtPassword,        txtCookieFile,  browse,
+            txtCaFile,    chkInsecure,  txtUserAgent,       spnCrawlLevels, txtSiteUrl,
+            txtSitemap,   buttons};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
-    const QList<QWidget *> after = {browse, txtCaFile, chkInsecure,
-                                    txtUserAgent, spnCrawlLevels, txtSiteUrl, buttons};
-    for (qsizetype i = 1; i < after.size(); ++i)
-        setTabOrder(after.at(i - 1), after.at(i));
     chkResources->setFocus(Qt::OtherFocusReason);
 }
 
@@ -224,6 +233,8 @@ CheckSettings OptionsDialog::settings() const
     settings.userAgent = txtUserAgent->text().trimmed();
     settings.crawlLevels = spnCrawlLevels->value();
     settings.siteUrl = txtSiteUrl->text().trimmed();
+    settings.robots = chkRobots->isChecked();
+    settings.sitemap = txtSitemap->text().trimmed();
     return settings;
 }
 

@@ -51,6 +51,8 @@ private:
     QLineEdit *txtUserAgent = nullptr;
     QSpinBox *spnCrawlLevels = nullptr;
     QLineEdit *txtSiteUrl = nullptr;
+    QCheckBox *chkRobots = nullptr;
+    QLineEdit *txtSitemap = nullptr;
     QLabel *lblError = nullptr;
 };
 

@@ -11,7 +11,10 @@ PageVerdict answerVerdict(const PageLoad &fetch)
     verdict.firstRedirect = fetch.redirectKind();
     if (verdict.firstRedirect != RedirectKind::None)
         verdict.finalAddress = fetch.finalAddress();
-    if (fetch.failed()) {
+    if (fetch.keptOut()) {
+        verdict.excluded = true;
+        verdict.reason = fetch.failureReason();
+    } else if (fetch.failed()) {
         verdict.broken = true;
         verdict.reason = fetch.failureReason().isEmpty() ? QStringLiteral("could not be fetched")
                                                          : fetch.failureReason();

@@ -12,6 +12,8 @@ struct FetchLimits
 {
     std::chrono::milliseconds time = std::chrono::seconds(60);
     qint64 bodyCap = 16 * 1024 * 1024;
+    // Redirects followed at most; one more fails the fetch, "too many redirects".
+    int redirects = 20;
 };
 
 } // namespace skarnel

@@ -190,6 +190,14 @@ void HttpClient::setConnectionLimits()
     curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 2 * total);
 }
 
+void HttpClient::setLeastPause(const QString &host, std::chrono::milliseconds pause)
+{
+    if (pause.count() > 0)
+        leastPauses.insert(host, pause);
+    else
+        leastPauses.remove(host);
+}
+
 void HttpClient::startRun()
 {
     for (Host &host : hosts)
@@ -271,8 +279,10 @@ void HttpClient::pump()
                     return false;
                 if (host.lookup == Host::Lookup::New && lookingUp >= MostLookups)
                     return false;
-                if (host.lastStart && now < *host.lastStart + rules.pause) {
-                    const auto due = *host.lastStart + rules.pause;
+                const auto pause = std::max<std::chrono::milliseconds>(
+                        rules.pause, leastPauses.value(request.host));
+                if (host.lastStart && now < *host.lastStart + pause) {
+                    const auto due = *host.lastStart + pause;
                     wake = wake ? std::min(*wake, due) : due;
                     return false;
                 }

@@ -79,6 +79,9 @@ public:
     void setPolicy(NetworkPolicy policy);
     // A new run begins: the hosts and ports found dead are asked again.
     void startRun();
+    // Requests to `host` start at least `pause` apart from now on, when the policy's pause is less;
+    // zero: the policy's pause alone.
+    void setLeastPause(const QString &host, std::chrono::milliseconds pause);
 
 private:
     explicit HttpClient(Options options);
@@ -122,6 +125,8 @@ private:
     QList<CURL *> waiting;
     QList<CURL *> failing;
     QHash<QString, Host> hosts;
+    // The least pauses set for hosts, beyond the policy's.
+    QHash<QString, std::chrono::milliseconds> leastPauses;
     // "host:port" of those that refused a connection, with the result they gave.
     QHash<QString, int> refusing;
     int lookingUp = 0;

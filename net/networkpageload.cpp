@@ -14,7 +14,7 @@ NetworkPageLoad::NetworkPageLoad(std::unique_ptr<PageDownload> pageDownload,
                       ? request.reading
                       : PageReadOptions {.resources = false, .anchors = true})
 {
-    if (mode == LoadMode::Text || mode == LoadMode::HeadersOnly)
+    if (mode == LoadMode::Text || mode == LoadMode::HeadersOnly || mode == LoadMode::Bytes)
         return;
     // The download is the connection's context: it goes with the load. A download that failed at
     // once, in its constructor, has nothing to read.
@@ -63,7 +63,7 @@ LoadOutcome NetworkPageLoad::outcome() const
 
 QString NetworkPageLoad::text() const
 {
-    if (!isDone() || failed() || mode == LoadMode::HeadersOnly)
+    if (!isDone() || failed() || mode == LoadMode::HeadersOnly || mode == LoadMode::Bytes)
         return {};
     if (!decoded)
         decoded = decodeHtml(download->body(), download->contentType());
@@ -110,6 +110,13 @@ std::optional<QStringList> NetworkPageLoad::anchors() const
     if (!read.complete)
         return std::nullopt;
     return std::move(read.anchors);
+}
+
+QByteArray NetworkPageLoad::body() const
+{
+    if (!isDone() || mode != LoadMode::Bytes)
+        return {};
+    return download->body();
 }
 
 } // namespace skarnel

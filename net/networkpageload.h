@@ -35,6 +35,7 @@ public:
     RedirectKind redirectKind() const override;
     QList<FoundLink> foundLinks() const override;
     std::optional<QStringList> anchors() const override;
+    QByteArray body() const override;
 
 private:
     void readAside();

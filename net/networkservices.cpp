@@ -29,6 +29,11 @@ void NetworkServices::setPolicy(NetworkPolicy policy)
     client->setPolicy(std::move(policy));
 }
 
+void NetworkServices::setLeastPause(const QString &host, std::chrono::milliseconds pause)
+{
+    client->setLeastPause(host, pause);
+}
+
 std::unique_ptr<PageLoad> NetworkServices::load(const QString &address, const LoadRequest &request)
 {
     const PageDownload::Accept accept =
@@ -40,8 +45,13 @@ std::unique_ptr<PageLoad> NetworkServices::load(const QString &address, const Lo
     const PageDownload::Retry retry = request.mode != LoadMode::Page || request.waitOutBusy
                                               ? PageDownload::Retry::WhenAsked
                                               : PageDownload::Retry::Never;
+    FetchLimits bounds = limits;
+    if (request.mode == LoadMode::Bytes && request.bodyCap > 0)
+        bounds.bodyCap = request.bodyCap;
+    if (request.mode == LoadMode::Bytes && request.redirectCap > 0)
+        bounds.redirects = request.redirectCap;
     return std::make_unique<NetworkPageLoad>(
-            std::make_unique<PageDownload>(client, address, limits, accept, retry), request);
+            std::make_unique<PageDownload>(client, address, bounds, accept, retry), request);
 }
 
 } // namespace skarnel

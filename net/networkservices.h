@@ -28,6 +28,7 @@ public:
     void startRun() override;
     // The credentials and the pace of the requests that start from now on.
     void setPolicy(NetworkPolicy policy);
+    void setLeastPause(const QString &host, std::chrono::milliseconds pause) override;
 
     HttpClient &httpClient() const { return *client; }
 

@@ -11,7 +11,6 @@ namespace skarnel {
 
 namespace {
 
-constexpr int MaxRedirects = 20;
 // The body of a redirect is read to its end, so that its connection can serve the next request,
 // unless it is longer than this.
 constexpr qint64 LongestRedirectBody = 64 * 1024;
@@ -386,7 +385,7 @@ void PageDownload::followRedirect()
 {
     if (redirects == 0)
         firstAnswer = redirectKindOf(statusCode);
-    if (++redirects > MaxRedirects) {
+    if (++redirects > limits.redirects) {
         end(Outcome::Failed, QStringLiteral("too many redirects"));
         return;
     }

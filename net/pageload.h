@@ -2,11 +2,13 @@
 
 #include <html/htmllinks.h>
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <kinds/redirectkind.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -25,6 +27,9 @@ enum class LoadMode {
     // The answer alone: its status and where it led. The body is never downloaded; a server that
     // does not answer HEAD (405, 501) is asked once with a GET that ends after its headers.
     HeadersOnly,
+    // The body as it came, not decoded, whatever its type, within LoadRequest::bodyCap: a
+    // robots.txt, a sitemap.
+    Bytes,
 };
 
 struct LoadRequest
@@ -36,6 +41,10 @@ struct LoadRequest
     // is asked once more after that wait. Always so but in LoadMode::Page, where the crawl reads
     // the links of whatever page comes back unless this asks it to wait.
     bool waitOutBusy = false;
+    // With LoadMode::Bytes, the most body read; 0: the loader's own cap.
+    qint64 bodyCap = 0;
+    // With LoadMode::Bytes, the most redirects followed; 0: the loader's own limit.
+    int redirectCap = 0;
 };
 
 // How a load ended.
@@ -122,6 +131,11 @@ public:
     // when they were not read: the page is not a whole 2xx answer read as HTML
     // (isWholeSuccess()), or could not be read within its limits.
     virtual std::optional<QStringList> anchors() const { return std::nullopt; }
+    // LoadMode::Bytes: the body as it came, as far as it was read; empty until done.
+    virtual QByteArray body() const { return {}; }
+    // The address was not asked for: the origin's robots.txt forbids it (failureReason() says so).
+    // The address is listed, not checked.
+    virtual bool keptOut() const { return false; }
 };
 
 // Where the walks load addresses from.
@@ -135,6 +149,13 @@ public:
     virtual std::unique_ptr<PageLoad> load(const QString &address, const LoadRequest &request) = 0;
     // A walk begins: what was learnt of dead hosts before is forgotten.
     virtual void startRun() { }
+    // From now on, requests to `host` start at least `pause` apart, whatever the policy's pause is
+    // less than that (an origin's robots.txt asks so); zero goes back to the policy's alone.
+    virtual void setLeastPause(const QString &host, std::chrono::milliseconds pause)
+    {
+        Q_UNUSED(host);
+        Q_UNUSED(pause);
+    }
 };
 
 } // namespace skarnel

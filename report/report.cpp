@@ -360,6 +360,12 @@ QByteArray html(const Report &report)
                    .arg(c.external)
                    .arg(c.total)
                    .arg(c.broken);
+    if (!report.notes.isEmpty()) {
+        out += QStringLiteral("<ul class=\"notes\">\n");
+        for (const QString &note : report.notes)
+            out += QStringLiteral("<li>%1</li>\n").arg(escaped(note));
+        out += QStringLiteral("</ul>\n");
+    }
     out += htmlTable(report, true);
     out += htmlTable(report, false);
     out += QStringLiteral("</body>\n</html>\n");

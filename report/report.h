@@ -51,9 +51,10 @@ struct Report
     // The internal list, then the external one, each in list order; an address whose fragment
     // names no anchor on its page has a row of its own, "PAGE#id", right after the page's row.
     QList<ReportPage> pages;
-    // What the run says of itself, one sentence each ("certificates of ORIGIN not verified",
-    // "stopped at the limit of N pages"): the text's last lines, the HTML's heading, the JSON's
-    // "notes", JUnit's properties and system-err; CSV holds rows only.
+    // What the run says of itself besides its pages, one line each ("certificates of ORIGIN not
+    // verified", "stopped at the limit of N pages", "sitemap ADDRESS: REASON"): the text's last
+    // lines, the HTML's heading, the JSON's "notes", JUnit's properties and system-err; CSV holds
+    // rows only.
     QStringList notes;
 };
 

@@ -81,6 +81,7 @@ constexpr KeptSwitch KeptSwitches[] = {
         {"resources", &CheckSettings::resources},
         {"fragments", &CheckSettings::fragments},
         {"strictRedirects", &CheckSettings::strictRedirects},
+        {"robots", &CheckSettings::robots},
 };
 constexpr KeptNumber KeptNumbers[] = {
         {"perHost", &CheckSettings::perHost, CheckSettings::FewestPerHost,
@@ -98,6 +99,7 @@ constexpr KeptText KeptTexts[] = {
         {"caFile", &CheckSettings::caFile, false},
         {"userAgent", &CheckSettings::userAgent, false},
         {"siteUrl", &CheckSettings::siteUrl, false},
+        {"sitemap", &CheckSettings::sitemap, false},
 };
 
 int keptNumber(const QSettings &store, const QString &key, int fallback, int lowest, int highest)
@@ -192,6 +194,14 @@ std::optional<QString> settingsError(const CheckSettings &settings)
     if (settings.password.contains(QLatin1Char('\n'))
         || settings.password.contains(QLatin1Char('\r')) || settings.password.contains(QChar(0)))
         return QStringLiteral("the password may not hold a line break or a NUL character");
+    if (const QString &sitemap = settings.sitemap; !sitemap.isEmpty() && sitemap != sitemapAuto) {
+        const QUrl address(sitemap, QUrl::StrictMode);
+        const QString scheme = address.scheme().toLower();
+        if (!address.isValid() || address.host().isEmpty()
+            || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+            return QStringLiteral("the sitemap '%1' is neither an http(s) address nor 'auto'")
+                    .arg(sitemap);
+    }
     if (!settings.siteUrl.isEmpty()) {
         if (QString error = checkSiteUrl(settings.siteUrl); !error.isEmpty())
             return QStringLiteral("the site address is %1").arg(error);

@@ -68,12 +68,20 @@ struct CheckSettings
     // Where a built folder's pages are read as served, an http or https address; empty: the
     // stand-in origin. Only a start that names a folder uses it.
     QString siteUrl;
+    // Keeps out of what each origin's robots.txt forbids, and paces its host by its Crawl-delay.
+    bool robots = false;
+    // A sitemap's address, or "auto" (those robots.txt names, else /sitemap.xml of the start's
+    // origin), whose pages of the site join the first level; empty: none.
+    QString sitemap;
 
     bool operator==(const CheckSettings &) const = default;
 };
 
 // The switches of `settings` as the commands take them, the patterns compiled. Meant for settings
 // that settingsError() accepts: a pattern that does not compile matches nothing.
+// The word that asks for the site's own sitemaps.
+inline constexpr QLatin1StringView sitemapAuto("auto");
+
 RunOptions runOptionsOf(const CheckSettings &settings);
 
 // The network's policy for a run from the start address `start`: the credentials go to its host

@@ -15,6 +15,9 @@
 #include <QDir>
 #include <QSettings>
 
+#include <run/robotsgate.h>
+#include <run/sitemappages.h>
+
 #include <memory>
 
 namespace skarnel {
@@ -61,8 +64,11 @@ private:
 SiteRun::SiteRun(const RunServices &services, CommandHost &host)
     : services(services)
     , host(host)
-    , documents(services.documents)
-    , transfer(services.transfer)
+    , gate(std::make_unique<RobotsGate>(services.documents))
+    , gatedDocuments(std::make_unique<GatedLoader>(*gate, services.documents, checkSettings.robots))
+    , gatedTransfer(std::make_unique<GatedLoader>(*gate, services.transfer, checkSettings.robots))
+    , documents(*gatedDocuments)
+    , transfer(*gatedTransfer)
     , startHost(std::make_unique<StartHost>(*this))
 {
     setSettings(checkSettings);
@@ -70,6 +76,17 @@ SiteRun::SiteRun(const RunServices &services, CommandHost &host)
 }
 
 SiteRun::~SiteRun() = default;
+
+void SiteRun::beginSite()
+{
+    if (checkSettings.sitemap.isEmpty())
+        return;
+    const SitemapRun sitemaps {.site = data,
+                               .start = withoutUserInfo(host.startAddress()),
+                               .sitemap = checkSettings.sitemap,
+                               .stopRequested = [this] { return stopped; }};
+    runNotes = addSitemapPages(sitemaps, documents, *gate);
+}
 
 void SiteRun::setSettings(const CheckSettings &settings)
 {
@@ -187,6 +204,18 @@ void SiteRun::crawl()
     if (!checkAddress(host.startAddress().trimmed()).ok())
         return;
     prepareNetworkOrWarn();
+    if (data.internal.count() == 0 && data.external.count() == 0
+        && !host.startAddress().trimmed().isEmpty()) {
+        stopped = false;
+        gate->forget();
+        runNotes.clear();
+        beginSite();
+        if (!runNotes.isEmpty() && networkWarning)
+            networkWarning(runNotes.join(QLatin1Char('\n')));
+        // Force Stop while the sitemaps were read ends the crawl before it begins.
+        if (stopped)
+            return;
+    }
     stopped = false;
     atPageLimit = false;
     const int levels = checkSettings.crawlLevels;
@@ -238,6 +267,8 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
 
     CommandContext once = command();
     once.options.askOnce = true;
+    gate->forget();
+    runNotes.clear();
     std::unique_ptr<PageLoad> startPage = documents.load(
             start().page,
             {.mode = LoadMode::Page,
@@ -247,8 +278,13 @@ SiteRun::Outcome SiteRun::crawlAndCheck(int crawls)
         sleepUntilNextEvent();
     if (!startPage->isDone())
         return {End::Stopped, {}};
+    if (startPage->keptOut())
+        return {End::Disallowed, startPage->failureReason()};
     if (std::optional<QString> failure = startPageFailure(*startPage, runOptions))
         return {End::NotLoaded, *failure};
+    beginSite();
+    if (!runNotes.isEmpty() && networkWarning)
+        networkWarning(runNotes.join(QLatin1Char('\n')));
 
     // The start page's answer is the first crawl's first page.
     atPageLimit = false;
@@ -272,7 +308,7 @@ QStringList SiteRun::notes() const
                         .arg(Origin::of(QUrl(host.startAddress(), QUrl::TolerantMode)).toString()));
     if (atPageLimit)
         said.append(QStringLiteral("stopped at the limit of %1 pages").arg(runOptions.pageLimit));
-    return said;
+    return said + runNotes;
 }
 
 Report SiteRun::report() const

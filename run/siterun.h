@@ -21,6 +21,7 @@ namespace skarnel {
 
 class CommandHost;
 class PageLoader;
+class RobotsGate;
 struct CommandContext;
 
 // The network a run works through, as the program builds it.
@@ -78,6 +79,7 @@ public:
 
     // Told, before a command's first request, why the cookie file could not be read; the command
     // then runs without cookies. The command line never gets there: crawlAndCheck() ends first.
+    // Also told, once a crawl has read the sitemaps, the lines of notes() that it added.
     void onNetworkWarning(std::function<void(const QString &)> warn)
     {
         networkWarning = std::move(warn);
@@ -101,6 +103,8 @@ public:
             Stopped,   // a stop was requested: the data holds what was found so far
             NotLoaded, // the start page cannot be loaded; nothing was crawled
             BadPolicy, // the network policy cannot be made (a cookie file gone since it was read)
+            // robots.txt is kept to and forbids the start page; nothing was crawled
+            Disallowed,
         };
         End end = End::Done;
         // Why, for NotLoaded and BadPolicy, in the user's words; never a login.
@@ -119,7 +123,9 @@ public:
 
     // What the run says of itself besides its pages, in the user's words: "certificates of ORIGIN
     // not verified" when the start's origin is not verified, "stopped at the limit of N pages"
-    // when the last crawl of the whole site stopped there. The report holds them too.
+    // when the last crawl of the whole site stopped there, each sitemap that could not be read and
+    // the sitemap addresses that are not of this site (a crawl of an empty site starts those
+    // afresh). The report holds them too.
     QStringList notes() const;
     // Whether the last crawl of the whole site stopped at the limit of pages.
     bool stoppedAtLimit() const { return atPageLimit; }
@@ -156,10 +162,19 @@ private:
     std::optional<QString> prepareNetwork();
     void prepareNetworkOrWarn();
     void keepErrorTexts();
+    // A crawl of a site not yet crawled: the sitemaps' pages join the internal list, and notes()
+    // tell what could not be read.
+    void beginSite();
 
     RunServices services;
     CommandHost &host;
-    // The services' loaders, and a built folder's files when the start is one.
+    // robots.txt of every origin, read once a run, and the services' loaders through it while it
+    // is kept to.
+    std::unique_ptr<RobotsGate> gate;
+    std::unique_ptr<PageLoader> gatedDocuments;
+    std::unique_ptr<PageLoader> gatedTransfer;
+    // The loaders of the commands: a built folder's files when the start is one, the rest through
+    // the gate above.
     FolderLoader documents;
     FolderLoader transfer;
     Start started;
@@ -178,6 +193,7 @@ private:
     QSettings *settingsStore = nullptr;
     QSettings *errorTextStore = nullptr;
     std::function<void(const QString &)> networkWarning;
+    QStringList runNotes;
 };
 
 } // namespace skarnel

@@ -224,6 +224,8 @@ void AccessibilityTest::names_optionsControlsNamedByTheirLabels()
             {"chkInsecure", "Do not verify the start address's certificate"},
             {"txtUserAgent", "User agent:"},
             {"spnCrawlLevels", "Crawl levels:"},
+            {"chkRobots", "Keep out of what robots.txt forbids"},
+            {"txtSitemap", "Sitemap:"},
     };
     for (const auto &[control, name] : controls)
         QCOMPARE(accessibleName(dialog.findChild<QWidget *>(control)), QString::fromUtf8(name));

@@ -274,6 +274,7 @@ void CommandLineTest::settings_checkedBeforeAnyRequest_data()
     QTest::newRow("ambiguous login")
             << QStringList {"--check", "http://ci:s3cret/x@127.0.0.1:1/"} << "cannot be read";
     QTest::newRow("max-pages") << QStringList {"--max-pages", "0"} << "--max-pages takes a number";
+    QTest::newRow("sitemap") << QStringList {"--sitemap", "file:///tmp/s.xml"} << "the sitemap";
     QTest::newRow("every setting, sound")
             << QStringList {"--resources", "--fragments", "--strict-redirects",
                             "--header",    "X-Team: web", "--cookies",

@@ -162,10 +162,10 @@ void KeyboardTest::options_tabVisitsEveryControlTopToBottom()
     QCOMPARE(visited.mid(visited.indexOf("cmdCookieFileBrowse") + 1, ours.size()), ours);
     for (const QString &name : ours)
         visited.removeOne(name);
-    QCOMPARE(visited, QStringList({"chkResources", "chkFragments", "chkStrictRedirects",
+    QCOMPARE(visited, QStringList({"chkResources", "chkFragments", "chkStrictRedirects", "chkRobots",
                                    "spnPerHost", "spnPause", "spnRetryCap", "txtAccept",
                                    "txtExclude", "txtNoCrawl", "txtHeaders", "txtUser",
-                                   "txtPassword", "txtCookieFile", "cmdCookieFileBrowse",
+                                   "txtPassword", "txtCookieFile", "cmdCookieFileBrowse", "txtSitemap",
                                    "cmdOptionsOk", "cmdOptionsCancel", "chkResources"}));
 }
 

@@ -455,6 +455,8 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                 dialog.findChild<QLineEdit *>("txtUserAgent")->setText("Team-Checker/2");
                 dialog.findChild<QSpinBox *>("spnCrawlLevels")->setValue(CheckSettings::AllLevels);
                 dialog.findChild<QLineEdit *>("txtSiteUrl")->setText("https://docs.example/");
+                dialog.findChild<QCheckBox *>("chkRobots")->setChecked(true);
+                dialog.findChild<QLineEdit *>("txtSitemap")->setText("auto");
             },
             button, &shownError);
     h.trigger("mnuOptions");
@@ -491,7 +493,10 @@ void MainWindowTest::options_changedOnlyByAValidOk()
                             .insecure = true,
                             .userAgent = "Team-Checker/2",
                             .crawlLevels = CheckSettings::AllLevels,
-                            .siteUrl = "https://docs.example/"};
+                            .siteUrl = "https://docs.example/",
+                            .robots = true,
+                            .sitemap = "auto"};
+
     QCOMPARE(h.window.settings(), expected);
     expected.headers.clear();
     expected.password.clear();

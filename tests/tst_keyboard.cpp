@@ -158,15 +158,16 @@ void KeyboardTest::options_tabVisitsEveryControlTopToBottom()
     }
     // Certificates, our name and the crawl's levels come after the cookie file.
     const QStringList ours = {"txtCaFile", "chkInsecure", "txtUserAgent", "spnCrawlLevels",
-                             "txtSiteUrl"};
+                              "txtSiteUrl"};
     QCOMPARE(visited.mid(visited.indexOf("cmdCookieFileBrowse") + 1, ours.size()), ours);
     for (const QString &name : ours)
         visited.removeOne(name);
-    QCOMPARE(visited, QStringList({"chkResources", "chkFragments", "chkStrictRedirects", "chkRobots",
-                                   "spnPerHost", "spnPause", "spnRetryCap", "txtAccept",
-                                   "txtExclude", "txtNoCrawl", "txtHeaders", "txtUser",
-                                   "txtPassword", "txtCookieFile", "cmdCookieFileBrowse", "txtSitemap",
-                                   "cmdOptionsOk", "cmdOptionsCancel", "chkResources"}));
+    QCOMPARE(visited,
+             QStringList({"chkResources", "chkFragments", "chkStrictRedirects", "chkRobots",
+                          "spnPerHost", "spnPause", "spnRetryCap", "txtAccept", "txtExclude",
+                          "txtNoCrawl", "txtHeaders", "txtUser", "txtPassword", "txtCookieFile",
+                          "cmdCookieFileBrowse", "txtSitemap", "cmdOptionsOk", "cmdOptionsCancel",
+                          "chkResources"}));
 }
 
 void KeyboardTest::menus_f10OpensFileMenuWithFirstEntryChosen()

@@ -592,10 +592,10 @@ private:
     struct sigaction old = {};
 };
 
-// Writes the whole of `bytes` to `out`; why not, when it could not.
-std::optional<QString> writeAll(QIODevice &out, const QByteArray &bytes)
+// Writes the whole report to `out`, a row at a time; why not, when it could not.
+std::optional<QString> writeAll(QIODevice &out, const Report &report, ReportFormat format)
 {
-    bool written = out.write(bytes) == bytes.size();
+    bool written = writeReport(report, format, out);
     if (auto *file = qobject_cast<QFileDevice *>(&out))
         written = file->flush() && written;
     if (written)
@@ -643,9 +643,8 @@ int run(const Request &request, const CommandLineServices &io)
         put(io.err, QStringLiteral("skarnel: %1\n").arg(note));
 
     if (request.output.isEmpty()) {
-        const QByteArray report =
-                formatReport(run.report(), request.format.value_or(ReportFormat::Text));
-        if (const std::optional<QString> error = writeAll(io.out, report)) {
+        if (const std::optional<QString> error =
+                    writeAll(io.out, run.report(), request.format.value_or(ReportFormat::Text))) {
             put(io.err, QStringLiteral("skarnel: cannot write the report to standard output: %1\n")
                                 .arg(*error));
             return BadUsage;

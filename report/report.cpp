@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -93,17 +94,51 @@ void makeWellFormed(QStringList &texts)
     }
 }
 
-Report wellFormed(Report report)
+// The report's own lines made well-formed; its pages are made so one at a time, as they are
+// written, so that a large report is never copied whole.
+Report wellFormedHead(const Report &report)
 {
-    report.start = wellFormed(report.start);
-    makeWellFormed(report.notes);
-    for (ReportPage &page : report.pages) {
-        for (QString *text : {&page.address, &page.reason, &page.finalAddress})
-            *text = wellFormed(*text);
-        makeWellFormed(page.foundOn);
-    }
-    return report;
+    Report head;
+    head.start = wellFormed(report.start);
+    head.time = report.time;
+    head.counts = report.counts;
+    head.notes = report.notes;
+    makeWellFormed(head.notes);
+    return head;
 }
+
+ReportPage wellFormed(ReportPage page)
+{
+    for (QString *text : {&page.address, &page.reason, &page.finalAddress})
+        *text = wellFormed(*text);
+    makeWellFormed(page.foundOn);
+    return page;
+}
+
+// Writes to a device, a row at a time, as UTF-8; after the first write that fails it writes
+// nothing more, and `ok` stays false.
+class Out
+{
+public:
+    explicit Out(QIODevice &device)
+        : device(device)
+    {
+    }
+
+    Out &operator<<(const QByteArray &bytes)
+    {
+        if (ok)
+            ok = device.write(bytes) == bytes.size();
+        return *this;
+    }
+    Out &operator<<(const QString &text) { return *this << text.toUtf8(); }
+    Out &operator<<(const char *text) { return *this << QByteArray(text); }
+
+    bool ok = true;
+
+private:
+    QIODevice &device;
+};
 
 QString listName(const ReportPage &page)
 {
@@ -165,12 +200,11 @@ QString csvField(const QString &text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QByteArray csv(const Report &report)
+void csv(const Report &report, Out &out)
 {
-    // Written as UTF-8 row by row: a large report is never held whole as UTF-16 too.
-    QByteArray out =
-            "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n";
-    for (const ReportPage &page : report.pages) {
+    out << "address,list,result,reason,http_status,found_on,kind,final_address,redirect\r\n";
+    for (qsizetype i = 0; i < report.pages.size() && out.ok; ++i) {
+        const ReportPage page = wellFormed(report.pages.at(i));
         const QStringList fields = {page.address,
                                     listName(page),
                                     resultName(page.result),
@@ -183,9 +217,8 @@ QByteArray csv(const Report &report)
         QStringList quoted;
         for (const QString &field : fields)
             quoted.append(csvField(field));
-        out += (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
+        out << quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
-    return out;
 }
 
 QString countsLine(const ReportCounts &counts)
@@ -221,44 +254,46 @@ QString oneLine(QString field)
     return field;
 }
 
-QByteArray text(const Report &report)
+void text(const Report &report, Out &out)
 {
-    QByteArray out;
-    for (const ReportPage &page : report.pages) {
-        if (page.result != ReportPage::Result::Broken)
+    for (qsizetype i = 0; i < report.pages.size() && out.ok; ++i) {
+        if (report.pages.at(i).result != ReportPage::Result::Broken)
             continue;
+        const ReportPage page = wellFormed(report.pages.at(i));
         QString reason = page.reason;
         if (const QString redirected = redirectPhrase(page); !redirected.isEmpty())
             reason += QStringLiteral(" (%1)").arg(redirected);
-        out += (oneLine(page.address) + QLatin1Char('\t') + oneLine(reason)
-                + QStringLiteral("\tfound on ") + oneLine(foundOnText(page)) + QLatin1Char('\n'))
-                       .toUtf8();
+        out << oneLine(page.address) + QLatin1Char('\t') + oneLine(reason)
+                        + QStringLiteral("\tfound on ") + oneLine(foundOnText(page))
+                        + QLatin1Char('\n');
     }
-    out += (countsLine(report.counts) + QLatin1Char('\n')).toUtf8();
+    out << countsLine(report.counts) + QLatin1Char('\n');
     for (const QString &note : report.notes)
-        out += (oneLine(note) + QLatin1Char('\n')).toUtf8();
-    return out;
+        out << oneLine(note) + QLatin1Char('\n');
 }
 
-QByteArray json(const Report &report)
+QJsonObject jsonPage(const ReportPage &page)
 {
-    QJsonArray pages;
-    for (const ReportPage &page : report.pages) {
-        QJsonObject object;
-        object.insert(QStringLiteral("address"), page.address);
-        object.insert(QStringLiteral("list"), listName(page));
-        object.insert(QStringLiteral("result"), resultName(page.result));
-        object.insert(QStringLiteral("reason"), page.reason);
-        object.insert(QStringLiteral("http_status"), page.httpStatus > 0
-                                                             ? QJsonValue(page.httpStatus)
-                                                             : QJsonValue(QJsonValue::Null));
-        object.insert(QStringLiteral("found_on"), QJsonArray::fromStringList(page.foundOn));
-        object.insert(QStringLiteral("found_on_count"), page.foundOnCount);
-        object.insert(QStringLiteral("kind"), addressKindName(page.kind));
-        object.insert(QStringLiteral("final_address"), page.finalAddress);
-        object.insert(QStringLiteral("redirect"), redirectKindName(page.redirect));
-        pages.append(object);
-    }
+    QJsonObject object;
+    object.insert(QStringLiteral("address"), page.address);
+    object.insert(QStringLiteral("list"), listName(page));
+    object.insert(QStringLiteral("result"), resultName(page.result));
+    object.insert(QStringLiteral("reason"), page.reason);
+    object.insert(QStringLiteral("http_status"),
+                  page.httpStatus > 0 ? QJsonValue(page.httpStatus) : QJsonValue(QJsonValue::Null));
+    object.insert(QStringLiteral("found_on"), QJsonArray::fromStringList(page.foundOn));
+    object.insert(QStringLiteral("found_on_count"), page.foundOnCount);
+    object.insert(QStringLiteral("kind"), addressKindName(page.kind));
+    object.insert(QStringLiteral("final_address"), page.finalAddress);
+    object.insert(QStringLiteral("redirect"), redirectKindName(page.redirect));
+    return object;
+}
+
+// The document QJsonDocument would make of the whole, written a page at a time: the root without
+// its pages is made whole and the pages written into its empty "pages" array, each page as its own
+// document indented to its depth.
+void json(const Report &report, Out &out)
+{
     QJsonObject counts;
     counts.insert(QStringLiteral("internal"), report.counts.internal);
     counts.insert(QStringLiteral("external"), report.counts.external);
@@ -268,10 +303,28 @@ QByteArray json(const Report &report)
     root.insert(QStringLiteral("start"), report.start);
     root.insert(QStringLiteral("time"), isoTime(report.time));
     root.insert(QStringLiteral("counts"), counts);
-    root.insert(QStringLiteral("pages"), pages);
+    root.insert(QStringLiteral("pages"), QJsonArray());
     if (!report.notes.isEmpty())
         root.insert(QStringLiteral("notes"), QJsonArray::fromStringList(report.notes));
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    const QByteArray whole = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    // A line break inside a string is escaped, so this is the array itself.
+    static const QByteArray emptyPages = "\n    \"pages\": [\n    ]";
+    const qsizetype at = whole.indexOf(emptyPages);
+    if (report.pages.isEmpty() || at < 0) {
+        out << whole;
+        return;
+    }
+    const qsizetype inside = at + emptyPages.size() - 5; // before "    ]"
+    out << whole.first(inside);
+    static const QByteArray indent(8, ' ');
+    for (qsizetype i = 0; i < report.pages.size() && out.ok; ++i) {
+        QByteArray object = QJsonDocument(jsonPage(wellFormed(report.pages.at(i))))
+                                    .toJson(QJsonDocument::Indented);
+        object.chop(1); // its last line break
+        object.replace('\n', "\n" + indent);
+        out << indent + object + (i + 1 < report.pages.size() ? ",\n" : "\n");
+    }
+    out << whole.sliced(inside);
 }
 
 QString escaped(const QString &text)
@@ -300,42 +353,45 @@ QString redirectCell(const ReportPage &page)
     return arrow + linkTo(page.finalAddress);
 }
 
-QString htmlTable(const Report &report, bool broken)
+void htmlTable(const Report &report, bool broken, Out &out)
 {
-    QString rows;
-    qsizetype count = 0;
-    for (const ReportPage &page : report.pages) {
-        if ((page.result == ReportPage::Result::Broken) != broken)
+    const auto inTable = [broken](const ReportPage &page) {
+        return (page.result == ReportPage::Result::Broken) == broken;
+    };
+    const qsizetype count = std::count_if(report.pages.cbegin(), report.pages.cend(), inTable);
+    const QString title = broken ? QStringLiteral("Broken pages") : QStringLiteral("Other pages");
+    out << QStringLiteral("<h2>%1 (%2)</h2>\n").arg(title).arg(count);
+    if (count == 0) {
+        out << "<p>None.</p>\n";
+        return;
+    }
+    out << QStringLiteral("<table class=\"%1\">\n<tr><th>Address</th><th>List</th><th>Kind</th>"
+                          "<th>Result</th><th>Reason</th><th>HTTP status</th><th>Redirect</th>"
+                          "<th>Found on</th></tr>\n")
+                    .arg(broken ? QStringLiteral("broken") : QStringLiteral("others"));
+    for (qsizetype i = 0; i < report.pages.size() && out.ok; ++i) {
+        if (!inTable(report.pages.at(i)))
             continue;
-        ++count;
+        const ReportPage page = wellFormed(report.pages.at(i));
         QStringList foundOn;
         for (const QString &referrer : page.foundOn)
             foundOn.append(linkTo(referrer));
         if (const qint64 more = notKept(page))
             foundOn.append(escaped(moreText(more)));
-        rows += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</"
-                               "td><td>%7</td><td>%8</td></tr>\n")
+        out << QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</"
+                              "td><td>%7</td><td>%8</td></tr>\n")
                         .arg(linkTo(page.address), listName(page),
                              escaped(addressKindName(page.kind)), resultName(page.result),
                              escaped(page.reason), statusText(page), redirectCell(page),
                              foundOn.join(QStringLiteral("<br>")));
     }
-    const QString title = broken ? QStringLiteral("Broken pages") : QStringLiteral("Other pages");
-    QString out = QStringLiteral("<h2>%1 (%2)</h2>\n").arg(title).arg(count);
-    if (count == 0)
-        return out + QStringLiteral("<p>None.</p>\n");
-    return out
-           + QStringLiteral("<table class=\"%1\">\n<tr><th>Address</th><th>List</th><th>Kind</th>"
-                            "<th>Result</th><th>Reason</th><th>HTTP status</th><th>Redirect</th>"
-                            "<th>Found on</th></tr>\n")
-                     .arg(broken ? QStringLiteral("broken") : QStringLiteral("others"))
-           + rows + QStringLiteral("</table>\n");
+    out << "</table>\n";
 }
 
-QByteArray html(const Report &report)
+void html(const Report &report, Out &out)
 {
     const ReportCounts &c = report.counts;
-    QString out =
+    QString head =
             QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                            "<title>Skarnel report: %1</title>\n<style>\n"
                            "body { font-family: sans-serif; margin: 1em 2em; }\n"
@@ -345,31 +401,31 @@ QByteArray html(const Report &report)
                            "td { overflow-wrap: anywhere; }\n"
                            "table.broken th { background: #f3d6d6; }\n"
                            "</style>\n</head>\n<body>\n");
-    out = out.arg(escaped(report.start));
-    out += QStringLiteral("<h1>Links of %1</h1>\n").arg(linkTo(report.start));
+    head = head.arg(escaped(report.start));
+    head += QStringLiteral("<h1>Links of %1</h1>\n").arg(linkTo(report.start));
     for (const QString &note : report.notes)
-        out += QStringLiteral("<p class=\"note\"><strong>%1</strong></p>\n").arg(escaped(note));
-    out += QStringLiteral("<p>Checked <time datetime=\"%1\">%2</time></p>\n")
-                   .arg(escaped(isoTime(report.time)),
-                        escaped(report.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
-    out += QStringLiteral("<table class=\"counts\">\n<tr><th>Internal links</th><td>%1</td></tr>\n"
-                          "<tr><th>External links</th><td>%2</td></tr>\n"
-                          "<tr><th>Total links</th><td>%3</td></tr>\n"
-                          "<tr><th>Broken links</th><td>%4</td></tr>\n</table>\n")
-                   .arg(c.internal)
-                   .arg(c.external)
-                   .arg(c.total)
-                   .arg(c.broken);
+        head += QStringLiteral("<p class=\"note\"><strong>%1</strong></p>\n").arg(escaped(note));
+    head += QStringLiteral("<p>Checked <time datetime=\"%1\">%2</time></p>\n")
+                    .arg(escaped(isoTime(report.time)),
+                         escaped(report.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    head += QStringLiteral("<table class=\"counts\">\n<tr><th>Internal links</th><td>%1</td></tr>\n"
+                           "<tr><th>External links</th><td>%2</td></tr>\n"
+                           "<tr><th>Total links</th><td>%3</td></tr>\n"
+                           "<tr><th>Broken links</th><td>%4</td></tr>\n</table>\n")
+                    .arg(c.internal)
+                    .arg(c.external)
+                    .arg(c.total)
+                    .arg(c.broken);
     if (!report.notes.isEmpty()) {
-        out += QStringLiteral("<ul class=\"notes\">\n");
+        head += QStringLiteral("<ul class=\"notes\">\n");
         for (const QString &note : report.notes)
-            out += QStringLiteral("<li>%1</li>\n").arg(escaped(note));
-        out += QStringLiteral("</ul>\n");
+            head += QStringLiteral("<li>%1</li>\n").arg(escaped(note));
+        head += QStringLiteral("</ul>\n");
     }
-    out += htmlTable(report, true);
-    out += htmlTable(report, false);
-    out += QStringLiteral("</body>\n</html>\n");
-    return out.toUtf8();
+    out << head;
+    htmlTable(report, true, out);
+    htmlTable(report, false, out);
+    out << "</body>\n</html>\n";
 }
 
 // XML 1.0 holds tab, line feed, carriage return, U+0020 to U+D7FF, U+E000 to U+FFFD and the
@@ -408,7 +464,7 @@ QString failureText(const ReportPage &page)
 // Ant's schema: the timestamp without a zone (written in UTC; the time with its offset is a
 // property), every count, time and host name present, properties, system-out and system-err
 // present even when empty. Nothing here times the pages, so every time is 0.
-QByteArray junit(const Report &report)
+bool junit(const Report &report, QIODevice &device)
 {
     const auto count = [&](ReportPage::Result result) {
         return std::count_if(report.pages.cbegin(), report.pages.cend(),
@@ -418,8 +474,7 @@ QByteArray junit(const Report &report)
             report.time.isValid() ? report.time.toUTC() : QDateTime::currentDateTimeUtc();
     const QString host = xmlText(QSysInfo::machineHostName()).trimmed();
 
-    QByteArray out;
-    QXmlStreamWriter xml(&out);
+    QXmlStreamWriter xml(&device);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("testsuites"));
@@ -452,7 +507,8 @@ QByteArray junit(const Report &report)
     }
     xml.writeEndElement();
 
-    for (const ReportPage &page : report.pages) {
+    for (qsizetype i = 0; i < report.pages.size() && !xml.hasError(); ++i) {
+        const ReportPage page = wellFormed(report.pages.at(i));
         xml.writeStartElement(QStringLiteral("testcase"));
         xml.writeAttribute(QStringLiteral("name"), xmlText(page.address));
         xml.writeAttribute(QStringLiteral("classname"), listName(page));
@@ -483,7 +539,7 @@ QByteArray junit(const Report &report)
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();
-    return out;
+    return !xml.hasError();
 }
 
 } // namespace
@@ -528,39 +584,60 @@ ReportFormat reportFormatForFile(const QString &path)
     return ReportFormat::Csv;
 }
 
-QByteArray formatReport(const Report &unchecked, ReportFormat format)
+bool writeReport(const Report &report, ReportFormat format, QIODevice &device)
 {
-    const Report report = wellFormed(unchecked);
+    // The pages are shared, not copied: each is made well-formed as it is written.
+    Report checked = wellFormedHead(report);
+    checked.pages = report.pages;
+    if (format == ReportFormat::Junit)
+        return junit(checked, device);
+    Out out(device);
     switch (format) {
     case ReportFormat::Csv:
-        return csv(report);
+        csv(checked, out);
+        break;
     case ReportFormat::Html:
-        return html(report);
+        html(checked, out);
+        break;
     case ReportFormat::Json:
-        return json(report);
+        json(checked, out);
+        break;
     case ReportFormat::Junit:
-        return junit(report);
     case ReportFormat::Text:
+        text(checked, out);
         break;
     }
-    return text(report);
+    return out.ok;
+}
+
+QByteArray formatReport(const Report &report, ReportFormat format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    writeReport(report, format, buffer);
+    buffer.close();
+    return bytes;
 }
 
 bool writeReport(const Report &report, ReportFormat format, const QString &path, QString *error)
 {
-    const QByteArray bytes = formatReport(report, format);
     // A device or a pipe is written straight: a file saved in its place would replace it.
     if (const QFileInfo target(path); target.exists() && !target.isFile()) {
         QFile file(path);
-        const bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-                             && file.write(bytes) == bytes.size() && file.flush();
+        bool written = file.open(QIODevice::WriteOnly);
+        if (written) {
+            written = writeReport(report, format, file);
+            written = file.flush() && written;
+        }
         if (!written && error)
             *error = file.errorString();
         return written;
     }
+    // Written to a file beside it, renamed over it only once whole; removed on failure.
     QSaveFile file(path);
     const bool written =
-            file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+            file.open(QIODevice::WriteOnly) && writeReport(report, format, file) && file.commit();
     if (!written && error)
         *error = file.errorString();
     return written;

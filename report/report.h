@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -7,6 +8,8 @@
 
 #include <kinds/addresskind.h>
 #include <kinds/redirectkind.h>
+
+class QIODevice;
 
 namespace skarnel {
 
@@ -86,6 +89,11 @@ ReportFormat reportFormatForFile(const QString &path);
 // in " (redirected permanently|temporarily to FINAL)" when it was redirected, tabs and line breaks
 // inside a field made spaces; then the counts.
 QByteArray formatReport(const Report &report, ReportFormat format);
+
+// Writes the report to `device` as formatReport() makes it, a row at a time, so that a large
+// report is never held whole in memory. Stops at the first write that fails and returns false:
+// the device's errorString() says why. Does not flush the device.
+bool writeReport(const Report &report, ReportFormat format, QIODevice &device);
 
 // Writes the whole report or nothing: a file of that name is replaced only once the new one is
 // complete. A device or a pipe of that name (/dev/stdout, a FIFO) is written in place, never

@@ -13,6 +13,8 @@
 #include <site/sitemodel.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace skarnel {
 
@@ -116,7 +118,8 @@ ReportPage wellFormed(ReportPage page)
 }
 
 // Writes to a device, a row at a time, as UTF-8; after the first write that fails it writes
-// nothing more, and `ok` stays false.
+// nothing more, `ok` stays false and `cause` keeps the system's error number, if any: a file that
+// took part of a write says nothing of why it refused the rest ("Unknown error").
 class Out
 {
 public:
@@ -127,14 +130,19 @@ public:
 
     Out &operator<<(const QByteArray &bytes)
     {
-        if (ok)
-            ok = device.write(bytes) == bytes.size();
+        if (!ok)
+            return *this;
+        errno = 0;
+        ok = device.write(bytes) == bytes.size();
+        if (!ok)
+            cause = errno;
         return *this;
     }
     Out &operator<<(const QString &text) { return *this << text.toUtf8(); }
     Out &operator<<(const char *text) { return *this << QByteArray(text); }
 
     bool ok = true;
+    int cause = 0;
 
 private:
     QIODevice &device;
@@ -584,7 +592,10 @@ ReportFormat reportFormatForFile(const QString &path)
     return ReportFormat::Csv;
 }
 
-bool writeReport(const Report &report, ReportFormat format, QIODevice &device)
+namespace {
+
+// writeReport() to a device, with the system's error number when a write failed.
+bool writeTo(const Report &report, ReportFormat format, QIODevice &device, int *cause)
 {
     // The pages are shared, not copied: each is made well-formed as it is written.
     Report checked = wellFormedHead(report);
@@ -607,7 +618,16 @@ bool writeReport(const Report &report, ReportFormat format, QIODevice &device)
         text(checked, out);
         break;
     }
+    *cause = out.cause;
     return out.ok;
+}
+
+} // namespace
+
+bool writeReport(const Report &report, ReportFormat format, QIODevice &device)
+{
+    int cause = 0;
+    return writeTo(report, format, device, &cause);
 }
 
 QByteArray formatReport(const Report &report, ReportFormat format)
@@ -620,26 +640,36 @@ QByteArray formatReport(const Report &report, ReportFormat format)
     return bytes;
 }
 
+namespace {
+
+QString errorOf(const QFileDevice &file, int cause)
+{
+    return cause != 0 ? QString::fromLocal8Bit(std::strerror(cause)) : file.errorString();
+}
+
+} // namespace
+
 bool writeReport(const Report &report, ReportFormat format, const QString &path, QString *error)
 {
+    int cause = 0;
     // A device or a pipe is written straight: a file saved in its place would replace it.
     if (const QFileInfo target(path); target.exists() && !target.isFile()) {
         QFile file(path);
         bool written = file.open(QIODevice::WriteOnly);
         if (written) {
-            written = writeReport(report, format, file);
+            written = writeTo(report, format, file, &cause);
             written = file.flush() && written;
         }
         if (!written && error)
-            *error = file.errorString();
+            *error = errorOf(file, cause);
         return written;
     }
     // Written to a file beside it, renamed over it only once whole; removed on failure.
     QSaveFile file(path);
-    const bool written =
-            file.open(QIODevice::WriteOnly) && writeReport(report, format, file) && file.commit();
+    const bool written = file.open(QIODevice::WriteOnly) && writeTo(report, format, file, &cause)
+                         && file.commit();
     if (!written && error)
-        *error = file.errorString();
+        *error = errorOf(file, cause);
     return written;
 }
 

@@ -6,6 +6,7 @@
 #include <app/commandline.h>
 
 #include <QBuffer>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,6 +15,8 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include <sys/resource.h>
 
 #include <csignal>
 
@@ -27,10 +30,20 @@ namespace {
 // folder of its own.
 // Standard input is a pipe, not a terminal; SKARNEL_PASSWORD is set only when `password` is given.
 // Standard output goes to the file `standardOutput` when one is named.
+// `fileSizeLimit` bytes, when not 0, is the most the program may write to any file: a write past
+// it fails ("File too large") instead of ending the process.
 Run runProgram(const QStringList &arguments, const QString &configFolder,
-               const QString &password = {}, const QString &standardOutput = {})
+               const QString &password = {}, const QString &standardOutput = {},
+               rlim_t fileSizeLimit = 0)
 {
     QProcess program;
+    if (fileSizeLimit > 0) {
+        program.setChildProcessModifier([fileSizeLimit] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit = {fileSizeLimit, fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "SKARNEL_PASSWORD"})
         environment.remove(name);
@@ -446,29 +459,50 @@ void CommandLineTest::program_userNeedsPasswordFromEnvironmentOrTerminal()
 
 void CommandLineTest::program_reportThatCannotBeWrittenEndsTheRun_data()
 {
-    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("options"); // REPORT: a file that holds an earlier report
     QTest::addColumn<QString>("standardOutput");
-    QTest::newRow("--output /dev/full") << QStringList {"--output", "/dev/full"} << QString();
-    QTest::newRow("standard output /dev/full") << QStringList() << "/dev/full";
+    QTest::addColumn<int>("fileSizeLimit");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("--output /dev/full")
+            << QStringList {"--output", "/dev/full"} << QString() << 0 << "No space left on device";
+    QTest::newRow("standard output /dev/full")
+            << QStringList() << "/dev/full" << 0 << "No space left on device";
+    // The report is written a row at a time: this fails in the middle of it.
+    QTest::newRow("--output a file, too large")
+            << QStringList {"--output", "REPORT"} << QString() << 4096 << "File too large";
 }
 
-// A full disk: status 2 and the cause, and the device stays a device.
+// A full disk: status 2 and the cause, the device stays a device, and a file keeps what it held.
 void CommandLineTest::program_reportThatCannotBeWrittenEndsTheRun()
 {
     QFETCH(QStringList, options);
     QFETCH(QString, standardOutput);
+    QFETCH(int, fileSizeLimit);
+    QFETCH(QString, cause);
     if (!QFileInfo("/dev/full").isWritable() || QFileInfo("/dev/full").isFile())
         QSKIP("no /dev/full here");
     LoopbackServer site;
-    site.page("/", linksPage({}));
+    QStringList links;
+    for (int i = 0; i < 300; ++i)
+        links.append(QStringLiteral("/missing-page-with-a-long-name-%1.html").arg(i));
+    site.page("/", linksPage(links));
     QTemporaryDir config;
+    QTemporaryDir folder;
+    const QString report = folder.filePath("report.csv");
+    QFile earlier(report);
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n") == 8);
+    earlier.close();
+    options.replaceInStrings("REPORT", report);
 
     const Run run = runProgram(QStringList {"--check", site.url("/")} + options, config.path(), {},
-                               standardOutput);
+                               standardOutput, rlim_t(fileSizeLimit));
 
     QCOMPARE(run.status, int(BadUsage));
-    QVERIFY2(run.err.contains("No space left on device"), run.err.constData());
+    QVERIFY2(run.err.contains(cause.toUtf8()), run.err.constData());
     QVERIFY(!QFileInfo("/dev/full").isFile());
+    QVERIFY(earlier.open(QIODevice::ReadOnly));
+    QCOMPARE(earlier.readAll(), QByteArray("earlier\n"));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList {"report.csv"});
 }
 
 void CommandLineTest::certificates_trustedOrNotVerified_data()

@@ -53,7 +53,7 @@ struct LoadRequest
     // download there: the load ends Complete with what was given. PageLoad::body() is then empty.
     // A loader that cannot stream leaves it uncalled and keeps the body for body(), as without it:
     // the caller then gives that body in one piece.
-    std::function<bool(QByteArrayView)> onBody;
+    std::function<bool(QByteArrayView)> onBody = nullptr;
 };
 
 // How a load ended.

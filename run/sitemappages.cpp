@@ -123,9 +123,13 @@ QStringList addSitemapPages(const SitemapRun &run, PageLoader &loader, RobotsGat
         }
         qsizetype foreign = 0;
         for (const QString &address : reader.addresses()) {
-            if (passesLinkFilter(address) && classifyLink(address, run.start) == LinkKind::Internal
+            // A file:// address written in a sitemap is never of the site, even a built folder's.
+            const QString page =
+                    run.listed && !QUrl(address).isLocalFile() ? run.listed(address) : address;
+            if (passesLinkFilter(page, bool(run.listed))
+                && classifyLink(page, run.start) == LinkKind::Internal
                 && !QUrl(address).isLocalFile()) {
-                recordPage(run.site, address, sitemap.address);
+                recordPage(run.site, page, sitemap.address);
             } else if (++foreign <= namedForeign) {
                 notes.append(sitemapErrorLine(
                         sitemap.address, QStringLiteral("%1 is not of this site").arg(address)));

@@ -5,9 +5,11 @@
 #include "support/hostileserver.h"
 #include "support/loopbackserver.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <zlib.h>
@@ -25,6 +27,7 @@ private slots:
     void sitemaps_data();
     void sitemaps();
     void hugeSitemap_readAsAStream();
+    void folderSitemap_addsItsPages();
 };
 
 namespace {
@@ -229,6 +232,31 @@ void SiteFilesTest::hugeSitemap_readAsAStream()
     QVERIFY2(run.err.contains(line), run.err.constData());
     QTRY_COMPARE_WITH_TIMEOUT(huge.abandoned("/huge.xml"), 1, hangBoundMs(5s));
     QCOMPARE(huge.hits("/huge.xml"), 1);
+}
+
+// A built folder's sitemap, named under the site address, is read from the folder in pieces; its
+// pages are the folder's files.
+void SiteFilesTest::folderSitemap_addsItsPages()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const auto write = [&folder](const QString &name, const QByteArray &bytes) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    write("index.html", links({}));
+    write("orphan.html", links({}));
+    // Larger than one piece of the folder's reading.
+    write("sitemap.xml", "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">"
+                                 + QByteArray(200'000, ' ')
+                                 + "<url><loc>http://example.org/orphan.html</loc></url></urlset>");
+
+    const Run run = runHere({"--check", folder.path(), "--site-url", "http://example.org",
+                             "--sitemap", "http://example.org/sitemap.xml", "--format", "json"});
+    QCOMPARE(run.status, 0);
+    const QString orphan = QUrl::fromLocalFile(folder.filePath("orphan.html")).toString();
+    QCOMPARE(resultsOf(run).value(orphan), QStringLiteral("ok: "));
 }
 
 QTEST_GUILESS_MAIN(SiteFilesTest)

@@ -9,9 +9,13 @@
 #include <QHash>
 #include <QThreadPool>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <functional>
 #include <mutex>
 
 namespace skarnel {
@@ -37,6 +41,8 @@ struct FolderAnswer
     RedirectKind redirect = RedirectKind::None;
     QByteArray contentType;
     QByteArray body;
+    // The file read, for a body given to a sink.
+    QString path;
     QList<FoundLink> links;
     std::optional<QStringList> anchors;
 };
@@ -55,8 +61,8 @@ struct FolderTask
 class DoneReceiver final : public QObject
 {
 public:
-    explicit DoneReceiver(bool &done)
-        : done(done)
+    explicit DoneReceiver(std::function<void()> read)
+        : read(std::move(read))
     {
     }
 
@@ -65,13 +71,60 @@ protected:
     {
         if (event->type() != FolderReadEvent)
             return QObject::event(event);
-        done = true;
+        read();
         return true;
     }
 
 private:
-    bool &done;
+    std::function<void()> read;
 };
+
+// The size of the pieces a file is given to a sink in.
+constexpr qsizetype sinkPiece = 64 * 1024;
+
+// Gives the file `answer` found to `sink` piece by piece, at most `cap` bytes (a file of the cap or
+// more is capped, as a download is), until the sink wants no more.
+void giveToSink(FolderAnswer &answer, qint64 cap, const std::function<bool(QByteArrayView)> &sink)
+{
+    const int file = ::open(QFile::encodeName(answer.path).constData(),
+                            O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat opened
+    {
+    };
+    // What was opened must still be a regular file: a FIFO or a device is never read.
+    if (file < 0 || ::fstat(file, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        if (file >= 0)
+            ::close(file);
+        answer.outcome = LoadOutcome::Failed;
+        answer.failure = QStringLiteral("could not be read");
+        return;
+    }
+    answer.outcome = LoadOutcome::Complete;
+    QByteArray buffer(sinkPiece, Qt::Uninitialized);
+    qint64 given = 0;
+    while (true) {
+        const ssize_t got = ::read(file, buffer.data(), size_t(buffer.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            answer.outcome = LoadOutcome::Failed;
+            answer.failure = QStringLiteral("could not be read");
+            break;
+        }
+        if (got == 0)
+            break;
+        const bool over = got >= cap - given;
+        const QByteArrayView piece(buffer.constData(), over ? qsizetype(cap - given) : got);
+        given += piece.size();
+        if (!piece.isEmpty() && !sink(piece))
+            break;
+        if (over) {
+            answer.outcome = LoadOutcome::Capped;
+            break;
+        }
+    }
+    ::close(file);
+}
 
 bool isServedScheme(const QUrl &address)
 {
@@ -159,6 +212,7 @@ FolderAnswer readFromFolder(const BuiltFolder &folder, const QString &listed, co
     }
     answer.status = 200;
     answer.contentType = read.contentType;
+    answer.path = read.path;
     if (mode == LoadMode::HeadersOnly) {
         answer.outcome = LoadOutcome::Complete;
         return answer;
@@ -204,14 +258,19 @@ public:
     FolderPageLoad(const BuiltFolder &folder, const QString &address, const LoadRequest &request,
                    qint64 bodyCap, std::shared_ptr<FolderLoader::Shared> shared)
         : task(std::make_shared<FolderTask>())
-        , receiver(std::make_unique<DoneReceiver>(done))
+        , receiver(std::make_unique<DoneReceiver>([this] { readDone(); }))
         , mode(request.mode)
+        , cap(bodyCap)
     {
+        if (mode == LoadMode::Bytes)
+            sink = request.onBody;
         task->receiver = receiver.get();
-        pageReaders().start([task = task, folder, address, request, bodyCap, shared] {
+        // With a sink the worker finds the file, and the body goes to the sink once it is found.
+        const qint64 readCap = sink ? 0 : bodyCap;
+        pageReaders().start([task = task, folder, address, request, readCap, shared] {
             if (task->abandoned)
                 return;
-            FolderAnswer answer = readFromFolder(folder, address, QUrl(address), request, bodyCap,
+            FolderAnswer answer = readFromFolder(folder, address, QUrl(address), request, readCap,
                                                  *shared, task->abandoned);
             const std::lock_guard lock(task->mutex);
             task->answer = std::move(answer);
@@ -239,7 +298,8 @@ public:
             decoded = decodeHtml(answer().body, answer().contentType);
         return *decoded;
     }
-    int httpStatus() const override { return done ? answer().status : 0; }
+    // While the body goes to a sink, its status is known already.
+    int httpStatus() const override { return done || streaming ? answer().status : 0; }
     QString statusText() const override
     {
         return httpStatus() == 200 ? QStringLiteral("OK") : QString();
@@ -258,14 +318,32 @@ public:
     {
         return done ? answer().anchors : std::nullopt;
     }
+    QByteArray body() const override
+    {
+        return done && mode == LoadMode::Bytes ? answer().body : QByteArray();
+    }
 
 private:
     const FolderAnswer &answer() const { return task->answer; }
+
+    // The worker has found the file, and no longer writes the answer.
+    void readDone()
+    {
+        if (sink && task->answer.failure.isEmpty()) {
+            streaming = true;
+            giveToSink(task->answer, cap, sink);
+            streaming = false;
+        }
+        done = true;
+    }
 
     std::shared_ptr<FolderTask> task;
     bool done = false;
     std::unique_ptr<QObject> receiver;
     LoadMode mode = LoadMode::Text;
+    qint64 cap = 0;
+    std::function<bool(QByteArrayView)> sink;
+    bool streaming = false;
     mutable std::optional<QString> decoded;
 };
 
@@ -298,9 +376,11 @@ std::unique_ptr<PageLoad> FolderLoader::load(const QString &address, const LoadR
 {
     if (current) {
         const QUrl url(address);
+        // A load of bytes may ask for a cap of its own, as from the network.
+        const qint64 cap = request.mode == LoadMode::Bytes && request.bodyCap > 0 ? request.bodyCap
+                                                                                  : limits.bodyCap;
         if (url.scheme() == u"file" || current->contains(url))
-            return std::make_unique<FolderPageLoad>(*current, address, request, limits.bodyCap,
-                                                    shared);
+            return std::make_unique<FolderPageLoad>(*current, address, request, cap, shared);
     }
     return network.load(address, request);
 }

@@ -14,6 +14,8 @@ NetworkPageLoad::NetworkPageLoad(std::unique_ptr<PageDownload> pageDownload,
                       ? request.reading
                       : PageReadOptions {.resources = false, .anchors = true})
 {
+    if (mode == LoadMode::Bytes && request.onBody)
+        download->setBodySink(request.onBody);
     if (mode == LoadMode::Text || mode == LoadMode::HeadersOnly || mode == LoadMode::Bytes)
         return;
     // The download is the connection's context: it goes with the load. A download that failed at

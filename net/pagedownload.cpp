@@ -155,6 +155,8 @@ void PageDownload::begin()
     reasonPhrase.clear();
     type.clear();
     received.clear();
+    given = 0;
+    sinkEnded = false;
     redirectLocation.clear();
     askedToRetry = false;
     redirecting = false;
@@ -241,6 +243,18 @@ size_t PageDownload::readBody(QByteArrayView data)
         droppedBody += data.size();
         return droppedBody > LongestRedirectBody ? 0 : size_t(data.size());
     }
+    if (bodySink) {
+        const qint64 room = limits.bodyCap - given;
+        const bool over = data.size() >= room;
+        const QByteArrayView piece = over ? data.first(qMax<qint64>(room, 0)) : data;
+        given += piece.size();
+        if (!piece.isEmpty() && !bodySink(piece)) {
+            sinkEnded = true;
+            return 0;
+        }
+        capReached = over;
+        return over ? 0 : size_t(data.size());
+    }
     const qint64 room = limits.bodyCap - received.size();
     if (data.size() >= room) {
         received.append(data.first(qMax<qint64>(room, 0)));
@@ -264,8 +278,10 @@ void PageDownload::transferEnded(int code)
         reasonPhrase = standardReasonPhrase(statusCode);
 
     // An answer whose headers were all that was wanted of it, its body dropped or not asked for.
-    const bool answered = CURLcode(code) == CURLE_OK
-                          || (CURLcode(code) == CURLE_WRITE_ERROR && (redirecting || headersRead));
+    // A body its sink wanted no more of was read as far as it was wanted.
+    const bool answered =
+            CURLcode(code) == CURLE_OK
+            || (CURLcode(code) == CURLE_WRITE_ERROR && (redirecting || headersRead || sinkEnded));
     if (answered && redirecting) {
         followRedirect();
         return;

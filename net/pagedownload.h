@@ -14,6 +14,7 @@
 #include <kinds/redirectkind.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 using CURL = void;
@@ -65,8 +66,13 @@ public:
                  const FetchLimits &limits, Accept accepted, Retry retry);
     ~PageDownload() override;
 
+    // From now on the body of the final answer goes to `sink` piece by piece as it arrives, within
+    // the cap, instead of into body(); `sink` returning false ends the download, Complete. It is
+    // called in the event loop of the download's thread and must not destroy the download.
+    void setBodySink(std::function<bool(QByteArrayView)> sink) { bodySink = std::move(sink); }
+
     Outcome outcome() const { return result; }
-    // The body read so far.
+    // The body read so far (none when a sink takes it).
     const QByteArray &body() const { return received; }
     // The Content-Type of the response; empty while no headers have arrived and when there is none.
     const QByteArray &contentType() const { return type; }
@@ -115,6 +121,9 @@ private:
     QByteArray encodedAddress;
     QByteArray type;
     QByteArray received;
+    // Where the body goes instead of `received`, and how much of it went there.
+    std::function<bool(QByteArrayView)> bodySink;
+    qint64 given = 0;
     int statusCode = 0;
     QString reasonPhrase;
     QString failure;
@@ -138,6 +147,7 @@ private:
     bool headersRead = false;
     bool capReached = false;
     bool notHtml = false;
+    bool sinkEnded = false;
 
     bool retried = false;
     // Time spent in requests: waits for a turn or a retry do not count in the time limit.

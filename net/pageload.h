@@ -3,12 +3,14 @@
 #include <html/htmllinks.h>
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
 #include <kinds/redirectkind.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -45,6 +47,13 @@ struct LoadRequest
     qint64 bodyCap = 0;
     // With LoadMode::Bytes, the most redirects followed; 0: the loader's own limit.
     int redirectCap = 0;
+    // With LoadMode::Bytes, where the body goes as it arrives, so that it is never held whole:
+    // called on the UI thread with each piece in order, within bodyCap and the time limit, before
+    // the load is done (httpStatus() tells whose answer the piece is of). Returning false ends the
+    // download there: the load ends Complete with what was given. PageLoad::body() is then empty.
+    // A loader that cannot stream leaves it uncalled and keeps the body for body(), as without it:
+    // the caller then gives that body in one piece.
+    std::function<bool(QByteArrayView)> onBody = nullptr;
 };
 
 // How a load ended.
@@ -131,7 +140,8 @@ public:
     // when they were not read: the page is not a whole 2xx answer read as HTML
     // (isWholeSuccess()), or could not be read within its limits.
     virtual std::optional<QStringList> anchors() const { return std::nullopt; }
-    // LoadMode::Bytes: the body as it came, as far as it was read; empty until done.
+    // LoadMode::Bytes: the body as it came, as far as it was read; empty until done, and when
+    // LoadRequest::onBody took it.
     virtual QByteArray body() const { return {}; }
     // The address was not asked for: the origin's robots.txt forbids it (failureReason() says so).
     // The address is listed, not checked.

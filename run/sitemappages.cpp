@@ -73,10 +73,22 @@ QStringList addSitemapPages(const SitemapRun &run, PageLoader &loader, RobotsGat
                                                   .arg(sitemapsPerRun)));
             break;
         }
-        // One byte more than the protocol allows tells a sitemap too large from one that fits.
-        const std::unique_ptr<PageLoad> load = loader.load(
-                sitemap.address,
-                {.mode = LoadMode::Bytes, .waitOutBusy = true, .bodyCap = limits.bytes + 1});
+        // The reader takes the body as it arrives and stops the download once it has stopped,
+        // so that no sitemap is held whole. One byte more than the protocol allows tells a
+        // sitemap too large from one that fits.
+        SitemapReader reader(sitemap.address, sitemap.namedByIndex, limits);
+        const PageLoad *reading = nullptr;
+        bool streamed = false;
+        LoadRequest request {
+                .mode = LoadMode::Bytes, .waitOutBusy = true, .bodyCap = limits.bytes + 1};
+        request.onBody = [&](QByteArrayView piece) {
+            streamed = true;
+            // The body of an error, or of an answer asked for again, is not the sitemap.
+            const int status = reading ? reading->httpStatus() : 0;
+            return status < 200 || status > 299 || reader.feed(piece);
+        };
+        const std::unique_ptr<PageLoad> load = loader.load(sitemap.address, request);
+        reading = load.get();
         while (!load->isDone() && !run.stopRequested())
             sleepUntilNextEvent();
         if (!load->isDone())
@@ -97,8 +109,10 @@ QStringList addSitemapPages(const SitemapRun &run, PageLoader &loader, RobotsGat
                     sitemap.address, QStringLiteral("larger than %1 bytes").arg(limits.bytes)));
             continue;
         }
-        SitemapReader reader(sitemap.address, sitemap.namedByIndex, limits);
-        if (reader.feed(load->body()))
+        // A loader that cannot stream gives the body whole.
+        if (!streamed)
+            reader.feed(load->body());
+        if (!reader.stopped())
             reader.finish();
         if (!reader.error().isEmpty())
             notes.append(reader.error());
@@ -109,9 +123,13 @@ QStringList addSitemapPages(const SitemapRun &run, PageLoader &loader, RobotsGat
         }
         qsizetype foreign = 0;
         for (const QString &address : reader.addresses()) {
-            if (passesLinkFilter(address) && classifyLink(address, run.start) == LinkKind::Internal
+            // A file:// address written in a sitemap is never of the site, even a built folder's.
+            const QString page =
+                    run.listed && !QUrl(address).isLocalFile() ? run.listed(address) : address;
+            if (passesLinkFilter(page, bool(run.listed))
+                && classifyLink(page, run.start) == LinkKind::Internal
                 && !QUrl(address).isLocalFile()) {
-                recordPage(run.site, address, sitemap.address);
+                recordPage(run.site, page, sitemap.address);
             } else if (++foreign <= namedForeign) {
                 notes.append(sitemapErrorLine(
                         sitemap.address, QStringLiteral("%1 is not of this site").arg(address)));

@@ -81,10 +81,18 @@ void SiteRun::beginSite()
 {
     if (checkSettings.sitemap.isEmpty())
         return;
-    const SitemapRun sitemaps {.site = data,
-                               .start = withoutUserInfo(host.startAddress()),
-                               .sitemap = checkSettings.sitemap,
-                               .stopRequested = [this] { return stopped; }};
+    // A built folder's site ends at the folder, and its sitemap names its pages under the site's
+    // address: the lists show them as its files.
+    const Start &at = start();
+    SitemapRun sitemaps {.site = data,
+                         .start = at.folder ? at.site : withoutUserInfo(host.startAddress()),
+                         .sitemap = checkSettings.sitemap,
+                         .stopRequested = [this] { return stopped; }};
+    if (at.folder)
+        sitemaps.listed = [folder = *at.folder](const QString &address) {
+            const QUrl url(address);
+            return folder.contains(url) ? shownAddress(folder, url) : address;
+        };
     runNotes = addSitemapPages(sitemaps, documents, *gate);
 }
 

@@ -1,11 +1,15 @@
 // robots.txt kept to and sitemaps read by the command line's run, over loopback sites that record
 // every request.
 #include "support/commandlinerun.h"
+#include "support/hangbound.h"
+#include "support/hostileserver.h"
 #include "support/loopbackserver.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <zlib.h>
@@ -22,6 +26,8 @@ private slots:
     void crawlDelay_pacesTheHost();
     void sitemaps_data();
     void sitemaps();
+    void hugeSitemap_readAsAStream();
+    void folderSitemap_addsItsPages();
 };
 
 namespace {
@@ -204,6 +210,53 @@ void SiteFilesTest::sitemaps()
             if (page["address"] == site.url("/orphan2.html"))
                 QCOMPARE(page["found_on"].toArray().first().toString(), site.url("/s2.xml.gz"));
     }
+}
+
+// A sitemap beyond the protocol's 50 MB is read as it arrives and left as soon as the reader
+// stops: the server sees its answer abandoned long before its end.
+void SiteFilesTest::hugeSitemap_readAsAStream()
+{
+    using namespace std::chrono_literals;
+
+    LoopbackServer site;
+    site.page("/", links({}));
+    HostileServer huge;
+    const QByteArray head = "<?xml version=\"1.0\"?>\n"
+                            "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">";
+    huge.endless("/huge.xml", head, "application/xml", HostileServer::GiB);
+
+    const Run run = runHere(
+            {"--check", site.url("/"), "--sitemap", huge.url("/huge.xml"), "--format", "json"});
+    QCOMPARE(run.status, 0);
+    const QByteArray line = "sitemap " + huge.url("/huge.xml").toUtf8() + ": larger than 50";
+    QVERIFY2(run.err.contains(line), run.err.constData());
+    QTRY_COMPARE_WITH_TIMEOUT(huge.abandoned("/huge.xml"), 1, hangBoundMs(5s));
+    QCOMPARE(huge.hits("/huge.xml"), 1);
+}
+
+// A built folder's sitemap, named under the site address, is read from the folder in pieces; its
+// pages are the folder's files.
+void SiteFilesTest::folderSitemap_addsItsPages()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const auto write = [&folder](const QString &name, const QByteArray &bytes) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    write("index.html", links({}));
+    write("orphan.html", links({}));
+    // Larger than one piece of the folder's reading.
+    write("sitemap.xml", "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">"
+                                 + QByteArray(200'000, ' ')
+                                 + "<url><loc>http://example.org/orphan.html</loc></url></urlset>");
+
+    const Run run = runHere({"--check", folder.path(), "--site-url", "http://example.org",
+                             "--sitemap", "http://example.org/sitemap.xml", "--format", "json"});
+    QCOMPARE(run.status, 0);
+    const QString orphan = QUrl::fromLocalFile(folder.filePath("orphan.html")).toString();
+    QCOMPARE(resultsOf(run).value(orphan), QStringLiteral("ok: "));
 }
 
 QTEST_GUILESS_MAIN(SiteFilesTest)

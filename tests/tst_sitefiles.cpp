@@ -1,6 +1,7 @@
 // robots.txt kept to and sitemaps read by the command line's run, over loopback sites that record
 // every request.
 #include "support/commandlinerun.h"
+#include "support/gzip.h"
 #include "support/hangbound.h"
 #include "support/hostileserver.h"
 #include "support/loopbackserver.h"
@@ -11,8 +12,6 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <zlib.h>
 
 using namespace skarnel;
 
@@ -31,21 +30,6 @@ private slots:
 };
 
 namespace {
-
-QByteArray gzip(const QByteArray &data)
-{
-    z_stream stream {};
-    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return out;
-}
 
 QByteArray links(const QStringList &targets)
 {
